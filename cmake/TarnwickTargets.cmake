@@ -1,0 +1,15 @@
+# Shared settings for the project's own targets.
+
+# Warnings on, and errors, for our own code only (not for GoogleTest).
+function(tarnwick_warnings target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror
+        -Wno-missing-field-initializers)
+endfunction()
+
+# Windows version, Unicode, and a self-contained binary (no MinGW runtime DLLs beside it).
+function(tarnwick_target target)
+    tarnwick_warnings(${target})
+    target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+        _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+    target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+endfunction()

@@ -1,0 +1,184 @@
+// The built Tarnwick.Virtual.Interfaces.tlb: every interface with its IID, dual flag,
+// operation count and order, each operation taking the control reference record first.
+#include <windows.h>
+#include <oleauto.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Tarnwick.Virtual.Interfaces.h"
+
+namespace {
+
+constexpr GUID kControlReferenceGuid = {
+    0x253A1552, 0xA97E, 0x4CB6, {0x8D, 0x80, 0xB9, 0x4D, 0x54, 0x32, 0x7B, 0xD8}};
+constexpr GUID kTreeNodeReferenceGuid = {
+    0xE1963033, 0x95A2, 0x4311, {0xB2, 0xB9, 0xA7, 0x44, 0xA7, 0x4D, 0xE8, 0x09}};
+
+template <typename T>
+struct Released {
+    T* p = nullptr;
+    ~Released() {
+        if (p) p->Release();
+    }
+    T* operator->() const { return p; }
+};
+
+struct Attr {
+    ITypeInfo* info;
+    TYPEATTR* attr = nullptr;
+    explicit Attr(ITypeInfo* i) : info(i) { EXPECT_EQ(info->GetTypeAttr(&attr), S_OK); }
+    ~Attr() {
+        if (attr) info->ReleaseTypeAttr(attr);
+    }
+    TYPEATTR* operator->() const { return attr; }
+};
+
+std::wstring Name(ITypeInfo* info, MEMBERID id) {
+    BSTR name = nullptr;
+    info->GetDocumentation(id, &name, nullptr, nullptr, nullptr);
+    std::wstring result = name ? name : L"";
+    SysFreeString(name);
+    return result;
+}
+
+class TypeLibraryTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ASSERT_EQ(LoadTypeLibEx(L"Tarnwick.Virtual.Interfaces.tlb", REGKIND_NONE, &library_),
+                  S_OK);
+    }
+    static void TearDownTestSuite() {
+        if (library_) library_->Release();
+        library_ = nullptr;
+    }
+    static ITypeLib* library_;
+};
+ITypeLib* TypeLibraryTest::library_ = nullptr;
+
+struct Expected {
+    const wchar_t* name;
+    IID iid;
+    UINT operations;
+    // Named positions (1-based) that pin the operation order.
+    std::map<UINT, const wchar_t*> named;
+};
+
+const std::vector<Expected>& Interfaces() {
+    static const std::vector<Expected> interfaces = {
+        {L"IVirtualControl", __uuidof(IVirtualControl), 129,
+         {{28, L"GetControlTypeName"}, {32, L"GetWindowClassName"}, {33, L"GetText"},
+          {36, L"GetBounds"}, {53, L"SetEnabled"}, {60, L"Activate"}, {66, L"ClickAt"},
+          {72, L"PerformClickAt"}, {77, L"SendKeys"}, {80, L"ContextClickAt"},
+          {81, L"FindAdjacentControls"}}},
+        {L"IVirtualTextBoxBase", __uuidof(IVirtualTextBoxBase), 7,
+         {{1, L"GetMaxTextLength"}, {6, L"AppendText"}, {7, L"Clear"}}},
+        {L"IVirtualTextBox", __uuidof(IVirtualTextBox), 4,
+         {{1, L"GetIsPassword"}, {4, L"SetPasswordChar"}}},
+        {L"IVirtualCheckControl", __uuidof(IVirtualCheckControl), 10,
+         {{1, L"GetAutoChecked"}, {5, L"SetCheckState"}, {6, L"GetThreeState"}}},
+        {L"IVirtualListControl", __uuidof(IVirtualListControl), 5,
+         {{1, L"GetComboItems"}, {3, L"SetSelectedComboIndex"}}},
+        {L"IVirtualComboBox", __uuidof(IVirtualComboBox), 1, {{1, L"GetComboItemCount"}}},
+        {L"IVirtualTabStrip", __uuidof(IVirtualTabStrip), 5,
+         {{1, L"GetTabs"}, {3, L"SetSelectedTab"}}},
+        {L"IVirtualTreeView", __uuidof(IVirtualTreeView), 28,
+         {{1, L"IsNodeExpanded"}, {8, L"PerformClick"}, {12, L"Select"}, {13, L"GetChildren"}}},
+        {L"IVirtualListView", __uuidof(IVirtualListView), 26,
+         {{1, L"IsMultiSelect"}, {11, L"ClickListViewItem"}, {13, L"DoubleClickListViewItem"},
+          {16, L"SetListViewItemSelected"}}},
+    };
+    return interfaces;
+}
+
+// The record that a parameter points to, or a null GUID.
+GUID PointedRecord(ITypeInfo* info, const ELEMDESC& param) {
+    const TYPEDESC& type = param.tdesc;
+    if (type.vt != VT_PTR || type.lptdesc->vt != VT_USERDEFINED) return GUID_NULL;
+    Released<ITypeInfo> record;
+    if (FAILED(info->GetRefTypeInfo(type.lptdesc->hreftype, &record.p))) return GUID_NULL;
+    Attr attr(record.p);
+    return attr->typekind == TKIND_RECORD ? attr->guid : GUID_NULL;
+}
+
+TEST_F(TypeLibraryTest, EveryInterfaceIsDualWithItsOperationsInOrder) {
+    for (const auto& expected : Interfaces()) {
+        SCOPED_TRACE(testing::Message() << "interface " << std::string(expected.name,
+                                                      expected.name + wcslen(expected.name)));
+        Released<ITypeInfo> dispatch;
+        ASSERT_EQ(library_->GetTypeInfoOfGuid(expected.iid, &dispatch.p), S_OK);
+        EXPECT_EQ(Name(dispatch.p, MEMBERID_NIL), expected.name);
+        {
+            Attr attr(dispatch.p);
+            EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDUAL);
+        }
+        // The vtable side of the dual interface holds the operations after IDispatch's.
+        HREFTYPE ref = 0;
+        ASSERT_EQ(dispatch->GetRefTypeOfImplType(-1, &ref), S_OK);
+        Released<ITypeInfo> vtable;
+        ASSERT_EQ(dispatch->GetRefTypeInfo(ref, &vtable.p), S_OK);
+        Attr attr(vtable.p);
+        EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
+        EXPECT_TRUE(IsEqualGUID(attr->guid, expected.iid));
+        ASSERT_EQ(attr->cFuncs, expected.operations);
+        EXPECT_EQ(attr->cbSizeVft, (7 + expected.operations) * sizeof(void*));
+        for (UINT i = 0; i < attr->cFuncs; ++i) {
+            FUNCDESC* desc = nullptr;
+            ASSERT_EQ(vtable->GetFuncDesc(i, &desc), S_OK);
+            EXPECT_EQ(desc->oVft, static_cast<SHORT>((7 + i) * sizeof(void*)));
+            EXPECT_EQ(desc->memid, static_cast<MEMBERID>(i + 1));
+            EXPECT_EQ(desc->elemdescFunc.tdesc.vt, VT_HRESULT);
+            ASSERT_GE(desc->cParams, 1);
+            EXPECT_TRUE(IsEqualGUID(PointedRecord(vtable.p, desc->lprgelemdescParam[0]),
+                                    kControlReferenceGuid))
+                << "operation " << i + 1;
+            EXPECT_TRUE(desc->lprgelemdescParam[0].paramdesc.wParamFlags & PARAMFLAG_FIN);
+            const auto named = expected.named.find(i + 1);
+            if (named != expected.named.end()) {
+                EXPECT_EQ(Name(vtable.p, desc->memid), named->second) << "operation " << i + 1;
+            }
+            vtable->ReleaseFuncDesc(desc);
+        }
+    }
+}
+
+TEST_F(TypeLibraryTest, RecordsHaveOneSixtyFourBitField) {
+    for (const auto& [guid, name] : {std::pair{kControlReferenceGuid, L"VirtualControlReference"},
+                                     std::pair{kTreeNodeReferenceGuid, L"VirtualTreeNodeReference"}}) {
+        Released<ITypeInfo> record;
+        ASSERT_EQ(library_->GetTypeInfoOfGuid(guid, &record.p), S_OK);
+        EXPECT_EQ(Name(record.p, MEMBERID_NIL), name);
+        Attr attr(record.p);
+        EXPECT_EQ(attr->typekind, TKIND_RECORD);
+        EXPECT_EQ(attr->cbSizeInstance, 8u);
+        ASSERT_EQ(attr->cVars, 1);
+        VARDESC* field = nullptr;
+        ASSERT_EQ(record->GetVarDesc(0, &field), S_OK);
+        EXPECT_EQ(field->elemdescVar.tdesc.vt, VT_I8);
+        record->ReleaseVarDesc(field);
+    }
+}
+
+TEST_F(TypeLibraryTest, TreeNodeOperationsTakeTheNodeRecordSecond) {
+    Released<ITypeInfo> dispatch;
+    ASSERT_EQ(library_->GetTypeInfoOfGuid(__uuidof(IVirtualTreeView), &dispatch.p), S_OK);
+    HREFTYPE ref = 0;
+    ASSERT_EQ(dispatch->GetRefTypeOfImplType(-1, &ref), S_OK);
+    Released<ITypeInfo> vtable;
+    ASSERT_EQ(dispatch->GetRefTypeInfo(ref, &vtable.p), S_OK);
+    // IsNodeExpanded .. Select and GetChildren name a node; GetSelectedNode (3) does not.
+    for (UINT position : {1u, 2u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u}) {
+        FUNCDESC* desc = nullptr;
+        ASSERT_EQ(vtable->GetFuncDesc(position - 1, &desc), S_OK);
+        ASSERT_GE(desc->cParams, 2) << position;
+        EXPECT_TRUE(IsEqualGUID(PointedRecord(vtable.p, desc->lprgelemdescParam[1]),
+                                kTreeNodeReferenceGuid))
+            << "operation " << position;
+        vtable->ReleaseFuncDesc(desc);
+    }
+}
+
+}  // namespace
