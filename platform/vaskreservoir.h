@@ -44,7 +44,8 @@ VASK_RESERVOIR_API void* OpenSharedMemory(uint32_t handle, uint32_t* size, int s
 // names no block answers -1 and changes nothing; -2 means the pool could not be reached.
 VASK_RESERVOIR_API int32_t FreeSharedMemory(uint32_t handle);
 
-// The largest size of one block, in bytes (65536). The argument is reserved: pass 0.
+// The largest size of one block, in bytes: 65536, the platform's allocation granularity,
+// which holds an array block of 4095 values. The argument is reserved: pass 0.
 VASK_RESERVOIR_API uint32_t GetMaxPageSize(uint32_t reserved);
 
 #ifdef __cplusplus

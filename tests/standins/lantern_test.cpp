@@ -42,9 +42,9 @@ TEST(Lantern, WideCharToCharConvertsCountedTextAndAlwaysTerminates) {
     // U+00E9 takes two bytes: 21 of them and the terminator fill 43 bytes.
     const std::wstring accents(30, L'\u00e9');
     EXPECT_EQ(ConvertIntoField(accents.c_str(), 31).size(), 42u);
-    // Three bytes each: a character that does not fit whole is left out.
-    const std::wstring euros(20, L'\u20ac');
-    EXPECT_EQ(ConvertIntoField(euros.c_str(), 21).size(), 42u);
+    // One byte, then three bytes each: the 14th euro sign does not fit whole and is left out.
+    const std::wstring euros = L"a" + std::wstring(20, L'\u20ac');
+    EXPECT_EQ(ConvertIntoField(euros.c_str(), 22).size(), 40u);
     char small[5];
     std::memset(small, kUntouched, sizeof small);
     EXPECT_EQ(WideCharToChar(L"\u20ac\u20ac", 3, small, 5), 4);

@@ -146,19 +146,6 @@ TEST(Reservoir, ProcessesAllocatingAtOnceNeverShareBytes) {
     EXPECT_EQ(second.Wait(), std::optional<DWORD>(0));
 }
 
-TEST(Reservoir, EachOpenTakesAReferenceAndEachFreeDropsOne) {
-    std::uint32_t handle = 0;
-    ASSERT_NE(Allocate(handle, 16), nullptr);
-    std::uint32_t size = 0;
-    ASSERT_NE(OpenSharedMemory(handle, &size, __LINE__, kFile), nullptr);
-    EXPECT_EQ(size, 16u);
-    ASSERT_NE(OpenSharedMemory(handle, nullptr, __LINE__, kFile), nullptr);
-    EXPECT_EQ(FreeSharedMemory(handle), 2);
-    EXPECT_EQ(FreeSharedMemory(handle), 1);
-    EXPECT_EQ(FreeSharedMemory(handle), 0);
-    EXPECT_LT(FreeSharedMemory(handle), 0);
-}
-
 TEST(Reservoir, LateSecondFreeCannotReachANewerBlock) {
     std::set<std::uint32_t> seen;
     std::uint32_t previous = 0;
