@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/vaskreservoir.h"
+#include "standins/common/cscopedhandle.h"
 
 namespace {
 
@@ -53,17 +54,12 @@ double TimeMappings(const std::uint8_t* message, int count) {
         L"Local\\TarnwickBench.Mapping." + std::to_wstring(GetCurrentProcessId());
     const double start = Now();
     for (int i = 0; i < count; ++i) {
-        HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kSize,
-                                            name.c_str());
-        if (mapping == nullptr) return -1;
-        void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, kSize);
-        if (view == nullptr) {
-            CloseHandle(mapping);
-            return -1;
-        }
-        std::memcpy(view, message, kSize);
-        UnmapViewOfFile(view);
-        CloseHandle(mapping);
+        vask::CScopedHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr,
+                                                       PAGE_READWRITE, 0, kSize, name.c_str()));
+        if (!mapping.IsValid()) return -1;
+        vask::CMappedView view(MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, kSize));
+        if (view.Get() == nullptr) return -1;
+        std::memcpy(view.Get(), message, kSize);
     }
     return (Now() - start) / count;
 }

@@ -67,7 +67,7 @@ void CIpcQueue::Run() {
             if (stopping_.load()) break;
             Deliver(record);
         } else {
-            section_->Sleep(stop_.Get());
+            section_->WaitForRecords(stop_.Get());
         }
     }
     SetEvent(stopped_.Get());

@@ -155,13 +155,19 @@ bool CQueueSection::Take(QueueRecord& record) {
     CInterprocessLock lock(header.lock, kComponent);
     if (!lock.Held() || header.head == header.tail) return false;
     const QueueSlot& slot = layout_->slots[header.head % Capacity(header)];
-    record.size = std::min(slot.size, kMaxRecordSize);
-    std::memcpy(record.data, slot.data, record.size);
     ++header.head;
+    // Every process of the session can write the ring: a size no post makes is refused.
+    if (slot.size == 0 || slot.size > kMaxRecordSize) {
+        DebugTrace(kComponent, L"dropped a record of impossible size %lu",
+                   static_cast<unsigned long>(slot.size));
+        return false;
+    }
+    record.size = slot.size;
+    std::memcpy(record.data, slot.data, record.size);
     return true;
 }
 
-void CQueueSection::Sleep(HANDLE stop) {
+void CQueueSection::WaitForRecords(HANDLE stop) {
     QueueHeader& header = layout_->header;
     // A sender reads `sleeping` after it has moved `tail`; storing `sleeping` before reading
     // `tail` here means that one of the two sides always sees the other.
@@ -206,7 +212,7 @@ bool CQueueSection::Post(const void* data, std::uint32_t size, DWORD timeoutMs) 
             SetLastError(ERROR_TIMEOUT);
             return false;
         }
-        ::Sleep(1);
+        Sleep(1);
     }
 }
 

@@ -35,10 +35,10 @@ class CQueueSection {
     bool Claim(std::uint32_t capacity, std::uint32_t recordSize);
     // Marks the queue unserved and drops what it holds.
     void Retire();
-    // Copies out the next record; false when there is none.
+    // Copies out the next record; false when there is none or it was malformed (dropped).
     bool Take(QueueRecord& record);
     // Waits until a record may have been posted or `stop` is signalled.
-    void Sleep(HANDLE stop);
+    void WaitForRecords(HANDLE stop);
 
     // Sender side: copies the record into the ring and wakes the delivery thread when it
     // sleeps. False with an error code for GetLastError when the record was not queued.

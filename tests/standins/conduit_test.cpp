@@ -241,15 +241,18 @@ TEST(Conduit, DestroyWaitsForTheCallbackInProgressAndStopsDelivery) {
 TEST(Conduit, DestroyFromTheCallbackItselfReturnsAndFreesTheName) {
     const std::wstring name = UniqueName(L"SelfDestroy");
     CReceiver receiver;
+    vask::CScopedHandle posted = Event();
     vask::CScopedHandle done = Event();
     std::atomic<int> result{-1};
     receiver.onRecord = [&] {
+        WaitForSingleObject(posted.Get(), 30000);
         result = DestroyIpcQueue(name.c_str());
         SetEvent(done.Get());
     };
     ASSERT_TRUE(receiver.Create(name));
     ASSERT_EQ(Send(name), 1);
     ASSERT_EQ(Send(name), 1);
+    SetEvent(posted.Get());
     ASSERT_EQ(WaitForSingleObject(done.Get(), 30000), WAIT_OBJECT_0);
     EXPECT_EQ(result.load(), 1);
     Sleep(100);
