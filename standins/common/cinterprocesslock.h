@@ -4,7 +4,9 @@
 // it is free, and never a kernel object, so it fits operations of a microsecond or two.
 //
 // A holder that dies (crash, TerminateProcess) leaves its id in the word. A waiter checks
-// now and then whether that process still runs and, when it does not, takes the lock over.
+// now and then whether that process still runs and, when it does not, takes the lock over
+// and finds the guarded data as the holder left it: users order their writes so that an
+// interrupted update can only leak a block or a slot, never hand out one twice.
 // A holder that runs but never lets go makes waiters give up after their time-out, traced.
 
 #include <windows.h>
