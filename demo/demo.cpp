@@ -1,10 +1,15 @@
 // Loads Tarnwick.Virtual.Native.x64.dll and Tarnwick.Virtual.Interfaces.tlb and prints what the
-// type library describes: every interface with its IID, flags and operations, and the records.
+// type library describes (every interface with its IID, flags and operations, and the records),
+// then what the library's type library resolution service resolved by GUID.
 #include <windows.h>
 #include <oleauto.h>
 
 #include <cstdio>
+#include <iterator>
 #include <memory>
+
+#include "Tarnwick.Virtual.Interfaces.h"
+#include "itypelibresolutionservice.h"
 
 namespace {
 
@@ -98,6 +103,34 @@ int ListTypeLibrary(const wchar_t* file) {
     return 0;
 }
 
+void PrintResolved() {
+    ITypeLibResolutionService* service = GetTypeLibResolutionService();
+    const GUID records[] = {
+        {0x253A1552, 0xA97E, 0x4CB6, {0x8D, 0x80, 0xB9, 0x4D, 0x54, 0x32, 0x7B, 0xD8}},
+        {0xE1963033, 0x95A2, 0x4311, {0xB2, 0xB9, 0xA7, 0x44, 0xA7, 0x4D, 0xE8, 0x09}}};
+    const GUID interfaces[] = {__uuidof(IVirtualControl),      __uuidof(IVirtualTextBoxBase),
+                               __uuidof(IVirtualTextBox),      __uuidof(IVirtualCheckControl),
+                               __uuidof(IVirtualListControl),  __uuidof(IVirtualComboBox),
+                               __uuidof(IVirtualTabStrip),     __uuidof(IVirtualTreeView),
+                               __uuidof(IVirtualListView)};
+    std::wprintf(L"\nthe type library resolution service knows the standard library: %ls\n",
+                 service->GetTypeLib(L"Tarnwick.Virtual.Interfaces.tlb", nullptr) ? L"yes" : L"no");
+    for (const GUID* list : {records, interfaces}) {
+        const size_t count = list == records ? std::size(records) : std::size(interfaces);
+        for (size_t i = 0; i < count; ++i) {
+            ITypeInfo* raw = nullptr;
+            std::wprintf(L"resolved ");
+            PrintGuid(list[i]);
+            if (!service->GetTypeInfoByGuid(&list[i], &raw)) {
+                std::wprintf(L": not found\n");
+                continue;
+            }
+            ComPtr<ITypeInfo> info(raw);
+            std::wprintf(L": %ls\n", NameOf(info.get(), MEMBERID_NIL).get());
+        }
+    }
+}
+
 }  // namespace
 
 int main() {
@@ -110,6 +143,7 @@ int main() {
     GetModuleFileNameW(module, path, MAX_PATH);
     std::wprintf(L"loaded %ls\n", path);
     const int result = ListTypeLibrary(L"Tarnwick.Virtual.Interfaces.tlb");
+    PrintResolved();
     FreeLibrary(module);
     return result;
 }

@@ -1,0 +1,194 @@
+// The type library resolution service over real libraries laid out in temporary folders.
+#include <windows.h>
+#include <oleauto.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "Tarnwick.Virtual.Interfaces.h"
+#include "com/ctypelibresolutionservice.h"
+#include "support/tempdirectory.h"
+
+namespace tarnwick {
+namespace {
+
+using test::CTempDirectory;
+using test::ExecutableDirectory;
+
+constexpr wchar_t kStandard[] = L"Tarnwick.Virtual.Interfaces.tlb";
+constexpr wchar_t kTest[] = L"TarnwickTestDispatch.tlb";
+
+// {5A4F3C21-7B6E-4D2A-8001-000000000001} and {5A4F3C21-7B6E-4D2A-8002-000000000002} share
+// their first eight bytes.
+constexpr GUID kFirstShared = {0x5A4F3C21, 0x7B6E, 0x4D2A, {0x80, 0x01, 0, 0, 0, 0, 0, 0x01}};
+constexpr GUID kSecondShared = {0x5A4F3C21, 0x7B6E, 0x4D2A, {0x80, 0x02, 0, 0, 0, 0, 0, 0x02}};
+constexpr GUID kColour = {0x1F2E3D4C, 0x5B6A, 0x4978, {0x86, 0x95, 0xA4, 0xB3, 0xC2, 0xD1, 0xE0, 0xF1}};
+constexpr GUID kShade = {0x6B7A8C9D, 0x0E1F, 0x4A2B, {0x9C, 0x3D, 0x4E, 0x5F, 0x6A, 0x7B, 0x8C, 0x9D}};
+constexpr GUID kUnreferenced = {0x7C8B9DAE, 0x1F20, 0x4B3C, {0x8D, 0x4E, 0x5F, 0x60, 0x71, 0x82, 0x93, 0xA4}};
+constexpr GUID kCalculator = {0x9D2C4E6F, 0x8A1B, 0x4C3D, {0xB5, 0xE7, 0xF9, 0x0A, 0x1B, 0x2C, 0x3D, 0x4E}};
+constexpr GUID kControlReference = {0x253A1552, 0xA97E, 0x4CB6, {0x8D, 0x80, 0xB9, 0x4D, 0x54, 0x32, 0x7B, 0xD8}};
+
+std::wstring TestData(const std::wstring& name) { return ExecutableDirectory() + L"\\testdata\\" + name; }
+
+GUID GuidOf(ITypeInfo* info) {
+    TYPEATTR* attr = nullptr;
+    EXPECT_EQ(info->GetTypeAttr(&attr), S_OK);
+    const GUID guid = attr->guid;
+    info->ReleaseTypeAttr(attr);
+    return guid;
+}
+
+ULONG RefCount(IUnknown* object) {
+    object->AddRef();
+    return object->Release();
+}
+
+class TypeLibResolutionServiceTest : public testing::Test {
+protected:
+    CTypeLibResolutionService service_;
+    CTempDirectory folder_;
+};
+
+TEST_F(TypeLibResolutionServiceTest, LoadsEveryLibraryOfADirectoryAndTheStandardOneFirst) {
+    ASSERT_TRUE(folder_.CopyIn(TestData(kTest), kTest));
+    EXPECT_EQ(service_.AddSearchDirectory(folder_.Path().c_str()), E_FAIL);
+    ASSERT_EQ(service_.DirectoryCount(), 1);
+    EXPECT_EQ(std::wstring(service_.Directory(0)), folder_.Path());
+
+    ITypeLib* library = nullptr;
+    ASSERT_TRUE(service_.GetTypeLib(L"tarnwicktestdispatch.TLB", &library));
+    const ULONG held = RefCount(library);
+    EXPECT_TRUE(service_.GetTypeLib(kTest, nullptr));
+    EXPECT_EQ(RefCount(library), held) << "a null out pointer takes no reference";
+    library->Release();
+    EXPECT_FALSE(service_.GetTypeLib(L"TarnwickTestDispatch", nullptr));
+
+    // The standard library is located by file name although the folder does not hold it.
+    EXPECT_TRUE(service_.GetTypeLib(L"TARNWICK.VIRTUAL.INTERFACES.TLB", nullptr));
+    for (const GUID& guid : {__uuidof(IVirtualControl), __uuidof(IVirtualListView),
+                             kControlReference, kCalculator}) {
+        ITypeInfo* info = nullptr;
+        ASSERT_TRUE(service_.GetTypeInfoByGuid(&guid, &info));
+        EXPECT_TRUE(IsEqualGUID(GuidOf(info), guid));
+        info->Release();
+    }
+}
+
+TEST_F(TypeLibResolutionServiceTest, RegistersTypesReachedThroughParametersOnly) {
+    ASSERT_TRUE(folder_.CopyIn(TestData(kTest), kTest));
+    service_.AddSearchDirectory(folder_.Path().c_str());
+    EXPECT_TRUE(service_.GetTypeInfoByGuid(&kShade, nullptr));
+    EXPECT_TRUE(service_.GetTypeInfoByGuid(&kColour, nullptr));
+    EXPECT_FALSE(service_.GetTypeInfoByGuid(&kUnreferenced, nullptr));
+}
+
+TEST_F(TypeLibResolutionServiceTest, GuidsSharingTheirFirstBytesStayApart) {
+    ASSERT_TRUE(folder_.CopyIn(TestData(kTest), kTest));
+    service_.AddSearchDirectory(folder_.Path().c_str());
+    for (const GUID& guid : {kFirstShared, kSecondShared}) {
+        ITypeInfo* info = nullptr;
+        ASSERT_TRUE(service_.GetTypeInfoByGuid(&guid, &info));
+        EXPECT_TRUE(IsEqualGUID(GuidOf(info), guid));
+        info->Release();
+    }
+    GUID unknown = kFirstShared;
+    unknown.Data4[7] = 0x77;
+    EXPECT_FALSE(service_.GetTypeInfoByGuid(&unknown, nullptr));
+}
+
+TEST_F(TypeLibResolutionServiceTest, AFilePathOrDottedFolderNamesItsParentFolder) {
+    ASSERT_TRUE(folder_.CopyIn(TestData(kTest), kTest));
+    const std::wstring dotted = folder_.MakeDirectory(L"build.7");
+    service_.AddSearchDirectory(dotted.c_str());
+    service_.AddSearchDirectory((folder_ / L"Views.tlb").c_str());
+    ASSERT_EQ(service_.DirectoryCount(), 2);
+    EXPECT_EQ(std::wstring(service_.Directory(0)), folder_.Path());
+    EXPECT_EQ(std::wstring(service_.Directory(1)), folder_.Path());
+    EXPECT_TRUE(service_.GetTypeLib(kTest, nullptr));
+    EXPECT_EQ(CTypeLibResolutionService::TrimToDirectory(L"C:\\App\\Views.tlb"), L"C:\\App");
+    EXPECT_EQ(CTypeLibResolutionService::TrimToDirectory(L"C:\\App"), L"C:\\App");
+}
+
+TEST_F(TypeLibResolutionServiceTest, AFolderWithoutLibrariesLeavesTheStandardOneForLater) {
+    const std::wstring empty = folder_.MakeDirectory(L"empty");
+    service_.AddSearchDirectory(empty.c_str());
+    EXPECT_FALSE(service_.GetTypeLib(kStandard, nullptr));
+    const std::wstring libraries = folder_.MakeDirectory(L"libraries");
+    ASSERT_TRUE(folder_.CopyIn(TestData(kTest), L"libraries\\" + std::wstring(kTest)));
+    service_.AddSearchDirectory(libraries.c_str());
+    EXPECT_TRUE(service_.GetTypeLib(kStandard, nullptr));
+}
+
+TEST_F(TypeLibResolutionServiceTest, RefusesAFiftyFirstDirectoryAndOverlongPaths) {
+    const std::wstring empty = folder_.MakeDirectory(L"empty");
+    for (int i = 0; i < CTypeLibResolutionService::kMaxDirectories; ++i) {
+        EXPECT_EQ(service_.AddSearchDirectory(empty.c_str()), E_FAIL);
+    }
+    EXPECT_EQ(service_.DirectoryCount(), 50);
+    ASSERT_TRUE(folder_.CopyIn(TestData(kTest), kTest));
+    EXPECT_EQ(service_.AddSearchDirectory(folder_.Path().c_str()), E_FAIL);
+    EXPECT_EQ(service_.DirectoryCount(), 50);
+    EXPECT_FALSE(service_.GetTypeLib(kTest, nullptr)) << "the 51st directory is not scanned";
+
+    CTypeLibResolutionService fresh;
+    const std::wstring overlong = folder_.Path() + L"\\" + std::wstring(300, L'x');
+    EXPECT_EQ(fresh.AddSearchDirectory(overlong.c_str()), E_FAIL);
+    EXPECT_EQ(fresh.DirectoryCount(), 0);
+    EXPECT_EQ(fresh.AddSearchDirectory(nullptr), E_FAIL);
+    EXPECT_EQ(fresh.LoadCachedTypeLibraries(overlong.c_str()), E_FAIL);
+}
+
+TEST_F(TypeLibResolutionServiceTest, ALibraryThatFailsToLoadIsTriedAgainLater) {
+    ASSERT_TRUE(folder_.WriteFile(L"TarnwickLate.tlb", "not a type library"));
+    service_.AddSearchDirectory(folder_.Path().c_str());
+    EXPECT_FALSE(service_.GetTypeLib(L"TarnwickLate.tlb", nullptr));
+    ASSERT_TRUE(folder_.CopyIn(TestData(kTest), L"TarnwickLate.tlb"));
+    service_.AddSearchDirectory(folder_.Path().c_str());
+    EXPECT_TRUE(service_.GetTypeLib(L"TarnwickLate.tlb", nullptr));
+}
+
+TEST_F(TypeLibResolutionServiceTest, CachedLibrariesLoadOnlyWhereLocatedAndNotShadowed) {
+    EXPECT_EQ(service_.LoadCachedTypeLibraries(nullptr), E_FAIL);
+    EXPECT_EQ(service_.LoadCachedTypeLibraries((folder_ / L"missing").c_str()), E_FAIL);
+    EXPECT_EQ(service_.LoadCachedTypeLibraries(folder_.Path().c_str()), E_FAIL) << "no cache";
+
+    folder_.MakeDirectory(L"cache\\v1");
+    ASSERT_TRUE(folder_.CopyIn(TestData(kTest), L"cache\\v1\\" + std::wstring(kTest)));
+    ASSERT_TRUE(folder_.CopyIn(ExecutableDirectory() + L"\\" + kStandard,
+                               L"cache\\v1\\" + std::wstring(kStandard)));
+    ASSERT_TRUE(folder_.WriteFile(L"cache\\stray.tlb", "a file, not a subdirectory"));
+
+    // With the standard library beside the cache, the cached copy is skipped.
+    ASSERT_TRUE(folder_.CopyIn(ExecutableDirectory() + L"\\" + kStandard, kStandard));
+    EXPECT_EQ(service_.LoadCachedTypeLibraries(folder_.Path().c_str()), S_OK);
+    EXPECT_FALSE(service_.GetTypeLib(kStandard, nullptr));
+    // The test library is only in the cache and cannot be located: it is not loaded.
+    EXPECT_FALSE(service_.GetTypeLib(kTest, nullptr));
+
+    ASSERT_TRUE(DeleteFileW((folder_ / kStandard).c_str()));
+    CTypeLibResolutionService fresh;
+    EXPECT_EQ(fresh.LoadCachedTypeLibraries(folder_.Path().c_str()), S_OK);
+    EXPECT_TRUE(fresh.GetTypeLib(kStandard, nullptr)) << "located by name";
+    EXPECT_FALSE(fresh.GetTypeLib(kTest, nullptr));
+}
+
+TEST(TypeLibResolutionServiceFactory, ScansTheCurrentDirectoryOnceAndKeepsOneService) {
+    ITypeLibResolutionService* first = GetTypeLibResolutionService();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->GetTypeLib(kStandard, nullptr));
+    CTempDirectory elsewhere;
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(elsewhere.Path().c_str()));
+    ITypeLibResolutionService* second = GetTypeLibResolutionService();
+    SetCurrentDirectoryW(previous);
+    EXPECT_EQ(first, second);
+    const auto* service = static_cast<CTypeLibResolutionService*>(second);
+    for (int i = 0; i < service->DirectoryCount(); ++i) {
+        EXPECT_NE(std::wstring(service->Directory(i)), elsewhere.Path());
+    }
+}
+
+}  // namespace
+}  // namespace tarnwick
