@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "cbstrholder.h"
 #include "com/typeinfoholder.h"
 
 namespace tarnwick {
@@ -14,6 +15,7 @@ namespace tarnwick {
 template <typename Interface, const wchar_t* Library>
 class CIDispatchBase : public Interface {
 public:
+    // A library name that cannot be allocated raises CComError(E_OUTOFMEMORY).
     CIDispatchBase()
         : libraryName_(Library),
           holder_(std::make_unique<TypeInfoHolder>(__uuidof(Interface), Library)),
@@ -69,7 +71,7 @@ public:
     virtual ~CIDispatchBase() = default;
 
     const IID& InterfaceId() const { return iid_; }
-    const std::wstring& LibraryName() const { return libraryName_; }
+    const CBstrHolder& LibraryName() const { return libraryName_; }
     TypeInfoHolder& Holder() const { return *holder_; }
 
 private:
@@ -78,7 +80,7 @@ private:
         return holder_->LoadTypeInfo();
     }
 
-    std::wstring libraryName_;
+    CBstrHolder libraryName_;
     std::unique_ptr<TypeInfoHolder> holder_;
     IID iid_;
 };

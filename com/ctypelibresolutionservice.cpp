@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "ccomerror.h"
 #include "platform/vasklantern.h"
 #include "platform/vaskrelay.h"
 #include "remoting/ctraceprovider.h"
@@ -45,6 +46,15 @@ void TraceAt(TraceLevel level, TracePoint point, const Values&... values) {
 }
 
 CTypeLibResolutionService* g_service = nullptr;
+
+// The error text is worked out only when the trace will be written.
+void TraceLoadFailure(const std::wstring& path, HRESULT hr) {
+    if (!CTraceProvider::Module().IsEnabled(kTraceFlagComponent, TraceLevel::Warning)) return;
+    wchar_t* text = AllocateErrorText(hr);
+    TraceAt(TraceLevel::Warning, kLoadFailed, path.c_str(), static_cast<const wchar_t*>(text),
+            static_cast<std::uint32_t>(hr));
+    LocalFree(text);
+}
 
 // "%s\%s", or "%s%s" when the folder is empty or already ends in '\'.
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
@@ -229,7 +239,7 @@ bool CTypeLibResolutionService::LoadTypeLibraryFile(const std::wstring& director
     ITypeLib* library = nullptr;
     const HRESULT hr = LoadTypeLibEx(fullPath.c_str(), REGKIND_NONE, &library);
     if (FAILED(hr)) {
-        TraceAt(TraceLevel::Warning, kLoadFailed, fullPath.c_str(), static_cast<std::uint32_t>(hr));
+        TraceLoadFailure(fullPath, hr);
         return false;
     }
     libraries_.emplace(fileName, library);
