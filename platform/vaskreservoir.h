@@ -48,6 +48,11 @@ VASK_RESERVOIR_API int32_t FreeSharedMemory(uint32_t handle);
 // which holds an array block of 4095 values. The argument is reserved: pass 0.
 VASK_RESERVOIR_API uint32_t GetMaxPageSize(uint32_t reserved);
 
+// Stand-in diagnostic, for tests only: not an export of the maker's library, and the library
+// never calls it. The number of blocks alive in the session's pool, or 0 when the pool cannot
+// be reached.
+VASK_RESERVOIR_API uint32_t GetLiveBlockCount(void);
+
 #ifdef __cplusplus
 }
 #endif

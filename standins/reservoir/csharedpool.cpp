@@ -250,4 +250,11 @@ std::int32_t CSharedPool::Free(std::uint32_t handle) noexcept {
     return left;
 }
 
+std::uint32_t CSharedPool::LiveBlocks() noexcept {
+    PoolHeader* header = Header();
+    if (header == nullptr) return 0;
+    CInterprocessLock lock(header->lock, kComponent);
+    return lock.Held() ? header->liveBlocks : 0;
+}
+
 }  // namespace vask::reservoir

@@ -39,6 +39,8 @@ class CSharedPool {
                    const CallerInfo& caller) noexcept;
     void* Open(std::uint32_t handle, std::uint32_t* size, const CallerInfo& caller) noexcept;
     std::int32_t Free(std::uint32_t handle) noexcept;
+    // Blocks alive in the pool (a diagnostic for tests); 0 when the pool cannot be reached.
+    std::uint32_t LiveBlocks() noexcept;
 
   private:
     CSharedPool() = default;

@@ -21,6 +21,8 @@ int32_t FreeSharedMemory(uint32_t handle) { return CSharedPool::Instance().Free(
 
 uint32_t GetMaxPageSize(uint32_t /*reserved*/) { return CSharedPool::kMaxBlockSize; }
 
+uint32_t GetLiveBlockCount() { return CSharedPool::Instance().LiveBlocks(); }
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE /*module*/, DWORD reason, LPVOID /*reserved*/) {
     if (reason == DLL_PROCESS_ATTACH) CSharedPool::Instance().EnsureMapped();
     return TRUE;
