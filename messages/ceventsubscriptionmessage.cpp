@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "remoting/ceventproxy.h"
 #include "remoting/ctraceprovider.h"
 
 namespace tarnwick {
@@ -26,6 +27,10 @@ void CEventSubscriptionMessage::SetEventProxy(IUnknown* proxy) {
         }
     }
     eventProxy_ = std::move(held);
+}
+
+void CEventSubscriptionMessage::SetEventProxy(CEventProxy* proxy) {
+    eventProxy_ = static_cast<IIpcInvoke*>(proxy);
 }
 
 }  // namespace tarnwick

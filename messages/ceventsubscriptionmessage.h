@@ -9,6 +9,8 @@
 
 namespace tarnwick {
 
+class CEventProxy;
+
 class CEventSubscriptionMessage final : public IEventSubscriptionMessage,
                                         public CInvokeMessageBase {
 public:
@@ -22,6 +24,8 @@ public:
     // Holds a reference on the proxy's IUnknown in place of any earlier proxy. A proxy that
     // answers no IUnknown is traced and leaves the message without one; null clears it.
     void SetEventProxy(IUnknown* proxy);
+    // The library's own event proxy: the message takes its reference directly.
+    void SetEventProxy(CEventProxy* proxy);
 
 private:
     Microsoft::WRL::ComPtr<IUnknown> eventProxy_;

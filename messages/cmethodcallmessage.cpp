@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "messages/cmarshalhelper.h"
 #include "remoting/ctraceprovider.h"
 
 namespace tarnwick {
@@ -19,7 +20,6 @@ enum TracePoint : USHORT {
     kTraceNegativeCount,
     kTraceNoRoomForArgument,
     kTraceNoArgument,
-    kTraceNoObjectReference,
 };
 
 }  // namespace
@@ -56,14 +56,11 @@ void CMethodCallMessage::SetResult(const VARIANT* value) {
           static_cast<const wchar_t*>(GetMemberName()));
 }
 
-int CMethodCallMessage::CreateObjectReference(const ReturnAddressRecord*, const wchar_t*,
-                                              const wchar_t*, const ReturnAddressRecord*,
-                                              WireValue*) {
-    // Object-reference blocks are written by the shared-memory marshal helper; until that
-    // is part of the library, this message has no way to make one.
-    Trace(kTraceGuid, TraceLevel::Error, kTraceFlagComponent, kTraceNoObjectReference,
-          static_cast<const wchar_t*>(GetMemberName()));
-    return 0;
+int CMethodCallMessage::CreateObjectReference(const ReturnAddressRecord* first,
+                                              const wchar_t* firstText, const wchar_t* secondText,
+                                              const ReturnAddressRecord* second,
+                                              WireValue* reference) {
+    return CMarshalHelper::CreateObjectReference(first, firstText, secondText, second, reference);
 }
 
 bool CMethodCallMessage::InitArguments(int count) {

@@ -1,0 +1,113 @@
+#pragma once
+// Scoped ownership of the shared-memory library's blocks, and reading and writing of block
+// bytes that never leaves the block. Blocks are always made for the current process.
+//
+// A block's owner destroys it by freeing until no reference is left; a party that only opened
+// a block drops the one reference its open took. Bytes that another process wrote are read
+// with copies at checked offsets, never through casts, so a short or malformed block cannot
+// lead a reader past its end.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+
+// The caller's source line and file stem, for the shared-memory library's diagnostics.
+struct SourcePlace {
+    int line;
+    const char* file;
+};
+
+// Destroys a block its caller owns: frees while references remain. Handle 0 names no block.
+void DestroySharedBlock(std::uint32_t handle) noexcept;
+
+// Owns one block and destroys it when it goes, unless it was handed over.
+class CBlockHolder {
+  public:
+    CBlockHolder() = default;
+    explicit CBlockHolder(std::uint32_t handle) noexcept : handle_(handle) {}
+    CBlockHolder(const CBlockHolder&) = delete;
+    CBlockHolder& operator=(const CBlockHolder&) = delete;
+    CBlockHolder(CBlockHolder&& other) noexcept : handle_(other.Release()) {}
+    CBlockHolder& operator=(CBlockHolder&& other) noexcept {
+        if (this != &other) Reset(other.Release());
+        return *this;
+    }
+    ~CBlockHolder() { Reset(); }
+
+    // Makes a block of size bytes for the current process in place of any held one; its
+    // zero-filled bytes, or an empty span (traced) when none could be made.
+    std::span<std::uint8_t> Allocate(std::uint32_t size, const SourcePlace& place) noexcept;
+
+    std::uint32_t Get() const noexcept { return handle_; }
+    // Hands the block over: the holder forgets it.
+    std::uint32_t Release() noexcept {
+        const std::uint32_t handle = handle_;
+        handle_ = 0;
+        return handle;
+    }
+    void Reset(std::uint32_t handle = 0) noexcept;
+
+  private:
+    std::uint32_t handle_ = 0;
+};
+
+// A block opened by its handle. The open took a reference, which the holder drops when it
+// goes; Destroy drops every reference instead, for the block's owner.
+class COpenedBlock {
+  public:
+    COpenedBlock(std::uint32_t handle, const SourcePlace& place) noexcept;
+    COpenedBlock(const COpenedBlock&) = delete;
+    COpenedBlock& operator=(const COpenedBlock&) = delete;
+    ~COpenedBlock();
+
+    bool IsOpen() const noexcept { return !bytes_.empty(); }
+    std::uint32_t Handle() const noexcept { return handle_; }
+    // Empty when the handle names no block.
+    std::span<std::uint8_t> Bytes() const noexcept { return bytes_; }
+    void Destroy() noexcept;
+
+  private:
+    std::uint32_t handle_;
+    std::span<std::uint8_t> bytes_;
+};
+
+// Takes over a block that was handed to the caller: copies its bytes and destroys it. Nothing
+// when the handle names no block. Working on the copy keeps the reader safe from a sender that
+// still writes, and from a block that names itself.
+std::optional<std::vector<std::uint8_t>> TakeSharedBlock(std::uint32_t handle,
+                                                         const SourcePlace& place);
+
+// Copies a T from offset; false when the block does not hold all of it.
+template <typename T>
+bool ReadAt(std::span<const std::uint8_t> block, size_t offset, T& value) noexcept {
+    if (offset > block.size() || block.size() - offset < sizeof(T)) return false;
+    std::memcpy(&value, block.data() + offset, sizeof(T));
+    return true;
+}
+
+// Copies a T to offset; false (nothing written) when the block has no room for all of it.
+template <typename T>
+bool WriteAt(std::span<std::uint8_t> block, size_t offset, const T& value) noexcept {
+    if (offset > block.size() || block.size() - offset < sizeof(T)) return false;
+    std::memcpy(block.data() + offset, &value, sizeof(T));
+    return true;
+}
+
+// The NUL-terminated UTF-16 text at offset, whose terminator lies within maxUnits units and
+// within the block; nothing when there is no such terminator.
+std::optional<std::wstring> ReadBlockText(std::span<const std::uint8_t> block, size_t offset,
+                                          size_t maxUnits = SIZE_MAX);
+
+// Zeroes a field of fieldUnits UTF-16 units at offset and copies at most fieldUnits - 1
+// characters of text (null: none) into it. The field must lie within the block.
+void WriteBlockText(std::span<std::uint8_t> block, size_t offset, size_t fieldUnits,
+                    const wchar_t* text) noexcept;
+
+}  // namespace tarnwick
