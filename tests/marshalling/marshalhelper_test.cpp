@@ -1,0 +1,347 @@
+// Payloads through real shared memory and real OLE Automation values: strings at and past the
+// block size, arrays, records and both nested in each other. The sender's values are gone
+// once moved, and the receiver frees every block (the fixture checks the live-block count).
+#include <windows.h>
+#include <oleauto.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "marshalling/marshallingtest.h"
+#include "messages/cmarshalhelper.h"
+#include "messages/cmarshaller.h"
+#include "messages/cmethodcallmessage.h"
+#include "support/childmode.h"
+#include "support/childprocess.h"
+
+namespace tarnwick {
+namespace {
+
+using namespace test;
+
+class MarshalHelper : public MarshallingTest {};
+
+// Moves the value's payload and restores it, as the two sides of a call do.
+void RoundTrip(VARIANT& value) {
+    CMarshalHelper::MarshalValue(value);
+    CMarshalHelper::UnmarshalValue(value);
+}
+
+// A mapping of another party, named by its number.
+std::wstring MappingName(int number) { return L"Tarnwick_MMF_" + std::to_wstring(number); }
+
+bool MappingExists(int number) {
+    HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, MappingName(number).c_str());
+    if (mapping == nullptr) return false;
+    CloseHandle(mapping);
+    return true;
+}
+
+int NextFreeMappingNumber(int after) {
+    int number = after + 1;
+    while (MappingExists(number)) ++number;
+    return number;
+}
+
+// The bytes of the named mapping, or nothing.
+std::vector<std::uint8_t> MappingBytes(const std::wstring& name, size_t size) {
+    HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str());
+    if (mapping == nullptr) return {};
+    const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, size);
+    std::vector<std::uint8_t> bytes;
+    if (view != nullptr) {
+        bytes.assign(static_cast<const std::uint8_t*>(view),
+                     static_cast<const std::uint8_t*>(view) + size);
+        UnmapViewOfFile(view);
+    }
+    CloseHandle(mapping);
+    return bytes;
+}
+
+TEST_F(MarshalHelper, NullStringTravelsAsTwoBytesAndArrivesEmpty) {
+    CTestVariant value(MakeString(nullptr));
+    CMarshalHelper::MarshalValue(*value);
+    ASSERT_EQ(value->vt, VT_BSTR);
+    const std::vector<std::uint8_t> block = BytesOf(HandleIn(*value));
+    ASSERT_EQ(block.size(), 2u);
+    EXPECT_EQ(At<wchar_t>(block, 0), L'\0');
+    CMarshalHelper::UnmarshalValue(*value);
+    ASSERT_NE(value->bstrVal, nullptr);
+    EXPECT_EQ(SysStringLen(value->bstrVal), 0u);
+}
+
+TEST_F(MarshalHelper, StringOfExactlyThePageSizeTravelsInABlock) {
+    const size_t units = GetMaxPageSize(0) / 2 - 1;  // the terminator fills the page
+    CTestVariant value(MakeLongString(units, L'a'));
+    const std::wstring sent(value->bstrVal, units);
+    CMarshalHelper::MarshalValue(*value);
+    ASSERT_EQ(value->vt, VT_BSTR);
+    EXPECT_EQ(BytesOf(HandleIn(*value)).size(), GetMaxPageSize(0));
+    CMarshalHelper::UnmarshalValue(*value);
+    ASSERT_EQ(value->vt, VT_BSTR);
+    EXPECT_EQ(std::wstring(value->bstrVal, SysStringLen(value->bstrVal)), sent);
+}
+
+TEST_F(MarshalHelper, StringPastThePageSizeMovesIntoANamedMapping) {
+    const size_t units = GetMaxPageSize(0) / 2;
+    const std::uint32_t bytes = static_cast<std::uint32_t>(units * 2 + 2);
+    CTestVariant value(MakeLongString(units, L'k'));
+    const std::wstring sent(value->bstrVal, units);
+    CMarshalHelper::MarshalValue(*value);
+    ASSERT_EQ(value->vt, CMarshalHelper::kMappedStringType);
+    const std::uint32_t descriptor = HandleIn(*value);
+    const std::wstring text = TextAt(BytesOf(descriptor), 0);
+    const std::wstring prefix = L"S|" + std::to_wstring(bytes) + L"|Tarnwick_MMF_";
+    ASSERT_EQ(text.substr(0, prefix.size()), prefix) << text;
+
+    const std::vector<std::uint8_t> mapped = MappingBytes(text.substr(prefix.size() - 13), bytes);
+    ASSERT_EQ(mapped.size(), bytes);
+    EXPECT_EQ(TextAt(mapped, 0), sent);
+
+    // A mapped string that arrives stays as it is: this side never opens mappings.
+    CMarshalHelper::UnmarshalValue(*value);
+    EXPECT_EQ(value->vt, CMarshalHelper::kMappedStringType);
+    EXPECT_EQ(HandleIn(*value), descriptor);
+    Destroy(descriptor);
+    value->vt = VT_EMPTY;
+}
+
+TEST_F(MarshalHelper, MappingNamesCountUpWithinTheProcess) {
+    const std::vector<std::uint8_t> payload(1026, 0x5A);
+    const std::uint32_t first = CMarshalHelper::StoreInNamedMapping(payload.data(), 1026);
+    const std::uint32_t second = CMarshalHelper::StoreInNamedMapping(payload.data(), 1026);
+    const std::wstring firstText = TextAt(BytesOf(first), 0);
+    const std::wstring secondText = TextAt(BytesOf(second), 0);
+    Destroy(first);
+    Destroy(second);
+    const std::wstring prefix = L"S|1026|Tarnwick_MMF_";
+    ASSERT_EQ(firstText.substr(0, prefix.size()), prefix);
+    ASSERT_EQ(secondText.substr(0, prefix.size()), prefix);
+    EXPECT_EQ(std::stoi(secondText.substr(prefix.size())),
+              std::stoi(firstText.substr(prefix.size())) + 1);
+}
+
+TEST_F(MarshalHelper, ArrayOfStringsArrivesAsAnArrayOfStrings) {
+    CTestVariant value(
+        MakeArray({MakeString(L"one"), MakeString(L""), MakeI4(42), MakeString(L"three")}));
+    CMarshalHelper::MarshalValue(*value);
+    ASSERT_EQ(value->vt, VT_ARRAY | VT_VARIANT);
+    const std::vector<std::uint8_t> block = BytesOf(HandleIn(*value));
+    ASSERT_EQ(block.size(), 4u * 16 + 4);
+    EXPECT_EQ(At<std::uint16_t>(block, 0), 4u);
+    EXPECT_EQ(At<VARTYPE>(block, 2), VT_BSTR);
+    EXPECT_EQ(At<VARTYPE>(block, 2 + 32), VT_I4);
+    EXPECT_EQ(At<LONG>(block, 2 + 32 + 8), 42);
+
+    CMarshalHelper::UnmarshalValue(*value);
+    ASSERT_EQ(value->vt, VT_ARRAY | VT_VARIANT);
+    LONG upper = -1;
+    SafeArrayGetUBound(value->parray, 1, &upper);
+    ASSERT_EQ(upper, 3);
+    const wchar_t* expected[] = {L"one", L"", nullptr, L"three"};
+    for (LONG i = 0; i <= upper; ++i) {
+        CTestVariant element;
+        ASSERT_EQ(SafeArrayGetElement(value->parray, &i, &*element), S_OK);
+        if (expected[i] == nullptr) {
+            EXPECT_EQ(element->vt, VT_I4);
+            continue;
+        }
+        ASSERT_EQ(element->vt, VT_BSTR);
+        EXPECT_STREQ(element->bstrVal, expected[i]);
+    }
+}
+
+TEST_F(MarshalHelper, RecordOfTwoFieldsArrivesWithItsTypeNamesAndValues) {
+    CTestVariant value(MakeRecord(kTwoFieldRecord, {{L"B", MakeI4(7)}, {L"C", MakeI4(-9)}}));
+    ASSERT_EQ(value->vt, VT_RECORD) << "the test type library is not found";
+    IRecordInfo* sentInfo = value->pRecInfo;
+    sentInfo->AddRef();
+    const ULONG referencesBefore = ReferencesOf(sentInfo);
+
+    CMarshalHelper::MarshalValue(*value);
+    EXPECT_EQ(ReferencesOf(sentInfo), referencesBefore - 1) << "the record info is released";
+    sentInfo->Release();
+    ASSERT_EQ(value->vt, VT_RECORD);
+    EXPECT_EQ(value->pRecInfo, nullptr);
+    const std::vector<std::uint8_t> block = BytesOf(HandleIn(*value));
+    ASSERT_EQ(block.size(), 18u + 2 + 2 + 2 * 20);
+    EXPECT_EQ(At<GUID>(block, 0), kTwoFieldRecord);
+    EXPECT_EQ(At<std::uint16_t>(block, 16), 2u);
+    EXPECT_EQ(At<std::uint32_t>(block, 18), 2u);
+    EXPECT_EQ(At<wchar_t>(block, 22), L'B');
+    EXPECT_EQ(At<VARTYPE>(block, 24), VT_I4);
+    EXPECT_EQ(At<LONG>(block, 32), 7);
+    EXPECT_EQ(At<wchar_t>(block, 44), L'C');
+    EXPECT_EQ(At<LONG>(block, 54), -9);
+
+    CMarshalHelper::UnmarshalValue(*value);
+    ASSERT_EQ(value->vt, VT_RECORD);
+    GUID guid{};
+    value->pRecInfo->GetGuid(&guid);
+    EXPECT_EQ(guid, kTwoFieldRecord);
+    CTestVariant b(FieldOf(*value, L"B"));
+    CTestVariant c(FieldOf(*value, L"C"));
+    EXPECT_EQ(b->lVal, 7);
+    EXPECT_EQ(c->lVal, -9);
+}
+
+TEST_F(MarshalHelper, RecordsAndArraysNestInEachOther) {
+    CTestVariant value(MakeArray({
+        MakeRecord(kControlReference, {{L"WindowHandle", MakeI8(0x123456789ALL)}}),
+        MakeArray({MakeString(L"inner"), MakeI4(5)}),
+        MakeString(L"outer"),
+    }));
+    RoundTrip(*value);
+    ASSERT_EQ(value->vt, VT_ARRAY | VT_VARIANT);
+    LONG index = 0;
+    CTestVariant record;
+    ASSERT_EQ(SafeArrayGetElement(value->parray, &index, &*record), S_OK);
+    ASSERT_EQ(record->vt, VT_RECORD);
+    CTestVariant handle(FieldOf(*record, L"WindowHandle"));
+    EXPECT_EQ(handle->llVal, 0x123456789ALL);
+
+    index = 1;
+    CTestVariant inner;
+    ASSERT_EQ(SafeArrayGetElement(value->parray, &index, &*inner), S_OK);
+    ASSERT_EQ(inner->vt, VT_ARRAY | VT_VARIANT);
+    LONG innerIndex = 0;
+    CTestVariant innerText;
+    ASSERT_EQ(SafeArrayGetElement(inner->parray, &innerIndex, &*innerText), S_OK);
+    EXPECT_STREQ(innerText->bstrVal, L"inner");
+
+    index = 2;
+    CTestVariant outer;
+    ASSERT_EQ(SafeArrayGetElement(value->parray, &index, &*outer), S_OK);
+    EXPECT_STREQ(outer->bstrVal, L"outer");
+}
+
+// Counts references, so that a test sees a sender's array being destroyed.
+class CCounted final : public IUnknown {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+    ULONG STDMETHODCALLTYPE Release() override { return --references; }
+    ULONG references = 1;
+};
+
+TEST_F(MarshalHelper, SendersArrayIsDestroyedAndForeignPointersArriveEmpty) {
+    CCounted counted;
+    VARIANT element;
+    VariantInit(&element);
+    element.vt = VT_UNKNOWN;
+    element.punkVal = &counted;
+    counted.AddRef();
+    CTestVariant value(MakeArray({element}));
+    ASSERT_EQ(counted.references, 2u);
+    CMarshalHelper::MarshalValue(*value);
+    EXPECT_EQ(counted.references, 1u) << "the array and the copy of its element are released";
+
+    // An interface pointer from another process is never called through.
+    CMarshalHelper::UnmarshalValue(*value);
+    ASSERT_EQ(value->vt, VT_ARRAY | VT_VARIANT);
+    LONG index = 0;
+    CTestVariant arrived;
+    ASSERT_EQ(SafeArrayGetElement(value->parray, &index, &*arrived), S_OK);
+    EXPECT_EQ(arrived->vt, VT_EMPTY);
+    EXPECT_EQ(counted.references, 1u);
+}
+
+TEST_F(MarshalHelper, PayloadThatDoesNotFitLeavesNoHandleAndArrivesEmpty) {
+    // Two dimensions, and elements that are not VARIANTs: the array block holds neither.
+    SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
+    CTestVariant square;
+    square->vt = VT_ARRAY | VT_VARIANT;
+    square->parray = SafeArrayCreate(VT_VARIANT, 2, bounds);
+    CTestVariant numbers;
+    numbers->vt = VT_ARRAY | VT_I4;
+    numbers->parray = SafeArrayCreateVector(VT_I4, 0, 3);
+    for (VARIANT* value : {&*square, &*numbers}) {
+        CMarshalHelper::MarshalValue(*value);
+        EXPECT_EQ(HandleIn(*value), 0u);
+        CMarshalHelper::UnmarshalValue(*value);
+        EXPECT_EQ(value->vt, VT_EMPTY);
+    }
+}
+
+TEST_F(MarshalHelper, DecimalIsNeverTakenForAString) {
+    CTestVariant value;
+    VarDecFromR8(-1234.5678, &value->decVal);
+    value->vt = VT_DECIMAL;
+    DECIMAL sent = value->decVal;
+    sent.wReserved = VT_DECIMAL;
+    CMarshalHelper::MarshalValue(*value);
+    const WireValue wire = CMarshaller::MakeWireValue(*value);
+    CTestVariant arrived(CMarshaller::WidenWireValue(wire));
+    CMarshalHelper::UnmarshalValue(*arrived);
+    ASSERT_EQ(arrived->vt, VT_DECIMAL);
+    EXPECT_EQ(std::memcmp(&arrived->decVal, &sent, sizeof sent), 0);
+}
+
+TEST_F(MarshalHelper, ObjectReferenceBlockHoldsBothRecordsAndBothTexts) {
+    const ReturnAddressRecord first{1, 2, 3, 4};
+    const ReturnAddressRecord second{5, 6, 7, 8};
+    CMethodCallMessage message;
+    WireValue reference{};
+    EXPECT_EQ(message.CreateObjectReference(&first, L"first", nullptr, &second, &reference), 0);
+    ASSERT_EQ(message.CreateObjectReference(&first, L"first", L"", &second, &reference), 1);
+    EXPECT_EQ(reference.Type, VT_VARIANT);
+    const auto block = static_cast<std::uint32_t>(reference.Data);
+    const std::vector<std::uint8_t> bytes = BytesOf(block);
+    ASSERT_EQ(bytes.size(), 72u);
+    EXPECT_EQ(At<ReturnAddressRecord>(bytes, 0).O, 4u);
+    EXPECT_EQ(At<ReturnAddressRecord>(bytes, 32).P, 5u);
+    const auto firstText = At<std::uint32_t>(bytes, 64);
+    const auto secondText = At<std::uint32_t>(bytes, 68);
+    EXPECT_EQ(TextAt(BytesOf(firstText), 0), L"first");
+    EXPECT_EQ(BytesOf(secondText).size(), 2u);
+    for (std::uint32_t handle : {block, firstText, secondText}) Destroy(handle);
+}
+
+}  // namespace
+
+// args: two mapping numbers. Stores two strings in named mappings and checks that their
+// descriptors name exactly those mappings and that the mappings hold the bytes; 0 when so.
+TARNWICK_CHILD_MODE(StoreMappedStrings) {
+    std::vector<std::uint8_t> payload(1026);
+    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<std::uint8_t>(i * 3);
+    for (size_t i = 0; i < 2; ++i) {
+        const std::uint32_t block = CMarshalHelper::StoreInNamedMapping(payload.data(), 1026);
+        const std::wstring text = test::TextAt(test::BytesOf(block), 0);
+        test::Destroy(block);
+        if (text != L"S|1026|" + MappingName(std::stoi(args.at(i)))) return 2 + static_cast<int>(i);
+        if (MappingBytes(MappingName(std::stoi(args.at(i))), 1026) != payload) return 4;
+    }
+    return 0;
+}
+
+namespace {
+
+TEST_F(MarshalHelper, MappingOfAnotherPartyIsSkippedNotOverwritten) {
+    // Another party holds the first free name; the child's counter, starting at 1, meets it.
+    const int taken = NextFreeMappingNumber(0);
+    HANDLE other = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
+                                      MappingName(taken).c_str());
+    ASSERT_NE(other, nullptr);
+    void* view = MapViewOfFile(other, FILE_MAP_ALL_ACCESS, 0, 0, 4096);
+    ASSERT_NE(view, nullptr);
+    const std::wstring sentinel = L"another party's bytes";
+    std::memcpy(view, sentinel.c_str(), (sentinel.size() + 1) * 2);
+
+    const int first = NextFreeMappingNumber(taken);
+    const int second = NextFreeMappingNumber(first);
+    CChildProcess child;
+    ASSERT_TRUE(
+        child.Start(L"StoreMappedStrings", {std::to_wstring(first), std::to_wstring(second)}));
+    EXPECT_EQ(child.Wait(), std::optional<DWORD>(0));
+    EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(view)), sentinel);
+    UnmapViewOfFile(view);
+    CloseHandle(other);
+}
+
+}  // namespace
+}  // namespace tarnwick

@@ -1,0 +1,221 @@
+#pragma once
+// What the marshalling tests share: a fixture that checks every test leaves as many live
+// shared-memory blocks as it found and that finds the suite's test type library, and small
+// helpers to make and read real OLE Automation values and blocks.
+
+#include <windows.h>
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "itypelibresolutionservice.h"
+#include "platform/vaskreservoir.h"
+#include "support/tempdirectory.h"
+
+namespace tarnwick::test {
+
+// Record GUIDs: TestSecondShared {long B; long C;} of the suite's library, and
+// VirtualControlReference {__int64 WindowHandle;} of the interface library.
+inline constexpr GUID kTwoFieldRecord = {
+    0x5a4f3c21, 0x7b6e, 0x4d2a, {0x80, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02}};
+inline constexpr GUID kControlReference = {
+    0x253a1552, 0xa97e, 0x4cb6, {0x8d, 0x80, 0xb9, 0x4d, 0x54, 0x32, 0x7b, 0xd8}};
+
+class MarshallingTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        static const bool added = [] {
+            const std::wstring testdata = ExecutableDirectory() + L"\\testdata";
+            GetTypeLibResolutionService()->AddSearchDirectory(testdata.c_str());
+            return true;
+        }();
+        (void)added;
+    }
+    void SetUp() override { liveBlocks_ = GetLiveBlockCount(); }
+    void TearDown() override {
+        EXPECT_EQ(GetLiveBlockCount(), liveBlocks_) << "blocks were left alive";
+    }
+
+  private:
+    std::uint32_t liveBlocks_ = 0;
+};
+
+// A VARIANT cleared when it goes.
+class CTestVariant {
+  public:
+    CTestVariant() { VariantInit(&value_); }
+    explicit CTestVariant(const VARIANT& taken) : value_(taken) {}
+    CTestVariant(const CTestVariant&) = delete;
+    CTestVariant& operator=(const CTestVariant&) = delete;
+    ~CTestVariant() { VariantClear(&value_); }
+    VARIANT& operator*() { return value_; }
+    VARIANT* operator->() { return &value_; }
+
+  private:
+    VARIANT value_;
+};
+
+inline VARIANT MakeString(const wchar_t* text) {
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_BSTR;
+    value.bstrVal = text != nullptr ? SysAllocString(text) : nullptr;
+    return value;
+}
+
+inline VARIANT MakeLongString(size_t length, wchar_t fill) {
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_BSTR;
+    value.bstrVal = SysAllocStringLen(nullptr, static_cast<UINT>(length));
+    for (size_t i = 0; i < length; ++i) value.bstrVal[i] = static_cast<wchar_t>(fill + i % 7);
+    return value;
+}
+
+inline VARIANT MakeI4(LONG number) {
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_I4;
+    value.lVal = number;
+    return value;
+}
+
+// A one-dimensional array of VARIANTs that takes over the given values.
+inline VARIANT MakeArray(std::vector<VARIANT> elements) {
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_ARRAY | VT_VARIANT;
+    value.parray = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(elements.size()));
+    for (LONG i = 0; i < static_cast<LONG>(elements.size()); ++i) {
+        SafeArrayPutElement(value.parray, &i, &elements[i]);
+        VariantClear(&elements[i]);
+    }
+    return value;
+}
+
+inline Microsoft::WRL::ComPtr<IRecordInfo> RecordInfoOf(const GUID& guid) {
+    Microsoft::WRL::ComPtr<ITypeInfo> type;
+    Microsoft::WRL::ComPtr<IRecordInfo> info;
+    if (GetTypeLibResolutionService()->GetTypeInfoByGuid(&guid, &type)) {
+        GetRecordInfoFromTypeInfo(type.Get(), &info);
+    }
+    return info;
+}
+
+// A record of the given type with the given fields set; VT_EMPTY when the type is unknown.
+inline VARIANT MakeRecord(const GUID& guid,
+                          const std::vector<std::pair<const wchar_t*, VARIANT>>& fields) {
+    VARIANT value;
+    VariantInit(&value);
+    Microsoft::WRL::ComPtr<IRecordInfo> info = RecordInfoOf(guid);
+    if (info == nullptr) return value;
+    void* data = info->RecordCreate();
+    // Written straight into the field's storage: Wine's PutField is not dependable.
+    for (auto [name, field] : fields) {
+        VARIANT storage;
+        VariantInit(&storage);
+        void* arrayData = nullptr;
+        if (SUCCEEDED(info->GetFieldNoCopy(data, name, &storage, &arrayData))) {
+            std::memcpy(storage.byref, &field.llVal, field.vt == VT_I8 ? 8 : 4);
+        }
+    }
+    value.vt = VT_RECORD;
+    value.pvRecord = data;
+    value.pRecInfo = info.Detach();
+    return value;
+}
+
+inline VARIANT MakeI8(LONGLONG number) {
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_I8;
+    value.llVal = number;
+    return value;
+}
+
+// A field of a record value, as a VARIANT of its own.
+inline VARIANT FieldOf(VARIANT& record, const wchar_t* name) {
+    VARIANT field;
+    VariantInit(&field);
+    if (record.vt == VT_RECORD && record.pRecInfo != nullptr) {
+        record.pRecInfo->GetField(record.pvRecord, name, &field);
+    }
+    return field;
+}
+
+// The references an object holds, read without changing them.
+inline ULONG ReferencesOf(IUnknown* object) {
+    object->AddRef();
+    return object->Release();
+}
+
+inline std::uint32_t HandleIn(const VARIANT& value) {
+    return static_cast<std::uint32_t>(value.ullVal);
+}
+
+// A block made as a peer would make it: its handle, which the test or the code under test
+// frees.
+inline std::uint32_t MakeBlock(std::span<const std::uint8_t> bytes) {
+    std::uint32_t handle = 0;
+    void* block = AllocateSharedMemory(&handle, static_cast<std::uint32_t>(bytes.size()),
+                                       GetCurrentProcessId(), __LINE__, "marshallingtest");
+    if (block == nullptr) return 0;
+    std::memcpy(block, bytes.data(), bytes.size());
+    return handle;
+}
+
+// The bytes of a live block, copied; empty when the handle names no block. The copy's open
+// reference is dropped again.
+inline std::vector<std::uint8_t> BytesOf(std::uint32_t handle) {
+    std::uint32_t size = 0;
+    const void* block = OpenSharedMemory(handle, &size, __LINE__, "marshallingtest");
+    if (block == nullptr) return {};
+    const auto* bytes = static_cast<const std::uint8_t*>(block);
+    std::vector<std::uint8_t> copy(bytes, bytes + size);
+    FreeSharedMemory(handle);
+    return copy;
+}
+
+inline bool IsLive(std::uint32_t handle) { return !BytesOf(handle).empty(); }
+
+inline void Destroy(std::uint32_t handle) {
+    while (FreeSharedMemory(handle) > 0) {
+    }
+}
+
+template <typename T>
+T At(const std::vector<std::uint8_t>& bytes, size_t offset) {
+    T value{};
+    if (offset + sizeof(T) <= bytes.size()) std::memcpy(&value, bytes.data() + offset, sizeof(T));
+    return value;
+}
+
+template <typename T>
+void Put(std::vector<std::uint8_t>& bytes, size_t offset, const T& value) {
+    if (bytes.size() < offset + sizeof(T)) bytes.resize(offset + sizeof(T));
+    std::memcpy(bytes.data() + offset, &value, sizeof(T));
+}
+
+inline std::wstring TextAt(const std::vector<std::uint8_t>& bytes, size_t offset) {
+    std::wstring text;
+    for (size_t i = offset; i + 1 < bytes.size(); i += 2) {
+        const wchar_t unit = At<wchar_t>(bytes, i);
+        if (unit == L'\0') break;
+        text.push_back(unit);
+    }
+    return text;
+}
+
+inline void PutText(std::vector<std::uint8_t>& bytes, size_t offset, const std::wstring& text) {
+    for (size_t i = 0; i < text.size(); ++i) Put(bytes, offset + 2 * i, text[i]);
+    Put(bytes, offset + 2 * text.size(), L'\0');
+}
+
+}  // namespace tarnwick::test
