@@ -108,21 +108,6 @@ TEST_F(MarshalHelper, StringPastThePageSizeMovesIntoANamedMapping) {
     value->vt = VT_EMPTY;
 }
 
-TEST_F(MarshalHelper, MappingNamesCountUpWithinTheProcess) {
-    const std::vector<std::uint8_t> payload(1026, 0x5A);
-    const std::uint32_t first = CMarshalHelper::StoreInNamedMapping(payload.data(), 1026);
-    const std::uint32_t second = CMarshalHelper::StoreInNamedMapping(payload.data(), 1026);
-    const std::wstring firstText = TextAt(BytesOf(first), 0);
-    const std::wstring secondText = TextAt(BytesOf(second), 0);
-    Destroy(first);
-    Destroy(second);
-    const std::wstring prefix = L"S|1026|Tarnwick_MMF_";
-    ASSERT_EQ(firstText.substr(0, prefix.size()), prefix);
-    ASSERT_EQ(secondText.substr(0, prefix.size()), prefix);
-    EXPECT_EQ(std::stoi(secondText.substr(prefix.size())),
-              std::stoi(firstText.substr(prefix.size())) + 1);
-}
-
 TEST_F(MarshalHelper, ArrayOfStringsArrivesAsAnArrayOfStrings) {
     CTestVariant value(
         MakeArray({MakeString(L"one"), MakeString(L""), MakeI4(42), MakeString(L"three")}));
