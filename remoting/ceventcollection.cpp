@@ -1,0 +1,131 @@
+#include "remoting/ceventcollection.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <string>
+#include <tuple>
+
+#include "platform/vasklantern.h"
+#include "remoting/ceventproxy.h"
+#include "remoting/ctraceprovider.h"
+
+namespace tarnwick {
+
+namespace {
+
+// {8A3C5E71-2D49-4B06-9E18-C7F4A2B65D03}
+constexpr GUID kTraceGuid = {
+    0x8a3c5e71, 0x2d49, 0x4b06, {0x9e, 0x18, 0xc7, 0xf4, 0xa2, 0xb6, 0x5d, 0x03}};
+
+enum TracePoint : USHORT {
+    kFirstSubscriberOfKey = 1,
+    kProxyRefusedInterface,
+    kNoSubscriber,
+    kNotOurProxy,
+};
+
+// The support library's switches for the verbose "no subscriber" trace.
+constexpr int kSupportTraceLevel = 40;
+constexpr int kSupportTraceSource = 1024;
+
+template <typename... Values>
+void TraceAt(TraceLevel level, TracePoint point, const Values&... values) {
+    Trace(kTraceGuid, level, kTraceFlagComponent, point, values...);
+}
+
+}  // namespace
+
+CEventCollection::CEventCollection() : mutex_(kTraceGuid) {}
+
+bool CEventCollection::KeyLess::operator()(const ReturnAddressRecord& a,
+                                           const ReturnAddressRecord& b) const {
+    return std::tie(a.P, a.B, a.T, a.O) < std::tie(b.P, b.B, b.T, b.O);
+}
+
+bool CEventCollection::NameLess::operator()(const CBstrHolder& a, const CBstrHolder& b) const {
+    const UINT lengthA = a.Length();
+    const UINT lengthB = b.Length();
+    const UINT common = std::min(lengthA, lengthB);
+    for (UINT i = 0; i < common; ++i) {
+        if (a.Get()[i] != b.Get()[i]) return a.Get()[i] < b.Get()[i];
+    }
+    return lengthA < lengthB;
+}
+
+IIpcInvoke* CEventCollection::LookUp(const ReturnAddressRecord* key,
+                                     const wchar_t* eventName) const {
+    if (key == nullptr) return nullptr;
+    const auto names = subscriptions_.find(*key);
+    if (names == subscriptions_.end()) return nullptr;
+    const auto entry = names->second.find(CBstrHolder(eventName));
+    return entry == names->second.end() ? nullptr : entry->second;
+}
+
+bool CEventCollection::HasSubscriber(const ReturnAddressRecord* key, const wchar_t* eventName) {
+    CMutexLock lock(mutex_);
+    return LookUp(key, eventName) != nullptr;
+}
+
+IIpcInvoke* CEventCollection::GetSubscriber(const ReturnAddressRecord* key,
+                                            const wchar_t* eventName) {
+    CMutexLock lock(mutex_);
+    IIpcInvoke* found = LookUp(key, eventName);
+    if (found == nullptr) {
+        if (IsTraceLevel(kSupportTraceLevel) && IsTraceSource(kSupportTraceSource) &&
+            CTraceProvider::Module().IsEnabled(kTraceFlagComponent, TraceLevel::Verbose) &&
+            key != nullptr) {
+            std::wstring text;
+            TraceAt(TraceLevel::Verbose, kNoSubscriber, FormatReturnAddress(*key, text), eventName);
+        }
+        return nullptr;
+    }
+    // The reference is taken under the mutex, so a concurrent removal cannot free the proxy.
+    IIpcInvoke* subscriber = nullptr;
+    if (FAILED(found->QueryInterface(IID_IIpcInvoke, reinterpret_cast<void**>(&subscriber)))) {
+        std::wstring text;
+        TraceAt(TraceLevel::Error, kProxyRefusedInterface, eventName, FormatReturnAddress(*key, text));
+        return nullptr;
+    }
+    return subscriber;
+}
+
+TargetKey CEventCollection::GetProxyTargetKey(IIpcInvoke* proxy) {
+    // Only a proxy of this library has a target key; anything else answers zeros.
+    if (const auto* ours = dynamic_cast<CEventProxy*>(proxy)) return ours->GetTargetKey();
+    TraceAt(TraceLevel::Error, kNotOurProxy, static_cast<const void*>(proxy));
+    return TargetKey{};
+}
+
+void CEventCollection::AddSubscriber(const ReturnAddressRecord* key, CBstrHolder eventName,
+                                     IIpcInvoke* proxy) {
+    if (key == nullptr || proxy == nullptr) return;
+    CMutexLock lock(mutex_);
+    auto [names, created] = subscriptions_.try_emplace(*key);
+    if (created) TraceAt(TraceLevel::Verbose, kFirstSubscriberOfKey, eventName.Get());
+    proxy->AddRef();
+    auto [entry, inserted] = names->second.try_emplace(eventName, proxy);
+    if (!inserted) {
+        IIpcInvoke* replaced = entry->second;
+        entry->second = proxy;
+        replaced->Release();
+    }
+}
+
+void CEventCollection::RemoveSubscriber(const ReturnAddressRecord* key, CBstrHolder eventName) {
+    if (key == nullptr) return;
+    CMutexLock lock(mutex_);
+    const auto names = subscriptions_.find(*key);
+    if (names == subscriptions_.end()) return;
+    const auto entry = names->second.find(eventName);
+    if (entry == names->second.end()) return;
+    entry->second->Release();
+    names->second.erase(entry);
+    if (names->second.empty()) subscriptions_.erase(names);
+}
+
+size_t CEventCollection::KeyCount() const {
+    CMutexLock lock(mutex_);
+    return subscriptions_.size();
+}
+
+}  // namespace tarnwick
