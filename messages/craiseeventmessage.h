@@ -1,6 +1,8 @@
 #pragma once
 // An event raised towards a subscriber: a method call that also carries the subscription tag.
 
+#include <vector>
+
 #include "cbstrholder.h"
 #include "imessagebase.h"
 #include "messages/cmethodcallmessage.h"
@@ -14,8 +16,16 @@ public:
 
     CBstrHolder& GetSubscriptionTag() override { return subscriptionTag_; }
 
+    // Notes that the argument stored at storedIndex (last-first, as GetArgument counts) had
+    // its payload moved into shared memory for this event.
+    void NoteMovedArgument(int storedIndex);
+    // Frees exactly the payload blocks moved for this event, when it cannot be sent; those
+    // arguments are left empty. Other arguments, a decimal among them, are not touched.
+    void DiscardMovedArguments();
+
 private:
     CBstrHolder subscriptionTag_;
+    std::vector<bool> movedArguments_;
 };
 
 }  // namespace tarnwick

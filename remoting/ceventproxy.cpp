@@ -35,12 +35,14 @@ VARIANT NoResult() noexcept {
 
 // The message gets the argument with its payload moved into shared memory; the payload now
 // belongs to the subscriber, so the caller's argument no longer holds it.
-void MoveArgument(VARIANT& argument, CRaiseEventMessage& message) {
+// Arguments are stored last-first: the one of call position i lands at count - 1 - i.
+void MoveArgument(VARIANT& argument, int position, CRaiseEventMessage& message) {
     VARIANT moved = argument;
     const bool hasPayload = CMarshalHelper::HasPayload(argument.vt);
     CMarshalHelper::MarshalValue(moved);
     if (hasPayload) VariantInit(&argument);
     message.AddArgument(&moved);
+    if (hasPayload) message.NoteMovedArgument(message.GetArgumentCount() - 1 - position);
 }
 
 }  // namespace
@@ -98,7 +100,7 @@ VARIANT CEventProxy::Invoke(const wchar_t* memberName, VARIANT* arguments, int c
         message.GetMemberName() = memberName;
         message.GetSubscriptionTag() = subscriptionTag_;
         message.InitArguments(count);
-        for (int i = 0; i < count; ++i) MoveArgument(arguments[i], message);
+        for (int i = 0; i < count; ++i) MoveArgument(arguments[i], i, message);
 
         IInvokeWait* wait = service_->SendRaiseEvent(&message, target);
         if (wait == nullptr) {

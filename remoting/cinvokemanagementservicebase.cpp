@@ -1,0 +1,262 @@
+#include "remoting/cinvokemanagementservicebase.h"
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <variant>
+#include <vector>
+
+#include "messages/cmarshalhelper.h"
+#include "messages/cmarshaller.h"
+#include "messages/craiseeventmessage.h"
+#include "messages/errorinfomessage.h"
+#include "messages/sharedmemory.h"
+#include "remoting/cinvokewait.h"
+#include "remoting/ctraceprovider.h"
+
+namespace tarnwick {
+
+namespace {
+
+// {2F6B1D84-93C7-4E0A-8B25-E1D7C64A3F58}
+constexpr GUID kTraceGuid = {
+    0x2f6b1d84, 0x93c7, 0x4e0a, {0x8b, 0x25, 0xe1, 0xd7, 0xc6, 0x4a, 0x3f, 0x58}};
+
+enum TracePoint : USHORT {
+    kReplyNotSent = 1,
+    kBlockNotOpened,
+    kReturnForUnknownCall,
+    kReturnDelivered,
+    kBlockNotUnmarshalled,
+    kReturnAddressReceived,
+    kNotAReturnAddress,
+    kMethodCallReceived,
+    kNotAMethodCall,
+    kMethodReplyNotWritten,
+    kSubscriptionReceived,
+    kNotASubscription,
+    kSubscriptionReplyNotWritten,
+    kUnsubscriptionReceived,
+    kNotAnUnsubscription,
+    kUnsubscriptionReplyNotWritten,
+    kUnknownKind,
+    kEventNotMarshalled,
+    kEventBlockNotMade,
+    kNoNotificationForTarget,
+    kReturnForForeignMessage,
+    kWaitNotPending,
+};
+
+template <typename... Values>
+void TraceAt(TraceLevel level, TracePoint point, const Values&... values) {
+    Trace(kTraceGuid, level, kTraceFlagComponent, point, values...);
+}
+
+std::atomic<Cookie> g_nextCallId{1};
+
+constexpr std::uint64_t kAllOnes = ~0ull;
+
+// Releases a record argument field by field, nested records first, then the record itself.
+void ReleaseRecordArgument(VARIANT& value) {
+    IRecordInfo* info = value.pRecInfo;
+    void* record = value.pvRecord;
+    if (info != nullptr && record != nullptr) {
+        ULONG count = 0;
+        if (SUCCEEDED(info->GetFieldNames(&count, nullptr)) && count != 0) {
+            std::vector<BSTR> names(count, nullptr);
+            if (SUCCEEDED(info->GetFieldNames(&count, names.data()))) {
+                for (BSTR name : names) {
+                    VARIANT field;
+                    VariantInit(&field);
+                    if (SUCCEEDED(info->GetField(record, name, &field)) && field.vt == VT_RECORD) {
+                        ReleaseRecordArgument(field);
+                    } else {
+                        VariantClear(&field);
+                    }
+                    SysFreeString(name);
+                }
+            }
+        }
+        info->RecordDestroy(record);
+    }
+    if (info != nullptr) info->Release();
+    value.vt = VT_EMPTY;
+    value.pRecInfo = nullptr;
+    value.pvRecord = nullptr;
+}
+
+// Every argument that the unmarshaller restored belongs to the message: records by the rule
+// above, everything else through VariantClear.
+void ClearArguments(CMethodCallMessage& message) {
+    for (int i = 0; i < message.GetArgumentCount(); ++i) {
+        VARIANT* argument = message.GetArgument(i);
+        if (argument == nullptr) continue;
+        if (argument->vt == VT_RECORD) {
+            ReleaseRecordArgument(*argument);
+        } else {
+            VariantClear(argument);
+        }
+    }
+}
+
+}  // namespace
+
+Cookie CInvokeManagementServiceBase::NextCallId() noexcept { return g_nextCallId.fetch_add(1); }
+
+CInvokeManagementServiceBase::CInvokeManagementServiceBase(IInvokeNotification* notification)
+    : mutex_(kTraceGuid), notification_(notification) {}
+
+size_t CInvokeManagementServiceBase::PendingCallCount() const {
+    CMutexLock lock(mutex_);
+    return pending_.size();
+}
+
+std::uint64_t CInvokeManagementServiceBase::DeriveTarget(IRaiseEventMessage& message) const {
+    const ReturnAddressRecord& address = message.GetReturnAddress();
+    if (address.P == kAllOnes && address.B == kAllOnes && address.T == kAllOnes) return address.O;
+    if (notification_ == nullptr) {
+        TraceAt(TraceLevel::Error, kNoNotificationForTarget, address.O);
+        return 0;
+    }
+    return notification_->ResolveTarget(address.O);
+}
+
+IInvokeWait* CInvokeManagementServiceBase::SendRaiseEvent(IRaiseEventMessage* message,
+                                                          std::uint64_t target) {
+    if (message == nullptr) return nullptr;
+    if (target == 0) target = DeriveTarget(*message);
+    auto* ours = dynamic_cast<CRaiseEventMessage*>(message);
+    CMutexLock lock(mutex_);
+    message->GetCookie() = NextCallId();
+    const Cookie cookie = message->GetCookie();
+    auto wait = std::make_unique<CInvokeWait>(ours);
+    IInvokeWait*& entry = pending_[cookie];
+    entry = wait.get();
+
+    RaisedEventBlock bytes{};
+    CBlockHolder block;
+    if (!CMarshaller::MarshalRaisedEvent(bytes, *message)) {
+        // Nothing can travel: the caller finds the call complete with its initial result.
+        TraceAt(TraceLevel::Error, kEventNotMarshalled, static_cast<std::uint32_t>(cookie));
+        wait->Signal();
+        return wait.release();
+    }
+    const auto view = block.Allocate(blockformat::kRaisedEventSize, {__LINE__, "cmarshaller"});
+    if (view.empty()) {
+        TraceAt(TraceLevel::Error, kEventBlockNotMade, static_cast<std::uint32_t>(cookie));
+        if (ours != nullptr) ours->DiscardMovedArguments();
+        wait->Signal();
+        return wait.release();
+    }
+    std::memcpy(view.data(), bytes.data(), bytes.size());
+    InvokeRecord record{kInvokeRecordMagic, block.Get(), kInvokeRecordCallTag};
+    if (SendInvoke(&record, wait.get(), target) == 0) {
+        block.Release();  // the peer owns it now
+    } else if (ours != nullptr) {
+        // Free exactly the payload blocks made for this call; the holder frees the call block.
+        ours->DiscardMovedArguments();
+    }
+    return wait.release();
+}
+
+void CInvokeManagementServiceBase::ReleaseWait(IInvokeWait* wait) {
+    auto* ours = dynamic_cast<CInvokeWait*>(wait);
+    if (ours == nullptr) return;
+    CMutexLock lock(mutex_);
+    // Only a wait this service handed out and still files is destroyed: a second release,
+    // or a wait of another service, is left alone.
+    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+        if (it->second == ours) {
+            pending_.erase(it);
+            delete ours;
+            return;
+        }
+    }
+    TraceAt(TraceLevel::Warning, kWaitNotPending, static_cast<const void*>(wait));
+}
+
+void CInvokeManagementServiceBase::DeliverReturn(std::uint32_t cookie,
+                                                 std::span<std::uint8_t> block) {
+    CMutexLock lock(mutex_);
+    const auto it = pending_.find(cookie);
+    auto* wait = it == pending_.end() ? nullptr : static_cast<CInvokeWait*>(it->second);
+    if (wait == nullptr) {
+        TraceAt(TraceLevel::Error, kReturnForUnknownCall, cookie);
+        return;
+    }
+    if (CRaiseEventMessage* message = wait->Message()) {
+        ApplyReplyAndFree(block, *message);
+        TraceAt(TraceLevel::Verbose, kReturnDelivered, message->GetMemberName().Get());
+    } else {
+        TraceAt(TraceLevel::Error, kReturnForForeignMessage, cookie);
+    }
+    wait->Signal();
+}
+
+int CInvokeManagementServiceBase::Reply(CInvokeMessageBase& message, InvokeRecord* record,
+                                        std::span<std::uint8_t> block) {
+    return MarshalReply(*record, block, message);
+}
+
+int CInvokeManagementServiceBase::HandleMethodCall(CMethodCallMessage& message,
+                                                   InvokeRecord* record,
+                                                   std::span<std::uint8_t> block) {
+    TraceAt(TraceLevel::Verbose, kMethodCallReceived, message.GetMemberName().Get());
+    if (notification_ != nullptr) notification_->OnMethodCall(&message);
+    const int replied = Reply(message, record, block);
+    if (!replied) TraceAt(TraceLevel::Error, kMethodReplyNotWritten);
+    ClearArguments(message);
+    return replied;
+}
+
+int CInvokeManagementServiceBase::ProcessMessage(InvokeRecord* record) {
+    if (record == nullptr) return 0;
+    COpenedBlock opened(record->Block, {__LINE__, "cinvokemanagementservicebase"});
+    if (!opened.IsOpen()) {
+        TraceAt(TraceLevel::Error, kBlockNotOpened);
+        return 0;
+    }
+    const std::span<std::uint8_t> block = opened.Bytes();
+    const std::uint16_t kind = CMarshaller::GetBlockKind(block);
+    int replied = 0;
+    if (kind == blockformat::kKindMethodReturn) {
+        DeliverReturn(CMarshaller::GetBlockCookie(block), block);
+    } else {
+        IncomingMessage incoming;
+        if (!CMarshaller::UnmarshalBlock(this, block, incoming)) {
+            TraceAt(TraceLevel::Error, kBlockNotUnmarshalled);
+        } else if (auto* call = std::get_if<CMethodCallMessage>(&incoming)) {
+            replied = HandleMethodCall(*call, record, block);
+        } else if (auto* subscription = std::get_if<CEventSubscriptionMessage>(&incoming)) {
+            TraceAt(TraceLevel::Verbose, kSubscriptionReceived, subscription->GetEventName().Get());
+            subscription->State() = StateCompleted;
+            if (notification_ != nullptr) notification_->OnEventSubscription(subscription);
+            replied = Reply(*subscription, record, block);
+            if (!replied) TraceAt(TraceLevel::Error, kSubscriptionReplyNotWritten);
+        } else if (auto* unsubscription = std::get_if<CEventUnsubscriptionMessage>(&incoming)) {
+            TraceAt(TraceLevel::Verbose, kUnsubscriptionReceived,
+                    unsubscription->GetEventName().Get());
+            unsubscription->State() = StateCompleted;
+            if (notification_ != nullptr) notification_->OnEventUnsubscription(unsubscription);
+            replied = Reply(*unsubscription, record, block);
+            if (!replied) TraceAt(TraceLevel::Error, kUnsubscriptionReplyNotWritten);
+        } else if (auto* address = std::get_if<CReturnAddress>(&incoming)) {
+            TraceAt(TraceLevel::Verbose, kReturnAddressReceived,
+                    static_cast<const wchar_t*>(address->GetAddressText()));
+            SetReturnAddress(address);
+        } else {
+            TraceAt(TraceLevel::Error, kUnknownKind, static_cast<std::uint32_t>(kind));
+        }
+    }
+    // The call block arrived for this side to free, whatever became of it.
+    opened.Destroy();
+    return replied;
+}
+
+void CInvokeManagementServiceBase::ReceiveAndReply(InvokeRecord* record) {
+    if (ProcessMessage(record) == 1 && SendReply(record) == 0) {
+        TraceAt(TraceLevel::Error, kReplyNotSent, static_cast<std::uint32_t>(GetLastError()));
+    }
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,79 @@
+#pragma once
+// What both transports share: raising events towards the peer with a wait per call, and
+// routing every record that arrives from the peer by the kind of its block.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <unordered_map>
+
+#include "iinvokemanagementservice.h"
+#include "ireturnaddress.h"
+#include "remoting/ceventcollection.h"
+#include "remoting/cmutex.h"
+#include "remoting/cthreadboundstorage.h"
+
+namespace tarnwick {
+
+class CMethodCallMessage;
+class CInvokeMessageBase;
+
+class CInvokeManagementServiceBase : public IInvokeManagementService {
+public:
+    // The notification may be null; it is never owned.
+    explicit CInvokeManagementServiceBase(IInvokeNotification* notification);
+    CInvokeManagementServiceBase(const CInvokeManagementServiceBase&) = delete;
+    CInvokeManagementServiceBase& operator=(const CInvokeManagementServiceBase&) = delete;
+
+    IInvokeWait* SendRaiseEvent(IRaiseEventMessage* message, std::uint64_t target) override;
+    void ReleaseWait(IInvokeWait* wait) override;
+    IEventCollection* GetEventCollection() override { return &events_; }
+    IIpcErrorInfo* GetIpcErrorInfo() override { return &errors_; }
+
+    // The transport's slots.
+    virtual const wchar_t* GetAddress(std::wstring& buffer) = 0;
+    virtual void SetReturnAddress(IReturnAddress* address) = 0;
+    // 0 when the call record was sent.
+    virtual int SendInvoke(InvokeRecord* record, IInvokeWait* wait, std::uint64_t target) = 0;
+    // Non-zero when the reply record was sent.
+    virtual int SendReply(InvokeRecord* record) = 0;
+    // 0 when a reply came into *reply.
+    virtual int SendAndReceive(InvokeRecord* record, InvokeRecord* reply,
+                               std::uint64_t target) = 0;
+
+    // Services are destroyed by the module only. Waits still pending are not destroyed.
+    virtual ~CInvokeManagementServiceBase() = default;
+
+    // Handles one record from the peer. 1 when a reply was written and the record rewritten in
+    // place into the reply record; 0 otherwise. The record's block is freed in every case.
+    int ProcessMessage(InvokeRecord* record);
+
+    // Receives and, when ProcessMessage made a reply, sends it back with SendReply.
+    void ReceiveAndReply(InvokeRecord* record);
+
+    size_t PendingCallCount() const;
+
+    // The process-wide call-id counter: starts at 1, shared by every service.
+    static Cookie NextCallId() noexcept;
+
+protected:
+    IInvokeNotification* Notification() const { return notification_; }
+    const CMutex& ServiceMutex() const { return mutex_; }
+
+private:
+    std::uint64_t DeriveTarget(IRaiseEventMessage& message) const;
+    void DeliverReturn(std::uint32_t cookie, std::span<std::uint8_t> block);
+    int HandleMethodCall(CMethodCallMessage& message, InvokeRecord* record,
+                         std::span<std::uint8_t> block);
+    int Reply(CInvokeMessageBase& message, InvokeRecord* record, std::span<std::uint8_t> block);
+
+    std::unordered_map<Cookie, IInvokeWait*> pending_;
+    CMutex mutex_;
+    IInvokeNotification* notification_;
+    CEventCollection events_;
+    CThreadBoundStorage errors_;
+};
+
+}  // namespace tarnwick
