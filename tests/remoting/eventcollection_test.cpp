@@ -1,0 +1,168 @@
+// The subscription table: filing, replacing, removing and looking up proxies, with the
+// references the collection holds; and the per-thread error storage and the invoke wait.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "remoting/ceventcollection.h"
+#include "remoting/ceventproxy.h"
+#include "remoting/cinvokewait.h"
+#include "remoting/cthreadboundstorage.h"
+
+namespace tarnwick {
+namespace {
+
+// A subscriber that counts its references and is never deleted by them.
+class CountedProxy : public IIpcInvoke {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (refuse || !(IsEqualIID(iid, IID_IIpcInvoke) || IsEqualIID(iid, IID_IUnknown))) {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        *object = static_cast<IIpcInvoke*>(this);
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+    ULONG STDMETHODCALLTYPE Release() override { return --references; }
+    VARIANT STDMETHODCALLTYPE Invoke(const wchar_t*, VARIANT*, int, std::uint64_t) override {
+        VARIANT empty;
+        VariantInit(&empty);
+        return empty;
+    }
+    std::atomic<LONG> references{0};
+    bool refuse = false;
+};
+
+constexpr ReturnAddressRecord kKey{1, 2, 3, 0x1A2B};
+constexpr ReturnAddressRecord kOtherKey{1, 2, 3, 0x1A2C};
+
+TEST(EventCollection, FilesOneProxyPerKeyAndNameAndReplacesIt) {
+    CEventCollection collection;
+    CountedProxy first;
+    CountedProxy second;
+    collection.AddSubscriber(&kKey, L"Click", &first);
+    EXPECT_EQ(first.references, 1);
+    EXPECT_TRUE(collection.HasSubscriber(&kKey, L"Click"));
+    EXPECT_FALSE(collection.HasSubscriber(&kKey, L"click")) << "names are case-sensitive";
+    EXPECT_FALSE(collection.HasSubscriber(&kKey, L"Clic"));
+    EXPECT_FALSE(collection.HasSubscriber(&kOtherKey, L"Click"));
+
+    collection.AddSubscriber(&kKey, L"Click", &second);
+    EXPECT_EQ(first.references, 0) << "the replaced proxy loses the collection's reference";
+    EXPECT_EQ(second.references, 1);
+    IIpcInvoke* found = collection.GetSubscriber(&kKey, L"Click");
+    EXPECT_EQ(found, &second);
+    EXPECT_EQ(second.references, 2) << "the caller gets a reference";
+    found->Release();
+
+    collection.AddSubscriber(&kKey, L"click", &first);
+    EXPECT_EQ(collection.GetSubscriber(&kKey, L"Missing"), nullptr);
+    EXPECT_EQ(collection.KeyCount(), 1u);
+}
+
+TEST(EventCollection, RemovingTheLastNameRemovesTheKey) {
+    CEventCollection collection;
+    CountedProxy proxy;
+    collection.AddSubscriber(&kKey, L"Click", &proxy);
+    collection.AddSubscriber(&kKey, L"TextChanged", &proxy);
+    collection.AddSubscriber(&kOtherKey, L"Click", &proxy);
+    EXPECT_EQ(proxy.references, 3);
+    collection.RemoveSubscriber(&kKey, L"Unknown");
+    collection.RemoveSubscriber(&kKey, L"Click");
+    EXPECT_EQ(collection.KeyCount(), 2u);
+    collection.RemoveSubscriber(&kKey, L"TextChanged");
+    EXPECT_EQ(collection.KeyCount(), 1u);
+    EXPECT_FALSE(collection.HasSubscriber(&kKey, L"Click"));
+    EXPECT_FALSE(collection.HasSubscriber(&kKey, L"TextChanged"));
+    EXPECT_TRUE(collection.HasSubscriber(&kOtherKey, L"Click"));
+    EXPECT_EQ(proxy.references, 1);
+    collection.RemoveSubscriber(&kKey, L"TextChanged");
+    EXPECT_EQ(proxy.references, 1);
+}
+
+TEST(EventCollection, AProxyThatRefusesTheInterfaceYieldsNull) {
+    CEventCollection collection;
+    CountedProxy proxy;
+    collection.AddSubscriber(&kKey, L"Click", &proxy);
+    proxy.refuse = true;
+    EXPECT_EQ(collection.GetSubscriber(&kKey, L"Click"), nullptr);
+    EXPECT_EQ(proxy.references, 1);
+}
+
+TEST(EventCollection, KeysOrderByEveryField) {
+    CEventCollection collection;
+    CountedProxy proxy;
+    for (std::uint64_t v = 0; v < 3; ++v) {
+        const ReturnAddressRecord keys[] = {{v, 0, 0, 0}, {0, v, 0, 0}, {0, 0, v, 0}, {0, 0, 0, v}};
+        for (const auto& key : keys) collection.AddSubscriber(&key, L"E", &proxy);
+    }
+    // {0,0,0,0} repeats four times per value 0; every other key is distinct.
+    EXPECT_EQ(collection.KeyCount(), 9u);
+}
+
+TEST(EventCollection, TargetKeyComesFromOurOwnProxyOnly) {
+    CEventCollection collection;
+    TargetKey key{};
+    for (int i = 0; i < 16; ++i) key.Bytes[i] = static_cast<unsigned char>(i + 1);
+    auto proxy = CEventProxy::Create(ReturnAddressRecord{5, 6, 7, 8}, key, CBstrHolder(L"tag"),
+                                     nullptr);
+    ASSERT_TRUE(proxy);
+    const TargetKey answered = collection.GetProxyTargetKey(proxy.Get());
+    EXPECT_EQ(0, memcmp(answered.Bytes, key.Bytes, 16));
+    CountedProxy foreign;
+    const TargetKey none = collection.GetProxyTargetKey(&foreign);
+    EXPECT_EQ(0, memcmp(none.Bytes, TargetKey{}.Bytes, 16));
+}
+
+TEST(EventCollection, ConcurrentLookupsAndRemovalsKeepReferencesBalanced) {
+    CEventCollection collection;
+    CountedProxy proxy;
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 3; ++t) {
+        readers.emplace_back([&] {
+            while (!stop) {
+                if (IIpcInvoke* found = collection.GetSubscriber(&kKey, L"Click")) found->Release();
+            }
+        });
+    }
+    for (int i = 0; i < 2000; ++i) {
+        collection.AddSubscriber(&kKey, L"Click", &proxy);
+        collection.RemoveSubscriber(&kKey, L"Click");
+    }
+    stop = true;
+    for (auto& reader : readers) reader.join();
+    EXPECT_EQ(proxy.references, 0);
+    EXPECT_EQ(collection.KeyCount(), 0u);
+}
+
+TEST(ThreadBoundStorage, EachThreadGetsItsOwnZeroRecord) {
+    CThreadBoundStorage storage;
+    EXPECT_EQ(storage.RecordCount(), 0u);
+    EXPECT_EQ(storage.GetLastIpcError(), 0u);
+    EXPECT_EQ(storage.GetLastIpcError(), 0u);
+    EXPECT_EQ(storage.RecordCount(), 1u);
+    std::uint32_t other = 99;
+    std::thread([&] { other = storage.GetLastIpcError(); }).join();
+    EXPECT_EQ(other, 0u);
+    EXPECT_EQ(storage.RecordCount(), 2u);
+}
+
+TEST(InvokeWait, CompletesOnceSignalledAndStaysComplete) {
+    CInvokeWait wait(nullptr);
+    EXPECT_FALSE(wait.Wait(0));
+    std::thread signaller([&] { wait.Signal(); });
+    EXPECT_TRUE(wait.Wait(INFINITE));
+    signaller.join();
+    EXPECT_TRUE(wait.Wait(0));
+    EXPECT_TRUE(wait.Wait(0));
+}
+
+}  // namespace
+}  // namespace tarnwick

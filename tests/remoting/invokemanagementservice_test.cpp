@@ -1,0 +1,415 @@
+// The invoke management service over a loopback transport of the suite's own: call records
+// go to a fake peer that answers raised events the way the automation host does, and blocks
+// that arrive are built as the peer builds them. Every test ends with the blocks it found.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "marshalling/marshallingtest.h"
+#include "messages/cmarshalhelper.h"
+#include "messages/cmarshaller.h"
+#include "messages/cmethodcallmessage.h"
+#include "messages/craiseeventmessage.h"
+#include "messages/sharedmemory.h"
+#include "remoting/ceventproxy.h"
+#include "remoting/cinvokemanagementservicebase.h"
+#include "remoting/cinvokewait.h"
+
+namespace tarnwick {
+namespace {
+
+using namespace blockformat;
+using test::At;
+using test::MakeI4;
+using test::MakeString;
+using test::Put;
+using test::PutText;
+
+constexpr ReturnAddressRecord kControl{0x100, 7, 0x2000, 0x1A2B};
+constexpr ReturnAddressRecord kSubscriber{0x200, 1, 2, 3};
+
+// Transport slots of the test: call records go to a sink; replies are kept.
+class CLoopbackService final : public CInvokeManagementServiceBase {
+public:
+    using CInvokeManagementServiceBase::CInvokeManagementServiceBase;
+
+    const wchar_t* GetAddress(std::wstring& buffer) override { return (buffer = L"Loopback").c_str(); }
+    void SetReturnAddress(IReturnAddress* address) override { returnAddress = address->GetAddressText(); }
+    int SendInvoke(InvokeRecord* record, IInvokeWait*, std::uint64_t target) override {
+        lastTarget = target;
+        if (failSends) return 1;
+        if (sink) sink(*record);
+        return 0;
+    }
+    int SendReply(InvokeRecord* record) override {
+        replies.push_back(*record);
+        return 1;
+    }
+    int SendAndReceive(InvokeRecord*, InvokeRecord*, std::uint64_t) override { return 1; }
+
+    std::function<void(const InvokeRecord&)> sink;
+    std::vector<InvokeRecord> replies;
+    std::wstring returnAddress;
+    std::uint64_t lastTarget = 0;
+    bool failSends = false;
+};
+
+// The host: files subscriptions in a collection, answers method calls.
+class CTestHost final : public IInvokeNotification {
+public:
+    int OnMethodCall(IMethodCallMessage* message) override {
+        calls.emplace_back(message->GetMemberName().Get());
+        if (message->GetArgumentCount() == 2) {
+            // Stored last-first, as DISPPARAMS holds them.
+            const VARIANT* last = message->GetArgument(0);
+            firstArgument = message->GetArgument(1)->lVal;
+            secondArgument = last->vt == VT_BSTR && last->bstrVal != nullptr ? last->bstrVal : L"?";
+            argumentTypes = {message->GetArgument(1)->vt, last->vt};
+        }
+        if (answerCalls) {
+            VARIANT result = MakeI4(42);
+            message->SetResult(&result);
+            message->SetCompleted();
+        }
+        return 0;
+    }
+    int OnEventSubscription(IEventSubscriptionMessage* message) override {
+        if (service != nullptr) {
+            service->GetEventCollection()->AddSubscriber(&kControl, message->GetEventName(),
+                                                         static_cast<IIpcInvoke*>(message->GetEventProxy()));
+        }
+        return 0;
+    }
+    int OnEventUnsubscription(IEventUnsubscriptionMessage* message) override {
+        if (service != nullptr) service->GetEventCollection()->RemoveSubscriber(&kControl, message->GetEventName());
+        return 0;
+    }
+    std::uint64_t ResolveTarget(std::uint64_t o) override {
+        ++resolved;
+        return o + 1;
+    }
+
+    IInvokeManagementService* service = nullptr;
+    std::vector<std::wstring> calls;
+    LONG firstArgument = 0;
+    std::wstring secondArgument;
+    std::vector<VARTYPE> argumentTypes;
+    bool answerCalls = true;
+    int resolved = 0;
+};
+
+// The peer's side of raised events: restores and frees the arguments, records them, and
+// answers with a method-return block from its own thread, as a transport delivers it.
+class CFakePeer {
+public:
+    explicit CFakePeer(CLoopbackService& raiser) : raiser_(raiser) {
+        raiser.sink = [this](const InvokeRecord& record) {
+            std::lock_guard lock(mutex_);
+            queue_.push_back(record);
+            ready_.notify_one();
+        };
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~CFakePeer() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+            ready_.notify_one();
+        }
+        thread_.join();
+        raiser_.sink = nullptr;
+    }
+
+    std::atomic<VARIANT_BOOL> answer{VARIANT_TRUE};
+    std::atomic<int> answered{0};
+    std::vector<std::wstring> strings;  // string arguments seen, in arrival order
+
+private:
+    void Run() {
+        for (;;) {
+            std::unique_lock lock(mutex_);
+            ready_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+            if (queue_.empty()) return;
+            const InvokeRecord record = queue_.front();
+            queue_.pop_front();
+            lock.unlock();
+            Answer(record);
+        }
+    }
+
+    void Answer(const InvokeRecord& call) {
+        const auto bytes = TakeSharedBlock(call.Block, {__LINE__, "test"});
+        ASSERT_TRUE(bytes.has_value());
+        EXPECT_EQ(call.Magic, kInvokeRecordMagic);
+        EXPECT_EQ(call.Tag, kInvokeRecordCallTag);
+        ASSERT_EQ(bytes->size(), kRaisedEventSize);
+        EXPECT_EQ(At<std::uint16_t>(*bytes, kKind), kKindRaisedEvent);
+        const int count = At<std::int16_t>(*bytes, kArgumentCount);
+        for (int i = 0; i < count; ++i) {
+            VARIANT value = CMarshaller::WidenWireValue(
+                At<WireValue>(*bytes, kRaisedEventArguments + 16 * i));
+            CMarshalHelper::UnmarshalValue(value);
+            if (value.vt == VT_BSTR) strings.emplace_back(value.bstrVal);
+            VariantClear(&value);
+        }
+        std::vector<std::uint8_t> reply(bytes->begin(), bytes->begin() + kReplySize);
+        Put<std::uint16_t>(reply, kKind, kKindMethodReturn);
+        Put<std::uint32_t>(reply, kReplyState, StateCompleted);
+        VARIANT result;
+        VariantInit(&result);
+        result.vt = VT_BOOL;
+        result.boolVal = answer;
+        Put(reply, kReplyResult, CMarshaller::MakeWireValue(result));
+        InvokeRecord returned{kInvokeRecordMagic, CMarshalHelper::StoreBlock(reply.data(), kReplySize),
+                              kInvokeRecordReplyTag};
+        EXPECT_EQ(raiser_.ProcessMessage(&returned), 0);
+        ++answered;
+    }
+
+    CLoopbackService& raiser_;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<InvokeRecord> queue_;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+// A block as the peer writes it, stored in shared memory, and its call record.
+InvokeRecord StorePeerBlock(Kind kind, size_t size, const wchar_t* eventName = nullptr) {
+    std::vector<std::uint8_t> bytes(size);
+    Put<std::uint16_t>(bytes, kMarker, 1);
+    Put<std::uint16_t>(bytes, kKind, kind);
+    Put(bytes, kReturnAddress, kSubscriber);
+    PutText(bytes, kMemberName, L"Member");
+    if (eventName != nullptr) PutText(bytes, kEventName, eventName);
+    return {kInvokeRecordMagic, CMarshalHelper::StoreBlock(bytes.data(), static_cast<std::uint32_t>(size)),
+            kInvokeRecordCallTag};
+}
+
+// Reads a reply block that this side now owns, and frees it with its string blocks.
+InvokeState TakeReplyState(const InvokeRecord& reply) {
+    EXPECT_EQ(reply.Magic, kInvokeRecordMagic);
+    EXPECT_EQ(reply.Tag, kInvokeRecordReplyTag);
+    auto bytes = TakeSharedBlock(reply.Block, {__LINE__, "test"});
+    if (!bytes) return static_cast<InvokeState>(99);
+    EXPECT_EQ(bytes->size(), kReplySize);
+    for (size_t offset : {kReplyExceptionText1, kReplyExceptionText2, kReplyExceptionText3,
+                          kReplyStateText, kReplyFailureDetail}) {
+        DestroySharedBlock(At<std::uint32_t>(*bytes, offset));
+    }
+    return static_cast<InvokeState>(At<std::uint32_t>(*bytes, kReplyState));
+}
+
+using InvokeManagementServiceTest = test::MarshallingTest;
+
+TEST_F(InvokeManagementServiceTest, SubscribeRaiseAnswerAndUnsubscribe) {
+    CTestHost host;
+    CLoopbackService service(&host);
+    host.service = &service;
+    CFakePeer peer(service);
+
+    InvokeRecord record = StorePeerBlock(kKindSubscription, 800, L"Click");
+    ASSERT_EQ(service.ProcessMessage(&record), 1);
+    EXPECT_EQ(TakeReplyState(record), StateCompleted);
+    IEventCollection* events = service.GetEventCollection();
+    ASSERT_TRUE(events->HasSubscriber(&kControl, L"Click"));
+
+    IIpcInvoke* subscriber = events->GetSubscriber(&kControl, L"Click");
+    ASSERT_NE(subscriber, nullptr);
+    VARIANT arguments[3] = {MakeI4(5), MakeString(L"first"), MakeString(L"second")};
+    const VARIANT answer = subscriber->Invoke(L"Click", arguments, 3, 0);
+    EXPECT_EQ(answer.vt, VT_BOOL);
+    EXPECT_EQ(answer.boolVal, VARIANT_TRUE);
+    EXPECT_EQ(peer.answered, 1);
+    EXPECT_EQ(peer.strings, (std::vector<std::wstring>{L"first", L"second"}));
+    EXPECT_EQ(service.PendingCallCount(), 0u);
+    EXPECT_EQ(service.lastTarget, kSubscriber.O + 1) << "resolved through the host";
+
+    peer.answer = VARIANT_FALSE;
+    const VARIANT declined = subscriber->Invoke(L"Click", nullptr, 0, 0);
+    EXPECT_EQ(declined.boolVal, VARIANT_FALSE);
+    subscriber->Release();
+
+    record = StorePeerBlock(kKindUnsubscription, 600, L"Click");
+    ASSERT_EQ(service.ProcessMessage(&record), 1);
+    EXPECT_EQ(TakeReplyState(record), StateCompleted);
+    EXPECT_FALSE(events->HasSubscriber(&kControl, L"Click"));
+}
+
+TEST_F(InvokeManagementServiceTest, ConcurrentRaisersWhileSubscribersComeAndGo) {
+    CLoopbackService service(nullptr);
+    CFakePeer peer(service);
+    constexpr ReturnAddressRecord kNull{~0ull, ~0ull, ~0ull, 0x77};
+    auto stable = CEventProxy::Create(kNull, TargetKey{}, CBstrHolder(L"stable"), &service);
+    IEventCollection* events = service.GetEventCollection();
+    events->AddSubscriber(&kControl, L"Click", stable.Get());
+    constexpr ReturnAddressRecord kToggled{1, 1, 1, 1};
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> cancelled{0};
+    std::atomic<int> missing{0};
+    std::vector<std::thread> raisers;
+    for (int t = 0; t < 4; ++t) {
+        raisers.emplace_back([&] {
+            for (int i = 0; i < 40; ++i) {
+                const ReturnAddressRecord& key = (i % 2 == 0) ? kControl : kToggled;
+                IIpcInvoke* subscriber = events->GetSubscriber(&key, L"Click");
+                if (subscriber == nullptr) {
+                    ++missing;
+                    continue;
+                }
+                VARIANT argument = MakeString(L"payload");
+                const VARIANT answer = subscriber->Invoke(L"Click", &argument, 1, 0);
+                if (answer.vt == VT_BOOL && answer.boolVal == VARIANT_TRUE) ++cancelled;
+                subscriber->Release();
+            }
+        });
+    }
+    std::thread churn([&] {
+        while (!stop) {
+            auto toggled = CEventProxy::Create(kNull, TargetKey{}, CBstrHolder(L"t"), &service);
+            events->AddSubscriber(&kToggled, L"Click", toggled.Get());
+            events->RemoveSubscriber(&kToggled, L"Click");
+        }
+    });
+    for (auto& raiser : raisers) raiser.join();
+    stop = true;
+    churn.join();
+    EXPECT_EQ(cancelled + missing, 160);
+    EXPECT_GE(cancelled.load(), 80) << "every raise on the stable key is answered";
+    EXPECT_EQ(peer.answered.load(), cancelled.load());
+    EXPECT_EQ(service.PendingCallCount(), 0u);
+    EXPECT_EQ(service.lastTarget, 0x77u) << "a null address sends to O itself";
+    events->RemoveSubscriber(&kControl, L"Click");
+}
+
+int WINAPI Cancel(HWND, LPCWSTR, LPCWSTR, UINT) { return IDCANCEL; }
+
+TEST_F(InvokeManagementServiceTest, AFailedSendFreesExactlyThePayloadsItMade) {
+    CLoopbackService service(nullptr);
+    service.failSends = true;
+    // A block of the test's own whose handle a genuine decimal argument happens to carry.
+    CBlockHolder bystander;
+    ASSERT_FALSE(bystander.Allocate(16, {__LINE__, "test"}).empty());
+    VARIANT decimal;
+    VariantInit(&decimal);
+    decimal.decVal.Lo64 = bystander.Get();
+    decimal.vt = VT_DECIMAL;
+
+    auto proxy = CEventProxy::Create(kSubscriber, TargetKey{}, CBstrHolder(L"tag"), &service);
+    proxy->SetTimeoutPromptForTesting(1, &Cancel);
+    VARIANT arguments[4] = {MakeString(L"text"),
+                            test::MakeArray({MakeString(L"a"), MakeString(L"b")}), decimal,
+                            MakeI4(9)};
+    const VARIANT answer = proxy->Invoke(L"Click", arguments, 4, 99);
+    EXPECT_EQ(answer.vt, VT_UNKNOWN) << "no return: the initial result";
+    EXPECT_EQ(answer.punkVal, nullptr);
+    EXPECT_EQ(service.lastTarget, 99u);
+    EXPECT_EQ(service.PendingCallCount(), 0u);
+    std::uint32_t size = 0;
+    void* still = OpenSharedMemory(bystander.Get(), &size, __LINE__, "test");
+    EXPECT_NE(still, nullptr) << "the decimal's bits were taken for a block handle";
+    if (still != nullptr) FreeSharedMemory(bystander.Get());
+}
+
+// A method-call block as the peer sends it: Add(2, "two"), the string's payload moved first.
+std::uint32_t StoreCall() {
+    CMethodCallMessage call;
+    call.GetInvokeKind() = DISPATCH_METHOD;
+    call.GetMemberName() = L"Add";
+    call.InitArguments(2);
+    VARIANT first = MakeI4(2);
+    VARIANT second = MakeString(L"two");
+    CMarshalHelper::MarshalValue(second);
+    call.AddArgument(&first);
+    call.AddArgument(&second);
+    return CMarshaller::MarshalCall(call);
+}
+
+TEST_F(InvokeManagementServiceTest, MethodCallsAreAnsweredAndUnansweredOnesAreNot) {
+    CTestHost host;
+    CLoopbackService service(&host);
+    InvokeRecord record{kInvokeRecordMagic, StoreCall(), kInvokeRecordCallTag};
+    ASSERT_NE(record.Block, 0u);
+    ASSERT_EQ(service.ProcessMessage(&record), 1);
+    EXPECT_EQ(host.calls, std::vector<std::wstring>{L"Add"});
+    EXPECT_EQ(host.firstArgument, 2);
+    EXPECT_EQ(host.secondArgument, L"two");
+    EXPECT_EQ(host.argumentTypes, (std::vector<VARTYPE>{VT_I4, VT_BSTR}));
+    {
+        auto bytes = TakeSharedBlock(record.Block, {__LINE__, "test"});
+        ASSERT_TRUE(bytes.has_value());
+        EXPECT_EQ(At<std::uint32_t>(*bytes, kReplyState), StateCompleted);
+        const WireValue result = At<WireValue>(*bytes, kReplyResult);
+        EXPECT_EQ(result.Type, VT_I4);
+        EXPECT_EQ(static_cast<LONG>(result.Data), 42);
+    }
+
+    host.answerCalls = false;
+    record = {kInvokeRecordMagic, StoreCall(), kInvokeRecordCallTag};
+    const std::uint32_t callBlock = record.Block;
+    EXPECT_EQ(service.ProcessMessage(&record), 0) << "a pending call has no reply";
+    EXPECT_EQ(record.Block, callBlock);
+}
+
+TEST_F(InvokeManagementServiceTest, EveryOtherKindIsRoutedOrDropped) {
+    CTestHost host;
+    CLoopbackService service(&host);
+    for (std::uint16_t kind : {3, 8, 0x40, 0x80}) {
+        InvokeRecord record = StorePeerBlock(static_cast<Kind>(kind), kRaisedEventSize);
+        EXPECT_EQ(service.ProcessMessage(&record), 0) << kind;
+    }
+    InvokeRecord unknownReturn = StorePeerBlock(kKindMethodReturn, kReplySize);
+    EXPECT_EQ(service.ProcessMessage(&unknownReturn), 0);
+    EXPECT_TRUE(host.calls.empty());
+
+    std::vector<std::uint8_t> address(64);
+    Put<std::uint16_t>(address, kKind, kKindReturnAddress);
+    PutText(address, kReturnAddress, L"PeerQueue");
+    InvokeRecord addressRecord{kInvokeRecordMagic, CMarshalHelper::StoreBlock(address.data(), 64),
+                               kInvokeRecordCallTag};
+    EXPECT_EQ(service.ProcessMessage(&addressRecord), 0);
+    EXPECT_EQ(service.returnAddress, L"PeerQueue");
+
+    InvokeRecord gone{kInvokeRecordMagic, 0x7FFFFFF0, kInvokeRecordCallTag};
+    EXPECT_EQ(service.ProcessMessage(&gone), 0);
+
+    CLoopbackService alone(nullptr);
+    InvokeRecord subscription = StorePeerBlock(kKindSubscription, 800, L"Click");
+    ASSERT_EQ(alone.ProcessMessage(&subscription), 1) << "replied without a host";
+    EXPECT_EQ(TakeReplyState(subscription), StateCompleted);
+    alone.ReceiveAndReply(&(subscription = StorePeerBlock(kKindUnsubscription, 600, L"Click")));
+    ASSERT_EQ(alone.replies.size(), 1u);
+    EXPECT_EQ(TakeReplyState(alone.replies[0]), StateCompleted);
+}
+
+TEST_F(InvokeManagementServiceTest, CallIdsGrowByOneAcrossServices) {
+    CLoopbackService first(nullptr);
+    CLoopbackService second(nullptr);
+    first.failSends = second.failSends = true;
+    CRaiseEventMessage a;
+    CRaiseEventMessage b;
+    a.GetReturnAddress() = b.GetReturnAddress() = ReturnAddressRecord{~0ull, ~0ull, ~0ull, 5};
+    IInvokeWait* waitA = first.SendRaiseEvent(&a, 0);
+    IInvokeWait* waitB = second.SendRaiseEvent(&b, 0);
+    EXPECT_EQ(b.GetCookie(), a.GetCookie() + 1);
+    EXPECT_GE(a.GetCookie(), 1u);
+    EXPECT_EQ(first.PendingCallCount(), 1u);
+    CInvokeWait foreign(nullptr);
+    first.ReleaseWait(&foreign);
+    EXPECT_EQ(first.PendingCallCount(), 1u) << "a wait of another service's table is left";
+    first.ReleaseWait(waitA);
+    second.ReleaseWait(waitB);
+    EXPECT_EQ(first.PendingCallCount() + second.PendingCallCount(), 0u);
+}
+
+}  // namespace
+}  // namespace tarnwick
