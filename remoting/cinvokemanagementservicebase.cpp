@@ -3,9 +3,11 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <variant>
 #include <vector>
 
+#include "ccomerror.h"
 #include "messages/cmarshalhelper.h"
 #include "messages/cmarshaller.h"
 #include "messages/craiseeventmessage.h"
@@ -45,6 +47,7 @@ enum TracePoint : USHORT {
     kNoNotificationForTarget,
     kReturnForForeignMessage,
     kWaitNotPending,
+    kRoutingFailed,
 };
 
 template <typename... Values>
@@ -209,14 +212,7 @@ int CInvokeManagementServiceBase::HandleMethodCall(CMethodCallMessage& message,
     return replied;
 }
 
-int CInvokeManagementServiceBase::ProcessMessage(InvokeRecord* record) {
-    if (record == nullptr) return 0;
-    COpenedBlock opened(record->Block, {__LINE__, "cinvokemanagementservicebase"});
-    if (!opened.IsOpen()) {
-        TraceAt(TraceLevel::Error, kBlockNotOpened);
-        return 0;
-    }
-    const std::span<std::uint8_t> block = opened.Bytes();
+int CInvokeManagementServiceBase::Route(InvokeRecord* record, std::span<std::uint8_t> block) {
     const std::uint16_t kind = CMarshaller::GetBlockKind(block);
     int replied = 0;
     if (kind == blockformat::kKindMethodReturn) {
@@ -247,6 +243,25 @@ int CInvokeManagementServiceBase::ProcessMessage(InvokeRecord* record) {
         } else {
             TraceAt(TraceLevel::Error, kUnknownKind, static_cast<std::uint32_t>(kind));
         }
+    }
+    return replied;
+}
+
+int CInvokeManagementServiceBase::ProcessMessage(InvokeRecord* record) {
+    if (record == nullptr) return 0;
+    COpenedBlock opened(record->Block, {__LINE__, "cinvokemanagementservicebase"});
+    if (!opened.IsOpen()) {
+        TraceAt(TraceLevel::Error, kBlockNotOpened);
+        return 0;
+    }
+    int replied = 0;
+    try {
+        replied = Route(record, opened.Bytes());
+    } catch (const CComError& error) {
+        // Running out of memory while a message is built drops the record, never the thread.
+        TraceAt(TraceLevel::Error, kRoutingFailed, static_cast<std::uint32_t>(error.Error()));
+    } catch (const std::bad_alloc&) {
+        TraceAt(TraceLevel::Error, kRoutingFailed, static_cast<std::uint32_t>(E_OUTOFMEMORY));
     }
     // The call block arrived for this side to free, whatever became of it.
     opened.Destroy();
