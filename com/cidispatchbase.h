@@ -14,7 +14,7 @@ namespace tarnwick {
 
 template <typename Interface, const wchar_t* Library>
 class CIDispatchBase : public Interface {
-public:
+  public:
     // A library name that cannot be allocated raises CComError(E_OUTOFMEMORY).
     CIDispatchBase()
         : libraryName_(Library),
@@ -64,8 +64,8 @@ public:
                                      UINT* argumentError) override {
         const HRESULT hr = EnsureLoaded();
         if (holder_->TypeInfo() == nullptr) return hr;
-        return holder_->TypeInfo()->Invoke(static_cast<Interface*>(this), id, flags, params,
-                                           result, exception, argumentError);
+        return holder_->TypeInfo()->Invoke(static_cast<Interface*>(this), id, flags, params, result,
+                                           exception, argumentError);
     }
 
     virtual ~CIDispatchBase() = default;
@@ -74,7 +74,7 @@ public:
     const CBstrHolder& LibraryName() const { return libraryName_; }
     TypeInfoHolder& Holder() const { return *holder_; }
 
-private:
+  private:
     HRESULT EnsureLoaded() {
         if (holder_->TypeInfo() != nullptr && holder_->HasNameCache()) return S_OK;
         return holder_->LoadTypeInfo();

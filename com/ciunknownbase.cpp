@@ -32,8 +32,7 @@ HRESULT CIUnknownBase::QueryInterface(CIUnknownBase* object, REFIID riid, void**
         *ppv = nullptr;
         return E_NOINTERFACE;
     }
-    auto* unknown =
-        reinterpret_cast<IUnknown*>(reinterpret_cast<char*>(object) + answer->offset);
+    auto* unknown = reinterpret_cast<IUnknown*>(reinterpret_cast<char*>(object) + answer->offset);
     unknown->AddRef();
     *ppv = unknown;
     return S_OK;

@@ -19,7 +19,7 @@ struct InterfaceEntry {
 };
 
 class CIUnknownBase {
-public:
+  public:
     static constexpr unsigned kTableSize = 20;
     static constexpr unsigned kMaxEntries = kTableSize - 1;  // the last one always ends the table
     static constexpr std::intptr_t kOffsetEntry = 1;
@@ -49,7 +49,7 @@ public:
     unsigned EntryCount() const { return entryCount_; }
     const InterfaceEntry& Entry(unsigned index) const { return table_[index]; }
 
-private:
+  private:
     std::atomic<ULONG> refCount_{0};
     unsigned entryCount_ = 0;
     InterfaceEntry table_[kTableSize] = {};

@@ -68,7 +68,7 @@ bool IsDirectory(const std::wstring& path) {
 }
 
 class FindHandle {
-public:
+  public:
     explicit FindHandle(HANDLE h) : handle_(h) {}
     FindHandle(const FindHandle&) = delete;
     FindHandle& operator=(const FindHandle&) = delete;
@@ -78,7 +78,7 @@ public:
     bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
     HANDLE Get() const { return handle_; }
 
-private:
+  private:
     HANDLE handle_;
 };
 
@@ -266,7 +266,8 @@ void CTypeLibResolutionService::RegisterLibraryTypes(ITypeLib* library) {
             ComLease<ITypeInfo> vtable;
             if (FAILED(info.p->GetRefTypeOfImplType(-1, &ref)) ||
                 FAILED(info.p->GetRefTypeInfo(ref, &vtable.p))) {
-                TraceAt(TraceLevel::Error, kDualResolutionFailed, static_cast<std::uint32_t>(index));
+                TraceAt(TraceLevel::Error, kDualResolutionFailed,
+                        static_cast<std::uint32_t>(index));
                 continue;
             }
             TypeAttrLease vtableAttr(vtable.p);

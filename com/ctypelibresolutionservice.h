@@ -19,7 +19,7 @@ namespace tarnwick {
 extern const wchar_t STANDARD_VIRTUAL_INTERFACES_LIBRARY[];
 
 class CTypeLibResolutionService final : public ITypeLibResolutionService {
-public:
+  public:
     static constexpr int kMaxDirectories = 50;
     static constexpr size_t kPathChars = 260;
 
@@ -45,7 +45,7 @@ public:
     // and then from its last '\'.
     static std::wstring TrimToDirectory(std::wstring path);
 
-private:
+  private:
     struct NoCaseLess {
         bool operator()(const std::wstring& a, const std::wstring& b) const {
             return _wcsicmp(a.c_str(), b.c_str()) < 0;

@@ -12,13 +12,13 @@ bool EndsWithNoCase(const std::wstring& text, const wchar_t* suffix) {
 }
 
 class ExclusiveLock {
-public:
+  public:
     explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
     ExclusiveLock(const ExclusiveLock&) = delete;
     ExclusiveLock& operator=(const ExclusiveLock&) = delete;
     ~ExclusiveLock() { ReleaseSRWLockExclusive(&lock_); }
 
-private:
+  private:
     SRWLOCK& lock_;
 };
 

@@ -23,7 +23,7 @@ struct NameCacheEntry {
 };
 
 class TypeInfoHolder {
-public:
+  public:
     TypeInfoHolder(const IID& iid, const wchar_t* library);
     TypeInfoHolder(const TypeInfoHolder&) = delete;
     TypeInfoHolder& operator=(const TypeInfoHolder&) = delete;
@@ -45,7 +45,7 @@ public:
     // "X.tlb" stays, "X.dll" becomes "X.tlb", anything else gets ".tlb" appended.
     static std::wstring NormaliseLibraryName(const wchar_t* library);
 
-private:
+  private:
     HRESULT LoadTypeInfoLocked();
     HRESULT BuildNameCache(ITypeInfo* info);
 

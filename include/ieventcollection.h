@@ -12,7 +12,7 @@
 namespace tarnwick {
 
 class TARNWICK_API IEventCollection {
-public:
+  public:
     IEventCollection() = default;
     IEventCollection(const IEventCollection&) = default;
     IEventCollection(IEventCollection&&) = default;
@@ -29,7 +29,7 @@ public:
                                IIpcInvoke* proxy) = 0;
     virtual void RemoveSubscriber(const ReturnAddressRecord* key, CBstrHolder eventName) = 0;
 
-protected:
+  protected:
     ~IEventCollection() = default;
 };
 

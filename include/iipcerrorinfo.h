@@ -8,7 +8,7 @@
 namespace tarnwick {
 
 class TARNWICK_API IIpcErrorInfo {
-public:
+  public:
     IIpcErrorInfo() noexcept;
     IIpcErrorInfo(const IIpcErrorInfo&) noexcept;
     IIpcErrorInfo(IIpcErrorInfo&&) noexcept;
@@ -18,7 +18,7 @@ public:
     // The calling thread's error code.
     virtual std::uint32_t GetLastIpcError() = 0;
 
-protected:
+  protected:
     ~IIpcErrorInfo() = default;
 };
 

@@ -8,7 +8,7 @@
 #include "tarnwickapi.h"
 
 class TARNWICK_API ITypeLibResolutionService {
-public:
+  public:
     ITypeLibResolutionService() = default;
     ITypeLibResolutionService(const ITypeLibResolutionService&) = default;
     ITypeLibResolutionService(ITypeLibResolutionService&&) = default;
@@ -26,7 +26,7 @@ public:
     // 1 and a new reference in *out (when out is not null) if a type of that GUID is known.
     virtual BOOL GetTypeInfoByGuid(const GUID* guid, ITypeInfo** out) = 0;
 
-protected:
+  protected:
     // Owned by the module; hosts never destroy the service.
     ~ITypeLibResolutionService() = default;
 };

@@ -1,6 +1,5 @@
 #include "remoting/ceventcollection.h"
 
-#include <algorithm>
 #include <cwchar>
 #include <string>
 #include <tuple>
@@ -42,22 +41,13 @@ bool CEventCollection::KeyLess::operator()(const ReturnAddressRecord& a,
     return std::tie(a.P, a.B, a.T, a.O) < std::tie(b.P, b.B, b.T, b.O);
 }
 
-bool CEventCollection::NameLess::operator()(const CBstrHolder& a, const CBstrHolder& b) const {
-    const UINT lengthA = a.Length();
-    const UINT lengthB = b.Length();
-    const UINT common = std::min(lengthA, lengthB);
-    for (UINT i = 0; i < common; ++i) {
-        if (a.Get()[i] != b.Get()[i]) return a.Get()[i] < b.Get()[i];
-    }
-    return lengthA < lengthB;
-}
-
 IIpcInvoke* CEventCollection::LookUp(const ReturnAddressRecord* key,
                                      const wchar_t* eventName) const {
     if (key == nullptr) return nullptr;
     const auto names = subscriptions_.find(*key);
     if (names == subscriptions_.end()) return nullptr;
-    const auto entry = names->second.find(CBstrHolder(eventName));
+    const auto entry =
+        names->second.find(std::wstring_view(eventName != nullptr ? eventName : L""));
     return entry == names->second.end() ? nullptr : entry->second;
 }
 
@@ -83,7 +73,8 @@ IIpcInvoke* CEventCollection::GetSubscriber(const ReturnAddressRecord* key,
     IIpcInvoke* subscriber = nullptr;
     if (FAILED(found->QueryInterface(IID_IIpcInvoke, reinterpret_cast<void**>(&subscriber)))) {
         std::wstring text;
-        TraceAt(TraceLevel::Error, kProxyRefusedInterface, eventName, FormatReturnAddress(*key, text));
+        TraceAt(TraceLevel::Error, kProxyRefusedInterface, eventName,
+                FormatReturnAddress(*key, text));
         return nullptr;
     }
     return subscriber;

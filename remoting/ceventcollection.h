@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <map>
+#include <string_view>
 
 #include "ieventcollection.h"
 #include "remoting/cmutex.h"
@@ -12,7 +13,7 @@
 namespace tarnwick {
 
 class CEventCollection final : public IEventCollection {
-public:
+  public:
     CEventCollection();
     CEventCollection(const CEventCollection&) = delete;
     CEventCollection& operator=(const CEventCollection&) = delete;
@@ -28,14 +29,24 @@ public:
 
     size_t KeyCount() const;
 
-private:
+  private:
     // P, then B, T and O, each unsigned.
     struct KeyLess {
         bool operator()(const ReturnAddressRecord& a, const ReturnAddressRecord& b) const;
     };
     // Code unit by code unit over the shorter length, then the shorter first; case counts.
+    // Transparent, so a lookup compares the caller's text without allocating a BSTR.
     struct NameLess {
-        bool operator()(const CBstrHolder& a, const CBstrHolder& b) const;
+        using is_transparent = void;
+        static std::wstring_view View(const CBstrHolder& name) {
+            return {name.Get() != nullptr ? name.Get() : L"", name.Length()};
+        }
+        bool operator()(std::wstring_view a, std::wstring_view b) const { return a < b; }
+        bool operator()(const CBstrHolder& a, const CBstrHolder& b) const {
+            return View(a) < View(b);
+        }
+        bool operator()(const CBstrHolder& a, std::wstring_view b) const { return View(a) < b; }
+        bool operator()(std::wstring_view a, const CBstrHolder& b) const { return a < View(b); }
     };
     using Names = std::map<CBstrHolder, IIpcInvoke*, NameLess>;
 

@@ -21,7 +21,7 @@ class CMethodCallMessage;
 class CInvokeMessageBase;
 
 class CInvokeManagementServiceBase : public IInvokeManagementService {
-public:
+  public:
     // The notification may be null; it is never owned.
     explicit CInvokeManagementServiceBase(IInvokeNotification* notification);
     CInvokeManagementServiceBase(const CInvokeManagementServiceBase&) = delete;
@@ -40,8 +40,7 @@ public:
     // Non-zero when the reply record was sent.
     virtual int SendReply(InvokeRecord* record) = 0;
     // 0 when a reply came into *reply.
-    virtual int SendAndReceive(InvokeRecord* record, InvokeRecord* reply,
-                               std::uint64_t target) = 0;
+    virtual int SendAndReceive(InvokeRecord* record, InvokeRecord* reply, std::uint64_t target) = 0;
 
     // Services are destroyed by the module only. Waits still pending are not destroyed.
     virtual ~CInvokeManagementServiceBase() = default;
@@ -58,11 +57,11 @@ public:
     // The process-wide call-id counter: starts at 1, shared by every service.
     static Cookie NextCallId() noexcept;
 
-protected:
+  protected:
     IInvokeNotification* Notification() const { return notification_; }
     const CMutex& ServiceMutex() const { return mutex_; }
 
-private:
+  private:
     std::uint64_t DeriveTarget(IRaiseEventMessage& message) const;
     // Hands the opened block on by its kind; 1 when a reply was written.
     int Route(InvokeRecord* record, std::span<std::uint8_t> block);

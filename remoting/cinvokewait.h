@@ -11,7 +11,7 @@ namespace tarnwick {
 class CRaiseEventMessage;
 
 class CInvokeWait final : public IInvokeWait {
-public:
+  public:
     // The message is not owned; the service writes the return into it.
     explicit CInvokeWait(CRaiseEventMessage* message);
     CInvokeWait(const CInvokeWait&) = delete;
@@ -28,7 +28,7 @@ public:
     CRaiseEventMessage* Message() const { return message_; }
     HANDLE Event() const { return event_; }
 
-private:
+  private:
     HANDLE event_;
     CRaiseEventMessage* message_;
 };

@@ -6,7 +6,7 @@
 namespace tarnwick {
 
 class CMutex {
-public:
+  public:
     // A failed creation is traced (error, GetLastError()) and leaves a null handle, which
     // Lock then treats as taken at once.
     explicit CMutex(const GUID& traceUnit);
@@ -18,18 +18,18 @@ public:
     void Unlock() const;
     HANDLE Handle() const { return handle_; }
 
-private:
+  private:
     HANDLE handle_;
 };
 
 class CMutexLock {
-public:
+  public:
     explicit CMutexLock(const CMutex& mutex) : mutex_(mutex) { mutex_.Lock(); }
     CMutexLock(const CMutexLock&) = delete;
     CMutexLock& operator=(const CMutexLock&) = delete;
     ~CMutexLock() { mutex_.Unlock(); }
 
-private:
+  private:
     const CMutex& mutex_;
 };
 

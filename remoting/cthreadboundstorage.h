@@ -16,7 +16,7 @@ struct ThreadErrorRecord {
 };
 
 class CThreadBoundStorage final : public IIpcErrorInfo {
-public:
+  public:
     CThreadBoundStorage();
     CThreadBoundStorage(const CThreadBoundStorage&) = delete;
     CThreadBoundStorage& operator=(const CThreadBoundStorage&) = delete;
@@ -27,7 +27,7 @@ public:
 
     size_t RecordCount() const;
 
-private:
+  private:
     std::map<std::uint32_t, ThreadErrorRecord> records_;
     CMutex mutex_;
 };

@@ -4,7 +4,7 @@ namespace tarnwick {
 
 TraceApi TraceApi::Platform() noexcept {
     return {&RegisterTraceGuidsW, &UnregisterTraceGuids, &GetTraceLoggerHandle,
-            &GetTraceEnableLevel, &GetTraceEnableFlags, &TraceMessage};
+            &GetTraceEnableLevel, &GetTraceEnableFlags,  &TraceMessage};
 }
 
 CTraceProvider::CTraceProvider(const TraceApi& api) noexcept : api_(api) {}
@@ -20,9 +20,9 @@ ULONG CTraceProvider::Register() noexcept {
     flags_ = 0;
     TRACE_GUID_REGISTRATION guidRegistration{&kTraceControlGuid, nullptr};
     TRACEHANDLE handle = 0;
-    const ULONG status = api_.registerGuids(&CTraceProvider::ControlCallback, this,
-                                            &kTraceControlGuid, 1, &guidRegistration, nullptr,
-                                            nullptr, &handle);
+    const ULONG status =
+        api_.registerGuids(&CTraceProvider::ControlCallback, this, &kTraceControlGuid, 1,
+                           &guidRegistration, nullptr, nullptr, &handle);
     if (status == ERROR_SUCCESS) registration_ = handle;
     return status;
 }
@@ -73,16 +73,16 @@ void CTraceProvider::WriteValues(const GUID& unit, USHORT number, const TraceVal
             api_.message(logger, kFlags, &unit, number, v[0].data, v[0].size, nullptr);
             break;
         case 2:
-            api_.message(logger, kFlags, &unit, number, v[0].data, v[0].size, v[1].data,
-                         v[1].size, nullptr);
+            api_.message(logger, kFlags, &unit, number, v[0].data, v[0].size, v[1].data, v[1].size,
+                         nullptr);
             break;
         case 3:
-            api_.message(logger, kFlags, &unit, number, v[0].data, v[0].size, v[1].data,
-                         v[1].size, v[2].data, v[2].size, nullptr);
+            api_.message(logger, kFlags, &unit, number, v[0].data, v[0].size, v[1].data, v[1].size,
+                         v[2].data, v[2].size, nullptr);
             break;
         default:
-            api_.message(logger, kFlags, &unit, number, v[0].data, v[0].size, v[1].data,
-                         v[1].size, v[2].data, v[2].size, v[3].data, v[3].size, nullptr);
+            api_.message(logger, kFlags, &unit, number, v[0].data, v[0].size, v[1].data, v[1].size,
+                         v[2].data, v[2].size, v[3].data, v[3].size, nullptr);
             break;
     }
 }

@@ -25,8 +25,8 @@ inline constexpr GUID kTraceControlGuid = {
 // The platform calls the provider makes. The module uses the system's; tests substitute
 // their own to drive the control callback and observe what is written.
 struct TraceApi {
-    ULONG(WINAPI* registerGuids)(WMIDPREQUEST, PVOID, LPCGUID, ULONG, PTRACE_GUID_REGISTRATION,
-                                 LPCWSTR, LPCWSTR, PTRACEHANDLE);
+    ULONG(WINAPI* registerGuids)
+    (WMIDPREQUEST, PVOID, LPCGUID, ULONG, PTRACE_GUID_REGISTRATION, LPCWSTR, LPCWSTR, PTRACEHANDLE);
     ULONG(WINAPI* unregisterGuids)(TRACEHANDLE);
     TRACEHANDLE(WINAPI* loggerHandle)(PVOID);
     UCHAR(WINAPI* enableLevel)(TRACEHANDLE);
@@ -63,7 +63,7 @@ inline TraceValue MakeTraceValue(wchar_t* v) noexcept {
 }
 
 class CTraceProvider {
-public:
+  public:
     static constexpr size_t kMaxValues = 4;
 
     explicit CTraceProvider(const TraceApi& api = TraceApi::Platform()) noexcept;
@@ -79,7 +79,9 @@ public:
     // Unregisters and clears the control block.
     void Unregister() noexcept;
 
-    bool IsRegistered() const noexcept { return registration_.load(std::memory_order_relaxed) != 0; }
+    bool IsRegistered() const noexcept {
+        return registration_.load(std::memory_order_relaxed) != 0;
+    }
     UCHAR Level() const noexcept { return level_.load(std::memory_order_relaxed); }
     ULONG Flags() const noexcept { return flags_.load(std::memory_order_relaxed); }
     TRACEHANDLE Logger() const noexcept { return logger_.load(std::memory_order_relaxed); }
@@ -104,7 +106,7 @@ public:
         WriteValues(unit, number, packed.data(), packed.size());
     }
 
-private:
+  private:
     void WriteValues(const GUID& unit, USHORT number, const TraceValue* values,
                      size_t count) const noexcept;
 

@@ -13,7 +13,7 @@ namespace tarnwick {
 
 template <typename T>
 class CTarnwickIUnknownWrapper final : public T {
-public:
+  public:
     template <typename... Args>
     explicit CTarnwickIUnknownWrapper(Args&&... args) : T(std::forward<Args>(args)...) {}
 

@@ -29,7 +29,7 @@ std::atomic<int> g_destroyed{0};
 
 template <const wchar_t* Library>
 class CCalculator : public CIUnknownBase, public CIDispatchBase<ITestCalculator, Library> {
-public:
+  public:
     CCalculator() {
         AddInterfaceEntry(&__uuidof(ITestCalculator), static_cast<ITestCalculator*>(this));
         AddInterfaceEntry(&IID_IDispatch, static_cast<ITestCalculator*>(this));
@@ -51,7 +51,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Paint(SAFEARRAY**, TestColour*) override { return E_NOTIMPL; }
 
-private:
+  private:
     std::wstring label_;
 };
 
@@ -82,7 +82,7 @@ HRESULT CallAdd(IDispatch* dispatch, LONG a, LONG b, VARIANT* result) {
 }
 
 class DispatchBaseTest : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         const std::wstring testdata = test::ExecutableDirectory() + L"\\testdata";
         GetTypeLibResolutionService()->AddSearchDirectory(testdata.c_str());

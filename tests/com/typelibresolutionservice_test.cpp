@@ -23,13 +23,20 @@ constexpr wchar_t kTest[] = L"TarnwickTestDispatch.tlb";
 // their first eight bytes.
 constexpr GUID kFirstShared = {0x5A4F3C21, 0x7B6E, 0x4D2A, {0x80, 0x01, 0, 0, 0, 0, 0, 0x01}};
 constexpr GUID kSecondShared = {0x5A4F3C21, 0x7B6E, 0x4D2A, {0x80, 0x02, 0, 0, 0, 0, 0, 0x02}};
-constexpr GUID kColour = {0x1F2E3D4C, 0x5B6A, 0x4978, {0x86, 0x95, 0xA4, 0xB3, 0xC2, 0xD1, 0xE0, 0xF1}};
-constexpr GUID kShade = {0x6B7A8C9D, 0x0E1F, 0x4A2B, {0x9C, 0x3D, 0x4E, 0x5F, 0x6A, 0x7B, 0x8C, 0x9D}};
-constexpr GUID kUnreferenced = {0x7C8B9DAE, 0x1F20, 0x4B3C, {0x8D, 0x4E, 0x5F, 0x60, 0x71, 0x82, 0x93, 0xA4}};
-constexpr GUID kCalculator = {0x9D2C4E6F, 0x8A1B, 0x4C3D, {0xB5, 0xE7, 0xF9, 0x0A, 0x1B, 0x2C, 0x3D, 0x4E}};
-constexpr GUID kControlReference = {0x253A1552, 0xA97E, 0x4CB6, {0x8D, 0x80, 0xB9, 0x4D, 0x54, 0x32, 0x7B, 0xD8}};
+constexpr GUID kColour = {
+    0x1F2E3D4C, 0x5B6A, 0x4978, {0x86, 0x95, 0xA4, 0xB3, 0xC2, 0xD1, 0xE0, 0xF1}};
+constexpr GUID kShade = {
+    0x6B7A8C9D, 0x0E1F, 0x4A2B, {0x9C, 0x3D, 0x4E, 0x5F, 0x6A, 0x7B, 0x8C, 0x9D}};
+constexpr GUID kUnreferenced = {
+    0x7C8B9DAE, 0x1F20, 0x4B3C, {0x8D, 0x4E, 0x5F, 0x60, 0x71, 0x82, 0x93, 0xA4}};
+constexpr GUID kCalculator = {
+    0x9D2C4E6F, 0x8A1B, 0x4C3D, {0xB5, 0xE7, 0xF9, 0x0A, 0x1B, 0x2C, 0x3D, 0x4E}};
+constexpr GUID kControlReference = {
+    0x253A1552, 0xA97E, 0x4CB6, {0x8D, 0x80, 0xB9, 0x4D, 0x54, 0x32, 0x7B, 0xD8}};
 
-std::wstring TestData(const std::wstring& name) { return ExecutableDirectory() + L"\\testdata\\" + name; }
+std::wstring TestData(const std::wstring& name) {
+    return ExecutableDirectory() + L"\\testdata\\" + name;
+}
 
 GUID GuidOf(ITypeInfo* info) {
     TYPEATTR* attr = nullptr;
@@ -45,7 +52,7 @@ ULONG RefCount(IUnknown* object) {
 }
 
 class TypeLibResolutionServiceTest : public testing::Test {
-protected:
+  protected:
     CTypeLibResolutionService service_;
     CTempDirectory folder_;
 };
@@ -66,8 +73,8 @@ TEST_F(TypeLibResolutionServiceTest, LoadsEveryLibraryOfADirectoryAndTheStandard
 
     // The standard library is located by file name although the folder does not hold it.
     EXPECT_TRUE(service_.GetTypeLib(L"TARNWICK.VIRTUAL.INTERFACES.TLB", nullptr));
-    for (const GUID& guid : {__uuidof(IVirtualControl), __uuidof(IVirtualListView),
-                             kControlReference, kCalculator}) {
+    for (const GUID& guid :
+         {__uuidof(IVirtualControl), __uuidof(IVirtualListView), kControlReference, kCalculator}) {
         ITypeInfo* info = nullptr;
         ASSERT_TRUE(service_.GetTypeInfoByGuid(&guid, &info));
         EXPECT_TRUE(IsEqualGUID(GuidOf(info), guid));

@@ -18,7 +18,7 @@ namespace {
 
 // A subscriber that counts its references and is never deleted by them.
 class CountedProxy : public IIpcInvoke {
-public:
+  public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
         if (refuse || !(IsEqualIID(iid, IID_IIpcInvoke) || IsEqualIID(iid, IID_IUnknown))) {
             *object = nullptr;
@@ -110,8 +110,8 @@ TEST(EventCollection, TargetKeyComesFromOurOwnProxyOnly) {
     CEventCollection collection;
     TargetKey key{};
     for (int i = 0; i < 16; ++i) key.Bytes[i] = static_cast<unsigned char>(i + 1);
-    auto proxy = CEventProxy::Create(ReturnAddressRecord{5, 6, 7, 8}, key, CBstrHolder(L"tag"),
-                                     nullptr);
+    auto proxy =
+        CEventProxy::Create(ReturnAddressRecord{5, 6, 7, 8}, key, CBstrHolder(L"tag"), nullptr);
     ASSERT_TRUE(proxy);
     const TargetKey answered = collection.GetProxyTargetKey(proxy.Get());
     EXPECT_EQ(0, memcmp(answered.Bytes, key.Bytes, 16));

@@ -38,11 +38,15 @@ constexpr ReturnAddressRecord kSubscriber{0x200, 1, 2, 3};
 
 // Transport slots of the test: call records go to a sink; replies are kept.
 class CLoopbackService final : public CInvokeManagementServiceBase {
-public:
+  public:
     using CInvokeManagementServiceBase::CInvokeManagementServiceBase;
 
-    const wchar_t* GetAddress(std::wstring& buffer) override { return (buffer = L"Loopback").c_str(); }
-    void SetReturnAddress(IReturnAddress* address) override { returnAddress = address->GetAddressText(); }
+    const wchar_t* GetAddress(std::wstring& buffer) override {
+        return (buffer = L"Loopback").c_str();
+    }
+    void SetReturnAddress(IReturnAddress* address) override {
+        returnAddress = address->GetAddressText();
+    }
     int SendInvoke(InvokeRecord* record, IInvokeWait*, std::uint64_t target) override {
         lastTarget = target;
         if (failSends) return 1;
@@ -64,7 +68,7 @@ public:
 
 // The host: files subscriptions in a collection, answers method calls.
 class CTestHost final : public IInvokeNotification {
-public:
+  public:
     int OnMethodCall(IMethodCallMessage* message) override {
         calls.emplace_back(message->GetMemberName().Get());
         if (message->GetArgumentCount() == 2) {
@@ -83,13 +87,15 @@ public:
     }
     int OnEventSubscription(IEventSubscriptionMessage* message) override {
         if (service != nullptr) {
-            service->GetEventCollection()->AddSubscriber(&kControl, message->GetEventName(),
-                                                         static_cast<IIpcInvoke*>(message->GetEventProxy()));
+            service->GetEventCollection()->AddSubscriber(
+                &kControl, message->GetEventName(),
+                static_cast<IIpcInvoke*>(message->GetEventProxy()));
         }
         return 0;
     }
     int OnEventUnsubscription(IEventUnsubscriptionMessage* message) override {
-        if (service != nullptr) service->GetEventCollection()->RemoveSubscriber(&kControl, message->GetEventName());
+        if (service != nullptr)
+            service->GetEventCollection()->RemoveSubscriber(&kControl, message->GetEventName());
         return 0;
     }
     std::uint64_t ResolveTarget(std::uint64_t o) override {
@@ -109,7 +115,7 @@ public:
 // The peer's side of raised events: restores and frees the arguments, records them, and
 // answers with a method-return block from its own thread, as a transport delivers it.
 class CFakePeer {
-public:
+  public:
     explicit CFakePeer(CLoopbackService& raiser) : raiser_(raiser) {
         raiser.sink = [this](const InvokeRecord& record) {
             std::lock_guard lock(mutex_);
@@ -132,7 +138,7 @@ public:
     std::atomic<int> answered{0};
     std::vector<std::wstring> strings;  // string arguments seen, in arrival order
 
-private:
+  private:
     void Run() {
         for (;;) {
             std::unique_lock lock(mutex_);
@@ -154,8 +160,8 @@ private:
         EXPECT_EQ(At<std::uint16_t>(*bytes, kKind), kKindRaisedEvent);
         const int count = At<std::int16_t>(*bytes, kArgumentCount);
         for (int i = 0; i < count; ++i) {
-            VARIANT value = CMarshaller::WidenWireValue(
-                At<WireValue>(*bytes, kRaisedEventArguments + 16 * i));
+            VARIANT value =
+                CMarshaller::WidenWireValue(At<WireValue>(*bytes, kRaisedEventArguments + 16 * i));
             CMarshalHelper::UnmarshalValue(value);
             if (value.vt == VT_BSTR) strings.emplace_back(value.bstrVal);
             VariantClear(&value);
@@ -168,7 +174,8 @@ private:
         result.vt = VT_BOOL;
         result.boolVal = answer;
         Put(reply, kReplyResult, CMarshaller::MakeWireValue(result));
-        InvokeRecord returned{kInvokeRecordMagic, CMarshalHelper::StoreBlock(reply.data(), kReplySize),
+        InvokeRecord returned{kInvokeRecordMagic,
+                              CMarshalHelper::StoreBlock(reply.data(), kReplySize),
                               kInvokeRecordReplyTag};
         EXPECT_EQ(raiser_.ProcessMessage(&returned), 0);
         ++answered;
@@ -190,7 +197,8 @@ InvokeRecord StorePeerBlock(Kind kind, size_t size, const wchar_t* eventName = n
     Put(bytes, kReturnAddress, kSubscriber);
     PutText(bytes, kMemberName, L"Member");
     if (eventName != nullptr) PutText(bytes, kEventName, eventName);
-    return {kInvokeRecordMagic, CMarshalHelper::StoreBlock(bytes.data(), static_cast<std::uint32_t>(size)),
+    return {kInvokeRecordMagic,
+            CMarshalHelper::StoreBlock(bytes.data(), static_cast<std::uint32_t>(size)),
             kInvokeRecordCallTag};
 }
 
