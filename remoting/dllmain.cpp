@@ -2,7 +2,7 @@
 // attach and, at detach, destroys the module-wide services before unregistering it.
 #include <windows.h>
 
-#include "com/ctypelibresolutionservice.h"
+#include "remoting/cremotingservices.h"
 #include "remoting/ctraceprovider.h"
 
 namespace {
@@ -21,7 +21,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE /*module*/, DWORD reason, LPVOID /*rese
                             tarnwick::kTraceFlagEntryPoint, 1);
             break;
         case DLL_PROCESS_DETACH:
-            tarnwick::DestroyTypeLibResolutionService();
+            tarnwick::DestroyModuleServices();
             CTraceProvider::Module().Unregister();
             break;
         default:
