@@ -61,9 +61,11 @@ IIpcInvoke* CEventCollection::GetSubscriber(const ReturnAddressRecord* key,
     CMutexLock lock(mutex_);
     IIpcInvoke* found = LookUp(key, eventName);
     if (found == nullptr) {
-        if (IsTraceLevel(kSupportTraceLevel) && IsTraceSource(kSupportTraceSource) &&
+        // The provider's own gate first: a miss is the common case on every hooked message,
+        // and the support library's checks cost a call each.
+        if (key != nullptr &&
             CTraceProvider::Module().IsEnabled(kTraceFlagComponent, TraceLevel::Verbose) &&
-            key != nullptr) {
+            IsTraceLevel(kSupportTraceLevel) && IsTraceSource(kSupportTraceSource)) {
             std::wstring text;
             TraceAt(TraceLevel::Verbose, kNoSubscriber, FormatReturnAddress(*key, text), eventName);
         }
