@@ -7,6 +7,7 @@
 #include "messages/errorinfomessage.h"
 #include "messages/sharedmemory.h"
 #include "platform/vaskconduit.h"
+#include "remoting/cinvokewait.h"
 #include "remoting/ctraceprovider.h"
 
 namespace tarnwick {
@@ -21,6 +22,7 @@ enum TracePoint : USHORT {
     kNoContext = 1,
     kMalformedRecord,
     kReplyNotSent,
+    kCallNotSent,
 };
 
 constexpr std::uint32_t kQueueFlags = 0;
@@ -71,10 +73,13 @@ std::wstring CLpcInvokeManagementService::PeerQueueName() const {
     return name != nullptr ? name : L"";
 }
 
-int CLpcInvokeManagementService::SendInvoke(InvokeRecord* record, IInvokeWait* /*wait*/,
+int CLpcInvokeManagementService::SendInvoke(InvokeRecord* record, IInvokeWait* wait,
                                             std::uint64_t /*target*/) {
-    SendReply(record);
-    return 0;
+    if (SendReply(record) != 0) return 0;
+    Trace(kTraceGuid, TraceLevel::Error, kTraceFlagComponent, kCallNotSent,
+          static_cast<std::uint32_t>(GetLastError()));
+    if (auto* ours = dynamic_cast<CInvokeWait*>(wait)) ours->Signal();
+    return 1;
 }
 
 int CLpcInvokeManagementService::SendReply(InvokeRecord* record) {

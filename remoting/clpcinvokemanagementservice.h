@@ -24,8 +24,9 @@ class CLpcInvokeManagementService final : public CInvokeManagementServiceBase {
 
     const wchar_t* GetAddress(std::wstring& buffer) override;
     void SetReturnAddress(IReturnAddress* address) override;
-    // Posts the record and reports it sent whatever the post did: the return, if any, comes
-    // back through the queue and the caller's wait times out otherwise.
+    // Posts the record; the return comes back through the queue. A post that fails (no peer
+    // queue announced yet, or the peer gone) is reported as a failure and wakes the caller's
+    // wait at once, so that the call's blocks are freed and the raise does not hang.
     int SendInvoke(InvokeRecord* record, IInvokeWait* wait, std::uint64_t target) override;
     int SendReply(InvokeRecord* record) override;
     // Synchronous exchanges do not exist on queues: always 1.

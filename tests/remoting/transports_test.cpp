@@ -153,6 +153,8 @@ bool BlockAlive(std::uint32_t handle) {
 
 using TransportsTest = test::MarshallingTest;
 
+constexpr ReturnAddressRecord kNullQueueAddress{~0ull, ~0ull, ~0ull, 0x56};
+
 TEST_F(TransportsTest, QueueServiceRepliesToTheLatestAnnouncedPeerQueue) {
     const std::wstring own = UniqueName(L"O");
     const std::wstring first = UniqueName(L"F");
@@ -228,6 +230,39 @@ TEST_F(TransportsTest, QueueServiceDropsRecordsOfWrongSizeOrMagicUntouched) {
 
     // A callback without its service is refused.
     CLpcInvokeManagementService::Receive(nullptr, nullptr, &good, sizeof good);
+}
+
+// A raise that cannot be posted (no peer queue announced, or the peer gone) fails at once and
+// leaves no block behind, instead of holding the raiser in its time-out waits.
+TEST_F(TransportsTest, QueueServiceFailsARaiseThatCannotBePostedAtOnce) {
+    const std::wstring own = UniqueName(L"R");
+    const std::wstring peer = UniqueName(L"G");
+    CCallHost host;
+    CLpcInvokeManagementService service(SysAllocString(own.c_str()), &host);
+    auto proxy = CEventProxy::Create(kNullQueueAddress, TargetKey{}, CBstrHolder(L"t"), &service);
+    proxy->SetTimeoutPromptForTesting(30000, [](HWND, LPCWSTR, LPCWSTR, UINT) { return IDCANCEL; });
+    const auto raise = [&] {
+        const DWORD start = GetTickCount();
+        VARIANT argument = MakeString(L"payload");
+        const VARIANT answer = proxy->Invoke(L"Click", &argument, 1, 0);
+        EXPECT_LT(GetTickCount() - start, 1000u) << "the wait was signalled at once";
+        EXPECT_EQ(answer.vt, VT_UNKNOWN) << "no return: the initial result";
+        EXPECT_EQ(answer.punkVal, nullptr);
+    };
+    raise();  // before any return address
+
+    {
+        CPeerQueue gone(peer);
+        InvokeRecord announce = StoreReturnAddress(peer.c_str());
+        ASSERT_TRUE(Post(own, &announce, sizeof announce));
+        InvokeRecord call{kInvokeRecordMagic, StoreCall(), kInvokeRecordCallTag};
+        ASSERT_TRUE(Post(own, &call, sizeof call));
+        const auto arrived = gone.WaitFor(1);
+        ASSERT_EQ(arrived.size(), 1u) << "the reply shows the announcement was taken";
+        EXPECT_EQ(TakeReplyResult(arrived[0]), 42);
+    }
+    raise();  // after the peer's queue went away
+    EXPECT_EQ(service.PendingCallCount(), 0u);
 }
 
 // The peer's window: answers message 0x8007 as the test tells it to.
