@@ -1,0 +1,39 @@
+#pragma once
+// The peer over window messages: it sends each request record to the target's window as
+// message 0x8007 and finds the reply record in the same block, and its own window, served by
+// a thread of its own, answers the events that the target raises the same way.
+
+#include <windows.h>
+
+#include <atomic>
+#include <thread>
+
+#include "peer/cpeer.h"
+
+namespace tarnwick {
+
+class CWindowsMessagePeer final : public CPeer {
+  public:
+    // Starts the window thread; Window() is null when the window could not be made.
+    explicit CWindowsMessagePeer(HWND targetWindow = nullptr);
+    ~CWindowsMessagePeer() override;
+
+    // The window that the target's service sends to.
+    HWND Window() const noexcept { return window_; }
+    void SetTargetWindow(HWND window) noexcept { targetWindow_ = window; }
+
+  protected:
+    Delivery Exchange(const InvokeRecord& call, Cookie cookie, std::uint32_t& replyBlock) override;
+
+  private:
+    static void RegisterWindowClass();
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void Run(HANDLE ready);
+    LRESULT OnInvoke(std::uint32_t recordBlock);
+
+    std::atomic<HWND> targetWindow_;
+    HWND window_ = nullptr;
+    std::thread thread_;
+};
+
+}  // namespace tarnwick
