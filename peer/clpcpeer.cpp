@@ -70,9 +70,12 @@ CPeer::Delivery CLpcPeer::Exchange(const InvokeRecord& call, Cookie cookie,
 void CLpcPeer::Receive(void* /*reserved*/, void* context, const void* data, std::uint32_t size) {
     auto* peer = static_cast<CLpcPeer*>(context);
     InvokeRecord record{};
-    if (peer == nullptr || data == nullptr || size != sizeof record) return;
-    std::memcpy(&record, data, sizeof record);
-    if (record.Magic != kInvokeRecordMagic) return;
+    if (peer == nullptr) return;
+    if (data != nullptr && size == sizeof record) std::memcpy(&record, data, sizeof record);
+    if (record.Magic != kInvokeRecordMagic) {
+        peer->NoteRefused();
+        return;
+    }
     peer->OnRecord(record);
 }
 

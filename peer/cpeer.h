@@ -101,6 +101,8 @@ class CPeer {
     std::optional<InvokeRecord> AnswerCall(const InvokeRecord& call);
 
     DWORD ReplyTimeout() const noexcept { return replyTimeoutMs_; }
+    // Counts a record from the target that the transport could not even read.
+    void NoteRefused() noexcept { ++refused_; }
 
     // Frees a reply block that no request will read, with the string blocks it names.
     static void DiscardReply(std::uint32_t replyBlock);

@@ -74,7 +74,10 @@ LRESULT CWindowsMessagePeer::OnInvoke(std::uint32_t recordBlock) {
     // The sender owns the 16-byte block; the reply record is written back into it.
     COpenedBlock opened(recordBlock, {__LINE__, kSourceFile});
     InvokeRecord record{};
-    if (!opened.IsOpen() || !ReadRecord(opened.Bytes(), record)) return kNotHandled;
+    if (!opened.IsOpen() || !ReadRecord(opened.Bytes(), record)) {
+        NoteRefused();
+        return kNotHandled;
+    }
     const std::optional<InvokeRecord> reply = AnswerCall(record);
     if (!reply) return kNotHandled;
     if (!WriteAt(opened.Bytes(), 0, *reply)) {

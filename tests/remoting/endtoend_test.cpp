@@ -18,6 +18,8 @@
 #include "iipcinvoke.h"
 #include "marshalling/marshallingtest.h"
 #include "messages/cmarshalhelper.h"
+#include "messages/cmarshaller.h"
+#include "messages/sharedmemory.h"
 #include "peer/clpcpeer.h"
 #include "peer/cwindowsmessagepeer.h"
 #include "remoting/ceventproxy.h"
@@ -29,6 +31,7 @@
 namespace tarnwick {
 namespace {
 
+using test::At;
 using test::CChildProcess;
 using test::MakeArray;
 using test::MakeI4;
@@ -36,6 +39,7 @@ using test::MakeI8;
 using test::MakeLongString;
 using test::MakeRecord;
 using test::MakeString;
+using test::Put;
 
 constexpr ReturnAddressRecord kSubscriber{0x11, 0x22, 0x33, 0x44};
 constexpr TargetKey kKey{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
@@ -271,6 +275,74 @@ TEST_F(EndToEndTest, OverWindowMessages) {
     finish.Set();
     ASSERT_TRUE(PumpUntil(peer.Handle())) << "the peer exited";
     EXPECT_EQ(peer.Wait(0), std::optional<DWORD>(0)) << "the peer's checks";
+}
+
+// The peer takes nothing on the word of a malformed block: each is refused (answer 1) and
+// freed, and a well-formed raised event is answered in its own block.
+TEST_F(EndToEndTest, PeerRefusesMalformedCallsAndFreesThem) {
+    using namespace blockformat;
+    CWindowsMessagePeer peer;
+    ASSERT_NE(peer.Window(), nullptr);
+    peer.SetEventHandler([](const PeerEvent& event) {
+        VARIANT answer = MakeI4(static_cast<LONG>(event.Arguments.size()));
+        return CVariantHolder(answer);
+    });
+    const auto raised = [](std::int16_t count, size_t size) {
+        std::vector<std::uint8_t> bytes(size);
+        Put<std::uint16_t>(bytes, kMarker, 1);
+        Put<std::uint16_t>(bytes, kKind, kKindRaisedEvent);
+        Put<Cookie>(bytes, kCookie, 77);
+        Put<std::int16_t>(bytes, kArgumentCount, count);
+        for (int i = 0; i < count && kRaisedEventArguments + 16 * (i + 1) <= size; ++i) {
+            Put(bytes, kRaisedEventArguments + 16 * i, CMarshaller::MakeWireValue(MakeI4(i)));
+        }
+        return bytes;
+    };
+    // Sends a record naming the block of these bytes; the peer's answer and the record after.
+    const auto send = [&](const std::vector<std::uint8_t>& bytes, std::uint64_t magic,
+                          InvokeRecord& record) {
+        record = {magic, test::MakeBlock(bytes), kInvokeRecordCallTag};
+        CBlockHolder holder;
+        const auto recordBytes = holder.Allocate(sizeof record, {__LINE__, "test"});
+        WriteAt(recordBytes, 0, record);
+        const LRESULT answer =
+            SendMessageW(peer.Window(), kInvokeWindowMessage, 0, static_cast<LPARAM>(holder.Get()));
+        ReadAt(std::span<const std::uint8_t>(recordBytes), 0, record);
+        return answer;
+    };
+
+    InvokeRecord record{};
+    EXPECT_EQ(send(raised(2, kRaisedEventSize), kInvokeRecordMagic, record),
+              kInvokeWindowMessageReplied);
+    const auto reply = test::BytesOf(record.Block);
+    ASSERT_EQ(reply.size(), kReplySize);
+    EXPECT_EQ(At<std::uint16_t>(reply, kKind), kKindMethodReturn);
+    EXPECT_EQ(At<Cookie>(reply, kCookie), 77u);
+    EXPECT_EQ(At<std::uint32_t>(reply, kReplyState), static_cast<std::uint32_t>(StateCompleted));
+    EXPECT_EQ(At<WireValue>(reply, kReplyResult).Type, VT_I4);
+    test::Destroy(record.Block);
+
+    auto unterminated = raised(0, kRaisedEventSize);
+    std::fill(unterminated.begin() + kRaisedEventTag, unterminated.begin() + kRaisedEventArguments,
+              std::uint8_t{0x41});
+    auto subscription = raised(0, kRaisedEventSize);
+    Put<std::uint16_t>(subscription, kKind, kKindSubscription);
+    const std::vector<std::vector<std::uint8_t>> malformed = {
+        raised(9, kRaisedEventSize),  // more arguments than a block holds
+        raised(3, 600),               // arguments past the block's end
+        raised(-1, kRaisedEventSize),
+        raised(0, 100),  // shorter than a header
+        unterminated,
+        subscription,  // not a call this side answers
+    };
+    for (const auto& bytes : malformed) {
+        EXPECT_EQ(send(bytes, kInvokeRecordMagic, record), 1);
+        EXPECT_FALSE(test::IsLive(record.Block)) << "the refused block was freed";
+    }
+    EXPECT_EQ(send(raised(0, kRaisedEventSize), 0xABCE, record), 1) << "wrong magic";
+    test::Destroy(record.Block);
+    EXPECT_EQ(peer.RecordsRefused(), static_cast<int>(malformed.size()) + 1);
+    EXPECT_EQ(peer.EventsAnswered(), 1);
 }
 
 // ---- the peer ----
