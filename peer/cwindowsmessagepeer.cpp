@@ -1,5 +1,7 @@
 #include "peer/cwindowsmessagepeer.h"
 
+#include <future>
+
 #include "iwindowsmessageinvoke.h"
 #include "messages/sharedmemory.h"
 
@@ -27,11 +29,10 @@ void CWindowsMessagePeer::RegisterWindowClass() {
 }
 
 CWindowsMessagePeer::CWindowsMessagePeer(HWND targetWindow) : targetWindow_(targetWindow) {
-    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (ready == nullptr) return;
-    thread_ = std::thread([this, ready] { Run(ready); });
-    WaitForSingleObject(ready, INFINITE);
-    CloseHandle(ready);
+    std::promise<void> ready;
+    std::future<void> made = ready.get_future();
+    thread_ = std::thread([this, &ready] { Run(ready); });
+    made.wait();
 }
 
 CWindowsMessagePeer::~CWindowsMessagePeer() {
@@ -39,14 +40,15 @@ CWindowsMessagePeer::~CWindowsMessagePeer() {
     if (thread_.joinable()) thread_.join();
 }
 
-void CWindowsMessagePeer::Run(HANDLE ready) {
+void CWindowsMessagePeer::Run(std::promise<void>& ready) {
     RegisterWindowClass();
     window_ = CreateWindowExW(0, kWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                               GetModuleHandleW(nullptr), nullptr);
     // Until the peer is attached, the window refuses calls.
-    if (window_ != nullptr)
+    if (window_ != nullptr) {
         SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    SetEvent(ready);
+    }
+    ready.set_value();
     if (window_ == nullptr) return;
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 
 #include "peer/cpeer.h"
@@ -28,7 +29,8 @@ class CWindowsMessagePeer final : public CPeer {
   private:
     static void RegisterWindowClass();
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    void Run(HANDLE ready);
+    // Makes the window, tells the constructor, and serves the window until it is closed.
+    void Run(std::promise<void>& ready);
     LRESULT OnInvoke(std::uint32_t recordBlock);
 
     std::atomic<HWND> targetWindow_;
