@@ -1,149 +1,113 @@
-// Loads Tarnwick.Virtual.Native.x64.dll and Tarnwick.Virtual.Interfaces.tlb and prints what the
-// type library describes (every interface with its IID, flags and operations, and the records),
-// then what the library's type library resolution service resolved by GUID.
+// The demo driver. It shows that the library and its type library load, then runs a remoting
+// session between a target process and a peer process over each transport, an IPC queue and
+// then window messages, and prints their transcript and how each ended. The exit code is 0
+// only when every step of both sessions did what it should and no shared-memory block was
+// left behind.
 #include <windows.h>
 #include <oleauto.h>
 
-#include <cstdio>
-#include <iterator>
-#include <memory>
+#include <cstdint>
+#include <string>
 
-#include "Tarnwick.Virtual.Interfaces.h"
+#include "cdemoprocess.h"
+#include "cdemosession.h"
+#include "ctranscript.h"
 #include "itypelibresolutionservice.h"
+#include "platform/vaskreservoir.h"
 
+namespace tarnwick::demo {
 namespace {
 
-struct TypeAttrDeleter {
-    ITypeInfo* info;
-    void operator()(TYPEATTR* attr) const { info->ReleaseTypeAttr(attr); }
+constexpr const wchar_t* kLibrary = L"Tarnwick.Virtual.Native.x64.dll";
+constexpr const wchar_t* kTypeLibrary = L"Tarnwick.Virtual.Interfaces.tlb";
+constexpr const wchar_t* kTargetProgram = L"tarnwick_demo_target.exe";
+constexpr const wchar_t* kPeerProgram = L"tarnwick_demo_peer.exe";
+// A session that has not ended by then is stopped.
+constexpr DWORD kSessionTimeoutMs = 30000;
+
+struct TypeCounts {
+    UINT interfaces = 0;
+    UINT records = 0;
 };
-using TypeAttrPtr = std::unique_ptr<TYPEATTR, TypeAttrDeleter>;
 
-struct ComRelease {
-    void operator()(IUnknown* p) const { p->Release(); }
-};
-template <typename T>
-using ComPtr = std::unique_ptr<T, ComRelease>;
-
-struct BstrFree {
-    void operator()(BSTR s) const { SysFreeString(s); }
-};
-using Bstr = std::unique_ptr<OLECHAR, BstrFree>;
-
-Bstr NameOf(ITypeInfo* info, MEMBERID id) {
-    BSTR name = nullptr;
-    info->GetDocumentation(id, &name, nullptr, nullptr, nullptr);
-    return Bstr(name);
+TypeCounts CountTypes(ITypeLib& library) {
+    TypeCounts counts;
+    for (UINT i = 0; i < library.GetTypeInfoCount(); ++i) {
+        TYPEKIND kind = TKIND_MAX;
+        if (FAILED(library.GetTypeInfoType(i, &kind))) continue;
+        if (kind == TKIND_DISPATCH || kind == TKIND_INTERFACE) ++counts.interfaces;
+        if (kind == TKIND_RECORD) ++counts.records;
+    }
+    return counts;
 }
 
-void PrintGuid(const GUID& guid) {
-    wchar_t text[40] = {};
-    StringFromGUID2(guid, text, 40);
-    std::wprintf(L"%ls", text);
+// The library is loaded through its import library; its type library resolution service
+// finds the type library in the working directory.
+bool ShowLibraries(CTranscript& out) {
+    if (!out.Check(GetModuleHandleW(kLibrary) != nullptr, L"%ls is not loaded", kLibrary))
+        return false;
+    ITypeLib* library = nullptr;
+    if (!out.Check(
+            GetTypeLibResolutionService()->GetTypeLib(kTypeLibrary, &library) && library != nullptr,
+            L"the type library resolution service did not find %ls", kTypeLibrary))
+        return false;
+    const TypeCounts counts = CountTypes(*library);
+    library->Release();
+    return out.Expect(counts.interfaces > 0 && counts.records > 0,
+                      L"%ls loaded; its type library resolution service found %ls: %u "
+                      L"interfaces, %u records",
+                      kLibrary, kTypeLibrary, counts.interfaces, counts.records);
 }
 
-// A dual interface's dispatch type information refers to its vtable description.
-ComPtr<ITypeInfo> VtableInfo(ITypeInfo* info, const TYPEATTR& attr) {
-    ITypeInfo* vtable = nullptr;
-    HREFTYPE ref = 0;
-    if (attr.typekind == TKIND_DISPATCH && (attr.wTypeFlags & TYPEFLAG_FDUAL) &&
-        SUCCEEDED(info->GetRefTypeOfImplType(-1, &ref)) &&
-        SUCCEEDED(info->GetRefTypeInfo(ref, &vtable))) {
-        return ComPtr<ITypeInfo>(vtable);
-    }
-    info->AddRef();
-    return ComPtr<ITypeInfo>(info);
+std::wstring ExitText(const std::optional<DWORD>& code) {
+    return code ? L"exit code " + std::to_wstring(*code) : std::wstring(L"stopped");
 }
 
-void PrintInterface(ITypeInfo* dispatchInfo, const TYPEATTR& dispatchAttr) {
-    ComPtr<ITypeInfo> info = VtableInfo(dispatchInfo, dispatchAttr);
-    TYPEATTR* raw = nullptr;
-    if (FAILED(info->GetTypeAttr(&raw))) return;
-    TypeAttrPtr attr(raw, TypeAttrDeleter{info.get()});
-    std::wprintf(L"interface %ls ", NameOf(info.get(), MEMBERID_NIL).get());
-    PrintGuid(attr->guid);
-    std::wprintf(L"%ls, %u operations\n",
-                 (dispatchAttr.wTypeFlags & TYPEFLAG_FDUAL) ? L" dual" : L"", attr->cFuncs);
-    for (UINT i = 0; i < attr->cFuncs; ++i) {
-        FUNCDESC* desc = nullptr;
-        if (FAILED(info->GetFuncDesc(i, &desc))) continue;
-        std::wprintf(L"  %3u %ls (%d arguments)\n", i + 1, NameOf(info.get(), desc->memid).get(),
-                     desc->cParams);
-        info->ReleaseFuncDesc(desc);
+// Starts the target and the peer on one transport and waits for both; one that has not
+// ended within the session's time is stopped.
+bool RunSession(CTranscript& out, const wchar_t* transport, const wchar_t* title) {
+    out.Line(L"--- over %ls ---", title);
+    const std::wstring arguments =
+        std::wstring(transport) + L" " + std::to_wstring(GetCurrentProcessId()) + transport[0];
+    CDemoProcess target;
+    CDemoProcess peer;
+    const auto start = [&](CDemoProcess& process, const wchar_t* program) {
+        const DWORD error = process.Start(program, arguments);
+        return out.Check(error == ERROR_SUCCESS, L"could not start %ls: error %lu", program, error);
+    };
+    if (!start(target, kTargetProgram) || !start(peer, kPeerProgram)) return false;
+    const DWORD deadline = GetTickCount() + kSessionTimeoutMs;
+    const std::optional<DWORD> targetExit = target.Wait(deadline);
+    const std::optional<DWORD> peerExit = peer.Wait(deadline);
+    const bool targetStopped = target.Stop();
+    const bool peerStopped = peer.Stop();
+    if (targetStopped || peerStopped) {
+        out.Line(L"the session did not end within %lu s: stopped what still ran",
+                 kSessionTimeoutMs / 1000);
     }
+    const bool ok = targetExit == 0u && peerExit == 0u;
+    out.Expect(ok, L"%ls: target %ls, peer %ls", title, ExitText(targetExit).c_str(),
+               ExitText(peerExit).c_str());
+    return ok;
 }
 
-int ListTypeLibrary(const wchar_t* file) {
-    ITypeLib* raw = nullptr;
-    const HRESULT hr = LoadTypeLibEx(file, REGKIND_NONE, &raw);
-    if (FAILED(hr)) {
-        std::wprintf(L"LoadTypeLibEx(%ls) failed: 0x%08lX\n", file, static_cast<unsigned long>(hr));
-        return 1;
-    }
-    ComPtr<ITypeLib> library(raw);
-    BSTR name = nullptr;
-    library->GetDocumentation(-1, &name, nullptr, nullptr, nullptr);
-    std::wprintf(L"type library %ls (%ls), %u types\n", Bstr(name).get(), file,
-                 library->GetTypeInfoCount());
-    for (UINT i = 0; i < library->GetTypeInfoCount(); ++i) {
-        ITypeInfo* rawInfo = nullptr;
-        if (FAILED(library->GetTypeInfo(i, &rawInfo))) continue;
-        ComPtr<ITypeInfo> info(rawInfo);
-        TYPEATTR* rawAttr = nullptr;
-        if (FAILED(info->GetTypeAttr(&rawAttr))) continue;
-        TypeAttrPtr attr(rawAttr, TypeAttrDeleter{info.get()});
-        if (attr->typekind == TKIND_RECORD) {
-            std::wprintf(L"record %ls ", NameOf(info.get(), MEMBERID_NIL).get());
-            PrintGuid(attr->guid);
-            std::wprintf(L", %u field(s)\n", attr->cVars);
-        } else if (attr->typekind == TKIND_DISPATCH || attr->typekind == TKIND_INTERFACE) {
-            PrintInterface(info.get(), *attr);
-        }
-    }
-    return 0;
-}
-
-void PrintResolved() {
-    ITypeLibResolutionService* service = GetTypeLibResolutionService();
-    const GUID records[] = {
-        {0x253A1552, 0xA97E, 0x4CB6, {0x8D, 0x80, 0xB9, 0x4D, 0x54, 0x32, 0x7B, 0xD8}},
-        {0xE1963033, 0x95A2, 0x4311, {0xB2, 0xB9, 0xA7, 0x44, 0xA7, 0x4D, 0xE8, 0x09}}};
-    const GUID interfaces[] = {__uuidof(IVirtualControl),      __uuidof(IVirtualTextBoxBase),
-                               __uuidof(IVirtualTextBox),      __uuidof(IVirtualCheckControl),
-                               __uuidof(IVirtualListControl),  __uuidof(IVirtualComboBox),
-                               __uuidof(IVirtualTabStrip),     __uuidof(IVirtualTreeView),
-                               __uuidof(IVirtualListView)};
-    std::wprintf(L"\nthe type library resolution service knows the standard library: %ls\n",
-                 service->GetTypeLib(L"Tarnwick.Virtual.Interfaces.tlb", nullptr) ? L"yes" : L"no");
-    for (const GUID* list : {records, interfaces}) {
-        const size_t count = list == records ? std::size(records) : std::size(interfaces);
-        for (size_t i = 0; i < count; ++i) {
-            ITypeInfo* raw = nullptr;
-            std::wprintf(L"resolved ");
-            PrintGuid(list[i]);
-            if (!service->GetTypeInfoByGuid(&list[i], &raw)) {
-                std::wprintf(L": not found\n");
-                continue;
-            }
-            ComPtr<ITypeInfo> info(raw);
-            std::wprintf(L": %ls\n", NameOf(info.get(), MEMBERID_NIL).get());
-        }
-    }
+int Run() {
+    CTranscript out(L"[demo]");
+    bool ok = ShowLibraries(out);
+    const std::uint32_t before = GetLiveBlockCount();
+    ok = RunSession(out, kQueueTransport, L"the IPC queue") && ok;
+    ok = RunSession(out, kWindowTransport, L"window messages") && ok;
+    const std::uint32_t after = GetLiveBlockCount();
+    ok =
+        out.Expect(after == before, L"shared-memory blocks alive: %u before the sessions, %u after",
+                   before, after) &&
+        ok;
+    out.Line(ok ? L"every step did what it should over both transports"
+                : L"some steps did not do what they should: see the lines marked above");
+    return ok ? 0 : 1;
 }
 
 }  // namespace
+}  // namespace tarnwick::demo
 
-int main() {
-    HMODULE module = LoadLibraryW(L"Tarnwick.Virtual.Native.x64.dll");
-    if (module == nullptr) {
-        std::wprintf(L"cannot load Tarnwick.Virtual.Native.x64.dll: %lu\n", GetLastError());
-        return 1;
-    }
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(module, path, MAX_PATH);
-    std::wprintf(L"loaded %ls\n", path);
-    const int result = ListTypeLibrary(L"Tarnwick.Virtual.Interfaces.tlb");
-    PrintResolved();
-    FreeLibrary(module);
-    return result;
-}
+int main() { return tarnwick::demo::Run(); }
