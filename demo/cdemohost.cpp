@@ -13,24 +13,32 @@ namespace tarnwick::demo {
 
 namespace {
 
+std::wstring Text(const CBstrHolder& holder) {
+    return holder.Get() != nullptr ? std::wstring(holder.Get(), holder.Length()) : std::wstring();
+}
+
+// Fails the call with code and detail, and says so.
+void Refuse(IMethodCallMessage& message, CTranscript& out, HRESULT code, const wchar_t* detail) {
+    const std::wstring member = Text(message.GetMemberName());
+    message.SetFailedCode(detail, code, L"%ls: %ls", member.c_str(), detail);
+    out.Line(L"call %ls -> refused with code 0x%08lX (%ls)", member.c_str(),
+             static_cast<unsigned long>(code), detail);
+}
+
 // Reads the call's arguments (they come last-first) into values in call order, coerced to
-// the types asked for; false, with the message failed, when the peer sent other ones.
+// the types asked for; false, with the call refused, when the peer sent other ones.
 template <int Count>
-bool ReadArguments(IMethodCallMessage& message, const VARTYPE (&types)[Count],
+bool ReadArguments(IMethodCallMessage& message, CTranscript& out, const VARTYPE (&types)[Count],
                    CVariants<Count>& values) {
     if (message.GetArgumentCount() != Count) {
-        message.SetFailedCode(L"wrong number of arguments", DISP_E_BADPARAMCOUNT,
-                              L"%ls takes %d argument(s)",
-                              static_cast<const wchar_t*>(message.GetMemberName()), Count);
+        Refuse(message, out, DISP_E_BADPARAMCOUNT, L"wrong number of arguments");
         return false;
     }
     for (int i = 0; i < Count; ++i) {
         VARIANT* argument = message.GetArgument(Count - 1 - i);
         if (argument == nullptr ||
             FAILED(VariantChangeType(&values.values[i], argument, 0, types[i]))) {
-            message.SetFailedCode(L"argument of the wrong type", DISP_E_TYPEMISMATCH,
-                                  L"argument %d of %ls", i + 1,
-                                  static_cast<const wchar_t*>(message.GetMemberName()));
+            Refuse(message, out, DISP_E_TYPEMISMATCH, L"an argument of the wrong type");
             return false;
         }
     }
@@ -50,10 +58,6 @@ bool Answer(IMethodCallMessage& message, const wchar_t* member, LONG a, LONG b, 
     return true;
 }
 
-std::wstring Text(const CBstrHolder& holder) {
-    return holder.Get() != nullptr ? std::wstring(holder.Get(), holder.Length()) : std::wstring();
-}
-
 }  // namespace
 
 int CDemoHost::OnMethodCall(IMethodCallMessage* message) {
@@ -68,8 +72,7 @@ int CDemoHost::OnMethodCall(IMethodCallMessage* message) {
     } else if (name == L"Open") {
         Open(*message);
     } else {
-        message->SetFailedCode(L"no such member", DISP_E_MEMBERNOTFOUND, L"%ls", name.c_str());
-        out_.Line(L"call %ls -> refused: no such member", name.c_str());
+        Refuse(*message, out_, DISP_E_MEMBERNOTFOUND, L"no such member");
     }
     ++calls_;
     return 0;
@@ -77,7 +80,7 @@ int CDemoHost::OnMethodCall(IMethodCallMessage* message) {
 
 void CDemoHost::Add(IMethodCallMessage& message) {
     CVariants<2> values;
-    if (!ReadArguments(message, {VT_I4, VT_I4}, values)) return;
+    if (!ReadArguments(message, out_, {VT_I4, VT_I4}, values)) return;
     const LONG a = values.values[0].lVal;
     const LONG b = values.values[1].lVal;
     if (!Answer(message, L"Add", a, b, static_cast<long long>(a) + b)) {
@@ -90,7 +93,7 @@ void CDemoHost::Add(IMethodCallMessage& message) {
 void CDemoHost::Caption(IMethodCallMessage& message) {
     if (message.GetInvokeKind() == DISPATCH_PROPERTYPUT) {
         CVariants<1> values;
-        if (!ReadArguments(message, {VT_BSTR}, values)) return;
+        if (!ReadArguments(message, out_, {VT_BSTR}, values)) return;
         caption_ = values.values[0].bstrVal != nullptr ? values.values[0].bstrVal : L"";
         message.SetCompleted();
         out_.Line(L"put Caption = \"%ls\"", caption_.c_str());
@@ -103,7 +106,7 @@ void CDemoHost::Caption(IMethodCallMessage& message) {
 
 void CDemoHost::Divide(IMethodCallMessage& message) {
     CVariants<2> values;
-    if (!ReadArguments(message, {VT_I4, VT_I4}, values)) return;
+    if (!ReadArguments(message, out_, {VT_I4, VT_I4}, values)) return;
     const LONG a = values.values[0].lVal;
     const LONG b = values.values[1].lVal;
     if (b == 0) {
@@ -120,7 +123,7 @@ void CDemoHost::Divide(IMethodCallMessage& message) {
 
 void CDemoHost::Open(IMethodCallMessage& message) {
     CVariants<1> values;
-    if (!ReadArguments(message, {VT_BSTR}, values)) return;
+    if (!ReadArguments(message, out_, {VT_BSTR}, values)) return;
     const HRESULT notFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     message.SetFailedCode(L"file not found", notFound, L"cannot open %ls",
                           values.values[0].bstrVal);

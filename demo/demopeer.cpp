@@ -105,6 +105,13 @@ void MakeCalls(CPeer& peer, const PeerTarget& button, CTranscript& out) {
     out.Expect(reply.Arrived && reply.State == StateException &&
                    reply.ExceptionText2 == L"Division by zero",
                L"call Divide(1, 0) -> %ls", Outcome(reply).c_str());
+    CVariants<2> wrong;
+    wrong.values[0] = MakeString(L"two");
+    wrong.values[1] = MakeI4(3);
+    reply = peer.Call(button, L"Add", DISPATCH_METHOD, wrong.values);
+    out.Expect(
+        reply.Arrived && reply.State == StateFailedCode && reply.FailureCode == DISP_E_TYPEMISMATCH,
+        L"call Add(\"two\", 3) -> %ls", Outcome(reply).c_str());
     CVariants<1> file;
     file.values[0] = MakeString(L"missing.txt");
     reply = peer.Call(button, L"Open", DISPATCH_METHOD, file.values);
