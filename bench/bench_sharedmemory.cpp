@@ -3,33 +3,25 @@
 // (create, map, write, unmap, close), timed side by side in rounds of the same run.
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "bench/benchclock.h"
 #include "platform/vaskreservoir.h"
 #include "standins/common/cscopedhandle.h"
 
 namespace {
 
+using tarnwick::bench::Median;
+using tarnwick::bench::Now;
+
 constexpr std::uint32_t kSize = 720;
 constexpr int kRounds = 7;
 constexpr int kBlocksPerRound = 20000;
 constexpr int kMappingsPerRound = 400;
-
-double Now() {
-    static const double ticksPerMicrosecond = [] {
-        LARGE_INTEGER frequency{};
-        QueryPerformanceFrequency(&frequency);
-        return static_cast<double>(frequency.QuadPart) / 1e6;
-    }();
-    LARGE_INTEGER counter{};
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / ticksPerMicrosecond;
-}
 
 // Microseconds per block; negative when the library refused one.
 double TimeBlocks(const std::uint8_t* message, int count) {
@@ -62,11 +54,6 @@ double TimeMappings(const std::uint8_t* message, int count) {
         std::memcpy(view.Get(), message, kSize);
     }
     return (Now() - start) / count;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 }  // namespace

@@ -1,0 +1,300 @@
+// Raised-event round trips (raise, the peer answers, the raiser wakes) through the library
+// over each transport, beside the bare transport carrying a 16-byte record between the same
+// two processes with no library, timed in alternating rounds of the same run. Then where the
+// time of one round trip goes: the library's steps timed alone, and the two legs of a round
+// trip from performance-counter stamps.
+#include <windows.h>
+#include <ole2.h>
+#include <shellapi.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "bench/benchclock.h"
+#include "bench/benchpeers.h"
+#include "bench/cbaretransports.h"
+#include "bench/cbenchhost.h"
+#include "bench/cpeerprocess.h"
+#include "bench/craisesteps.h"
+#include "invokemanagementservices.h"
+#include "iwindowsmessageinvoke.h"
+#include "standins/common/cscopedhandle.h"
+
+namespace tarnwick::bench {
+
+namespace {
+
+constexpr int kRounds = 7;
+constexpr int kRoundTripsPerRound = 2000;
+constexpr int kWarmUp = 500;
+constexpr int kStepRuns = 500;
+constexpr DWORD kReadyTimeoutMs = 30000;
+constexpr const wchar_t* kHostWindowClass = L"TarnwickBenchHost";
+
+// What the host window's procedure serves: the window-message service of the library peer,
+// made when that peer says hello, and the bare peer's window.
+struct HostWindowState {
+    CBenchHost* host = nullptr;
+    IWindowsMessageInvoke* invoke = nullptr;
+    CBareWindow* bare = nullptr;
+};
+HostWindowState g_window;
+
+LRESULT CALLBACK HostProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kHelloMessage) {
+        const auto peer = reinterpret_cast<HWND>(wParam);
+        if (lParam == kHelloBare) {
+            g_window.bare->SetPeerWindow(peer);
+        } else if (g_window.invoke == nullptr) {
+            IInvokeManagementService* service =
+                GetWindowsMessageInvokeManagementService(peer, g_window.host);
+            g_window.host->SetService(service);
+            g_window.invoke = dynamic_cast<IWindowsMessageInvoke*>(service);
+        }
+        return 1;
+    }
+    if (message == kInvokeWindowMessage) {
+        const bool replied =
+            g_window.invoke != nullptr &&
+            g_window.invoke->ProcessWindowMessage(static_cast<std::uint32_t>(lParam)) != 0;
+        return replied ? kInvokeWindowMessageReplied : 1;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND CreateHostWindow() {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = &HostProcedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = kHostWindowClass;
+    RegisterClassW(&windowClass);
+    return CreateWindowExW(0, kHostWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
+}
+
+std::wstring HexOf(HWND window) {
+    wchar_t text[24] = {};
+    std::swprintf(text, std::size(text), L"%llX",
+                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(window)));
+    return text;
+}
+
+std::wstring Numbered(const wchar_t* prefix) {
+    return prefix + std::to_wstring(GetCurrentProcessId());
+}
+
+using RoundTrip = std::function<bool(int)>;
+
+// Microseconds per round trip; negative when one failed.
+double TimeRoundTrips(const RoundTrip& roundTrip, int count) {
+    const double start = Now();
+    for (int i = 1; i <= count; ++i) {
+        if (!roundTrip(i)) return -1;
+    }
+    return (Now() - start) / count;
+}
+
+struct Transport {
+    const char* name;
+    RoundTrip library;
+    RoundTrip bare;
+    CBenchHost* host;
+    std::vector<double> libraryRuns;
+    std::vector<double> bareRuns;
+    double libraryMedian = 0;
+    double bareMedian = 0;
+    double toHandler = 0;    // raise to the peer's handler, median
+    double fromHandler = 0;  // peer's handler to the raiser awake, median
+};
+
+// The two legs of library round trips, from the stamp the peer's handler writes.
+bool MeasureLegs(Transport& transport, const void* stamp, int count) {
+    std::vector<double> out;
+    std::vector<double> back;
+    for (int i = 1; i <= count; ++i) {
+        const LONGLONG raised = Ticks();
+        if (!transport.library(i)) return false;
+        const LONGLONG woken = Ticks();
+        LONGLONG handled = 0;
+        std::memcpy(&handled, stamp, sizeof handled);
+        out.push_back(Microseconds(handled - raised));
+        back.push_back(Microseconds(woken - handled));
+    }
+    transport.toHandler = Median(out);
+    transport.fromHandler = Median(back);
+    return true;
+}
+
+// Each round times the library's steps alone too, so that they meet the same load as the
+// round trips they are compared with.
+bool RunRounds(std::vector<Transport>& transports, CRaiseSteps& steps) {
+    for (Transport& transport : transports) {
+        if (TimeRoundTrips(transport.library, kWarmUp) < 0 ||
+            TimeRoundTrips(transport.bare, kWarmUp) < 0) {
+            std::printf("remoting: the %s warm-up failed\n", transport.name);
+            return false;
+        }
+    }
+    for (int round = 1; round <= kRounds; ++round) {
+        std::printf("round %d:", round);
+        for (Transport& transport : transports) {
+            const double library = TimeRoundTrips(transport.library, kRoundTripsPerRound);
+            const double bare = TimeRoundTrips(transport.bare, kRoundTripsPerRound);
+            if (library < 0 || bare < 0) {
+                std::printf("\nremoting: a %s round trip failed (%s)\n", transport.name,
+                            library < 0 ? "library" : "bare");
+                return false;
+            }
+            transport.libraryRuns.push_back(library);
+            transport.bareRuns.push_back(bare);
+            std::printf("  %s library %.1f us, bare %.1f us;", transport.name, library, bare);
+        }
+        std::printf("\n");
+        if (!steps.TimeRound(kStepRuns)) {
+            std::printf("remoting: a library step failed when timed alone\n");
+            return false;
+        }
+    }
+    for (Transport& transport : transports) {
+        transport.libraryMedian = Median(transport.libraryRuns);
+        transport.bareMedian = Median(transport.bareRuns);
+    }
+    return true;
+}
+
+void PrintBreakdown(const std::vector<RaiseStep>& steps, const Transport& queue,
+                    const Transport& window) {
+    std::printf(
+        "\nwhere one round trip's time goes (us; library steps timed alone in this process, "
+        "median of %d rounds of %d):\n",
+        kRounds, kStepRuns);
+    std::printf("  %-52s %8s %8s %8s\n", "step", "each", queue.name, window.name);
+    double queueSum = 0;
+    double windowSum = 0;
+    for (const RaiseStep& step : steps) {
+        const double inQueue = step.microseconds * step.perQueueRaise;
+        const double inWindow = step.microseconds * step.perWindowRaise;
+        queueSum += inQueue;
+        windowSum += inWindow;
+        std::printf("  %-52s %8.2f %8.2f %8.2f\n", step.name.c_str(), step.microseconds, inQueue,
+                    inWindow);
+    }
+    std::printf("  %-52s %8s %8.2f %8.2f\n", "library's own steps, sum", "", queueSum, windowSum);
+    std::printf("  %-52s %8s %8.2f %8.2f\n", "bare transport round trip (measured above)", "",
+                queue.bareMedian, window.bareMedian);
+    std::printf("  %-52s %8s %8.2f %8.2f\n", "rest: peer's own work, thread hand-offs, load", "",
+                queue.libraryMedian - queueSum - queue.bareMedian,
+                window.libraryMedian - windowSum - window.bareMedian);
+    std::printf("  %-52s %8s %8.2f %8.2f\n", "library round trip (measured above)", "",
+                queue.libraryMedian, window.libraryMedian);
+    std::printf("legs of a library round trip, from the peer handler's stamp (median of %d):\n",
+                kRoundTripsPerRound);
+    std::printf("  %-52s %8s %8.2f %8.2f\n", "raise until the peer's handler runs", "",
+                queue.toHandler, window.toHandler);
+    std::printf("  %-52s %8s %8.2f %8.2f\n", "peer's handler until the raiser is awake", "",
+                queue.fromHandler, window.fromHandler);
+}
+
+int Run() {
+    const std::wstring stampName = L"Local\\TarnwickBench.Stamp." + Numbered(L"");
+    const vask::CScopedHandle stampMapping(CreateFileMappingW(
+        INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONGLONG), stampName.c_str()));
+    const vask::CMappedView stamp(
+        stampMapping.IsValid()
+            ? MapViewOfFile(stampMapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(LONGLONG))
+            : nullptr);
+    const HWND hostWindow = CreateHostWindow();
+    CBareWindow bareWindow(L"Local\\TarnwickBench.Record." + Numbered(L""));
+    CBareQueue bareQueue(Numbered(L"TwH"), Numbered(L"TwQ"));
+    if (stamp.Get() == nullptr || hostWindow == nullptr || !bareWindow.Created() ||
+        !bareQueue.Created()) {
+        std::printf("remoting: could not make the host's window, queue or mappings\n");
+        return 1;
+    }
+
+    CBenchHost queueHost;
+    const std::wstring targetQueue = Numbered(L"TwT");
+    queueHost.SetService(
+        GetLpcInvokeManagementService(SysAllocString(targetQueue.c_str()), &queueHost));
+    CBenchHost windowHost;
+    g_window.host = &windowHost;
+    g_window.bare = &bareWindow;
+
+    CPeerProcess queuePeer;
+    CPeerProcess bareQueuePeer;
+    CPeerProcess windowPeer;
+    CPeerProcess bareWindowPeer;
+    const bool started =
+        queuePeer.Start(L"queue", {targetQueue, stampName}) &&
+        queuePeer.WaitReady(kReadyTimeoutMs) &&
+        bareQueuePeer.Start(L"barequeue", {Numbered(L"TwH"), Numbered(L"TwQ")}) &&
+        bareQueuePeer.WaitReady(kReadyTimeoutMs) &&
+        windowPeer.Start(L"window", {HexOf(hostWindow), stampName}) &&
+        windowPeer.WaitReady(kReadyTimeoutMs) &&
+        bareWindowPeer.Start(L"barewindow", {HexOf(hostWindow), bareWindow.Name()}) &&
+        bareWindowPeer.WaitReady(kReadyTimeoutMs);
+    if (!started) {
+        std::printf("remoting: a peer process did not start or subscribe\n");
+        return 1;
+    }
+
+    std::vector<Transport> transports;
+    transports.push_back({"queue", [&](int i) { return queueHost.Raise(i); },
+                          [&](int i) { return bareQueue.RoundTrip(static_cast<std::uint32_t>(i)); },
+                          &queueHost});
+    transports.push_back(
+        {"window", [&](int i) { return windowHost.Raise(i); },
+         [&](int i) { return bareWindow.RoundTrip(static_cast<std::uint32_t>(i)); }, &windowHost});
+    CRaiseSteps steps(*queueHost.Service(), queueHost.Address());
+    if (!RunRounds(transports, steps)) return 1;
+    for (Transport& transport : transports) {
+        if (!MeasureLegs(transport, stamp.Get(), kRoundTripsPerRound)) {
+            std::printf("remoting: a %s round trip failed while stamped\n", transport.name);
+            return 1;
+        }
+    }
+    PrintBreakdown(steps.Steps(), transports[0], transports[1]);
+
+    std::printf("\n");
+    double product = 1;
+    for (const Transport& transport : transports) {
+        const double ratio = transport.libraryMedian / transport.bareMedian;
+        product *= ratio;
+        std::printf(
+            "%s: library %.0f raised-event round trips/s, bare %.0f round trips/s of a 16-byte "
+            "record, ratio %.2f (library/bare time per round trip)\n",
+            transport.name, 1e6 / transport.libraryMedian, 1e6 / transport.bareMedian, ratio);
+    }
+    std::printf(
+        "remoting: ratio %.2f (library/bare time per raised-event round trip, geometric mean of "
+        "IPC queue %.2f and window message %.2f)\n",
+        std::sqrt(product), transports[0].libraryMedian / transports[0].bareMedian,
+        transports[1].libraryMedian / transports[1].bareMedian);
+    return 0;
+}
+
+}  // namespace
+
+}  // namespace tarnwick::bench
+
+int main() {
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::wstring> args;
+    for (int i = 1; arguments != nullptr && i < count; ++i) args.emplace_back(arguments[i]);
+    if (arguments != nullptr) LocalFree(arguments);
+    if (FAILED(OleInitialize(nullptr))) return 1;
+    int result = 0;
+    if (!args.empty() && args[0] == L"--peer") {
+        result = tarnwick::bench::RunPeer(std::vector<std::wstring>(args.begin() + 1, args.end()));
+    } else {
+        std::setvbuf(stdout, nullptr, _IONBF, 0);
+        result = tarnwick::bench::Run();
+    }
+    OleUninitialize();
+    return result;
+}

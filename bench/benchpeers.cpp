@@ -1,0 +1,172 @@
+#include "bench/benchpeers.h"
+
+#include <cstring>
+#include <cwchar>
+
+#include "bench/cbenchhost.h"
+#include "bench/cpeerprocess.h"
+#include "iwindowsmessageinvoke.h"
+#include "peer/clpcpeer.h"
+#include "peer/cwindowsmessagepeer.h"
+#include "platform/vaskconduit.h"
+#include "standins/common/cscopedhandle.h"
+
+namespace tarnwick::bench {
+
+namespace {
+
+constexpr DWORD kPeerLifetimeMs = 10 * 60 * 1000;
+constexpr DWORD kStartTimeoutMs = 20000;
+constexpr const wchar_t* kBareWindowClass = L"TarnwickBenchBarePeer";
+
+HWND WindowOf(const std::wstring& text) {
+    return reinterpret_cast<HWND>(
+        static_cast<std::uintptr_t>(std::wcstoull(text.c_str(), nullptr, 16)));
+}
+
+// The named mappings of the host: the stamp of the library peers, the record of the bare
+// window peer.
+class CSharedView {
+  public:
+    explicit CSharedView(const std::wstring& name)
+        : mapping_(OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, name.c_str())),
+          view_(mapping_.IsValid() ? MapViewOfFile(mapping_.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0)
+                                   : nullptr) {}
+    void* Get() const noexcept { return view_.Get(); }
+
+  private:
+    vask::CScopedHandle mapping_;
+    vask::CMappedView view_;
+};
+
+// The library peer's handler: notes when it ran and cancels the event.
+CPeer::EventHandler StampingHandler(void* stamp) {
+    return [stamp](const PeerEvent&) {
+        LARGE_INTEGER now{};
+        QueryPerformanceCounter(&now);
+        std::memcpy(stamp, &now.QuadPart, sizeof now.QuadPart);
+        VARIANT cancel;
+        VariantInit(&cancel);
+        cancel.vt = VT_BOOL;
+        cancel.boolVal = VARIANT_TRUE;
+        return CVariantHolder(cancel);
+    };
+}
+
+PeerTarget BenchTarget() {
+    PeerTarget target;
+    target.Address = {1, 2, 3, kPeerAddressO};
+    return target;
+}
+
+// Ready once subscribed; then serves until told to stop.
+int Serve(CPeer& peer, HANDLE ready, HANDLE stop) {
+    const PeerReply reply = peer.Subscribe(BenchTarget(), CBenchHost::kEventName, L"bench");
+    if (!reply.Arrived || reply.State != StateCompleted) return 3;
+    SetEvent(ready);
+    return WaitForSingleObject(stop, kPeerLifetimeMs) == WAIT_OBJECT_0 ? 0 : 4;
+}
+
+int RunQueuePeer(HANDLE ready, HANDLE stop, const std::wstring& targetQueue,
+                 const std::wstring& stamps) {
+    const CSharedView stamp(stamps);
+    if (stamp.Get() == nullptr) return 2;
+    CLpcPeer peer(L"TwP" + std::to_wstring(GetCurrentProcessId()), targetQueue);
+    if (!peer.Created() || !peer.Announce()) return 2;
+    peer.SetEventHandler(StampingHandler(stamp.Get()));
+    return Serve(peer, ready, stop);
+}
+
+int RunWindowPeer(HANDLE ready, HANDLE stop, HWND host, const std::wstring& stamps) {
+    const CSharedView stamp(stamps);
+    if (stamp.Get() == nullptr) return 2;
+    CWindowsMessagePeer peer(host);
+    if (peer.Window() == nullptr) return 2;
+    peer.SetEventHandler(StampingHandler(stamp.Get()));
+    DWORD_PTR answer = 0;
+    // The host makes its service for this window before the send returns.
+    if (SendMessageTimeoutW(host, kHelloMessage, reinterpret_cast<WPARAM>(peer.Window()),
+                            kHelloLibrary, SMTO_NORMAL, kStartTimeoutMs, &answer) == 0) {
+        return 2;
+    }
+    return Serve(peer, ready, stop);
+}
+
+struct BareQueue {
+    std::wstring hostQueue;
+};
+
+void EchoRecord(void* /*reserved*/, void* context, const void* data, std::uint32_t size) {
+    const auto* queue = static_cast<const BareQueue*>(context);
+    InvokeRecord record{};
+    if (data == nullptr || size != sizeof record) return;
+    std::memcpy(&record, data, sizeof record);
+    if (record.Magic != kInvokeRecordMagic) return;
+    record.Tag = kInvokeRecordReplyTag;
+    SendIpcMessage(queue->hostQueue.c_str(), &record, sizeof record, 0, 0, 0xFFFFFFFF, nullptr);
+}
+
+int RunBareQueuePeer(HANDLE ready, HANDLE stop, const std::wstring& hostQueue,
+                     const std::wstring& ownQueue) {
+    BareQueue queue{hostQueue};
+    if (CreateIpcQueue(ownQueue.c_str(), &EchoRecord, &queue, 0, sizeof(InvokeRecord), 4096) == 0) {
+        return 2;
+    }
+    SetEvent(ready);
+    const DWORD waited = WaitForSingleObject(stop, kPeerLifetimeMs);
+    DestroyIpcQueue(ownQueue.c_str());
+    return waited == WAIT_OBJECT_0 ? 0 : 4;
+}
+
+LRESULT CALLBACK BareProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != kInvokeWindowMessage) return DefWindowProcW(window, message, wParam, lParam);
+    auto* shared = reinterpret_cast<void*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    InvokeRecord record{};
+    std::memcpy(&record, shared, sizeof record);
+    if (record.Magic != kInvokeRecordMagic) return 1;
+    record.Tag = kInvokeRecordReplyTag;
+    std::memcpy(shared, &record, sizeof record);
+    return kInvokeWindowMessageReplied;
+}
+
+int RunBareWindowPeer(HANDLE ready, HANDLE stop, HWND host, const std::wstring& recordMapping) {
+    const CSharedView record(recordMapping);
+    if (record.Get() == nullptr) return 2;
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = &BareProcedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = kBareWindowClass;
+    RegisterClassW(&windowClass);
+    const HWND window = CreateWindowExW(0, kBareWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                        nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (window == nullptr) return 2;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(record.Get()));
+    DWORD_PTR answer = 0;
+    const bool greeted =
+        SendMessageTimeoutW(host, kHelloMessage, reinterpret_cast<WPARAM>(window), kHelloBare,
+                            SMTO_NORMAL, kStartTimeoutMs, &answer) != 0;
+    if (greeted) SetEvent(ready);
+    const bool stopped = greeted && CPeerProcess::PumpUntil(stop, kPeerLifetimeMs);
+    DestroyWindow(window);
+    return stopped ? 0 : 4;
+}
+
+}  // namespace
+
+int RunPeer(const std::vector<std::wstring>& args) {
+    if (args.size() < 5) return 1;
+    const vask::CScopedHandle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, args[1].c_str()));
+    const vask::CScopedHandle stop(OpenEventW(SYNCHRONIZE, FALSE, args[2].c_str()));
+    if (!ready.IsValid() || !stop.IsValid()) return 1;
+    const std::wstring& mode = args[0];
+    if (mode == L"queue") return RunQueuePeer(ready.Get(), stop.Get(), args[3], args[4]);
+    if (mode == L"window")
+        return RunWindowPeer(ready.Get(), stop.Get(), WindowOf(args[3]), args[4]);
+    if (mode == L"barequeue") return RunBareQueuePeer(ready.Get(), stop.Get(), args[3], args[4]);
+    if (mode == L"barewindow") {
+        return RunBareWindowPeer(ready.Get(), stop.Get(), WindowOf(args[3]), args[4]);
+    }
+    return 1;
+}
+
+}  // namespace tarnwick::bench

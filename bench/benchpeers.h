@@ -1,0 +1,33 @@
+#pragma once
+// The peer processes of the remoting benchmark and what they share with its host.
+//
+// Every mode takes the names of its ready and stop events first: it sets the ready event
+// once the host can start timing, and ends when the stop event is set.
+//   queue       TARGETQUEUE STAMPS   the peer library over IPC queues
+//   window      HOSTWINDOW STAMPS    the peer library over window messages
+//   barequeue   HOSTQUEUE PEERQUEUE  echoes each 16-byte record back, no library
+//   barewindow  HOSTWINDOW RECORD    answers message 0x8007 by rewriting the record in a
+//                                    named 16-byte mapping, no library
+// STAMPS names a mapping of one 64-bit performance-counter value that the library peers
+// write when their event handler starts.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarnwick::bench {
+
+// Sent by a window peer to the host's window: wParam is the peer's window, lParam the mode.
+inline constexpr UINT kHelloMessage = WM_APP + 1;
+inline constexpr LPARAM kHelloLibrary = 1;
+inline constexpr LPARAM kHelloBare = 2;
+
+// The return address under which the library peers subscribe.
+inline constexpr std::uint64_t kPeerAddressO = 0x4F;
+
+// Runs the peer mode named by args[0]; the process's exit code.
+int RunPeer(const std::vector<std::wstring>& args);
+
+}  // namespace tarnwick::bench
