@@ -46,10 +46,9 @@ std::wstring Name(ITypeInfo* info, MEMBERID id) {
 }
 
 class TypeLibraryTest : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
-        ASSERT_EQ(LoadTypeLibEx(L"Tarnwick.Virtual.Interfaces.tlb", REGKIND_NONE, &library_),
-                  S_OK);
+        ASSERT_EQ(LoadTypeLibEx(L"Tarnwick.Virtual.Interfaces.tlb", REGKIND_NONE, &library_), S_OK);
     }
     static void TearDownTestSuite() {
         if (library_) library_->Release();
@@ -67,6 +66,7 @@ struct Expected {
     std::map<UINT, const wchar_t*> named;
 };
 
+// clang-format off
 const std::vector<Expected>& Interfaces() {
     static const std::vector<Expected> interfaces = {
         {L"IVirtualControl", __uuidof(IVirtualControl), 129,
@@ -93,6 +93,7 @@ const std::vector<Expected>& Interfaces() {
     };
     return interfaces;
 }
+// clang-format on
 
 // The record that a parameter points to, or a null GUID.
 GUID PointedRecord(ITypeInfo* info, const ELEMDESC& param) {
@@ -104,10 +105,18 @@ GUID PointedRecord(ITypeInfo* info, const ELEMDESC& param) {
     return attr->typekind == TKIND_RECORD ? attr->guid : GUID_NULL;
 }
 
+// The vtable side of a dual interface, which holds the operations after IDispatch's.
+bool VtableOf(ITypeInfo* dispatch, Released<ITypeInfo>& vtable) {
+    HREFTYPE ref = 0;
+    return SUCCEEDED(dispatch->GetRefTypeOfImplType(-1, &ref)) &&
+           SUCCEEDED(dispatch->GetRefTypeInfo(ref, &vtable.p));
+}
+
 TEST_F(TypeLibraryTest, EveryInterfaceIsDualWithItsOperationsInOrder) {
     for (const auto& expected : Interfaces()) {
-        SCOPED_TRACE(testing::Message() << "interface " << std::string(expected.name,
-                                                      expected.name + wcslen(expected.name)));
+        SCOPED_TRACE(testing::Message()
+                     << "interface "
+                     << std::string(expected.name, expected.name + wcslen(expected.name)));
         Released<ITypeInfo> dispatch;
         ASSERT_EQ(library_->GetTypeInfoOfGuid(expected.iid, &dispatch.p), S_OK);
         EXPECT_EQ(Name(dispatch.p, MEMBERID_NIL), expected.name);
@@ -115,11 +124,8 @@ TEST_F(TypeLibraryTest, EveryInterfaceIsDualWithItsOperationsInOrder) {
             Attr attr(dispatch.p);
             EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDUAL);
         }
-        // The vtable side of the dual interface holds the operations after IDispatch's.
-        HREFTYPE ref = 0;
-        ASSERT_EQ(dispatch->GetRefTypeOfImplType(-1, &ref), S_OK);
         Released<ITypeInfo> vtable;
-        ASSERT_EQ(dispatch->GetRefTypeInfo(ref, &vtable.p), S_OK);
+        ASSERT_TRUE(VtableOf(dispatch.p, vtable));
         Attr attr(vtable.p);
         EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
         EXPECT_TRUE(IsEqualGUID(attr->guid, expected.iid));
@@ -146,8 +152,9 @@ TEST_F(TypeLibraryTest, EveryInterfaceIsDualWithItsOperationsInOrder) {
 }
 
 TEST_F(TypeLibraryTest, RecordsHaveOneSixtyFourBitField) {
-    for (const auto& [guid, name] : {std::pair{kControlReferenceGuid, L"VirtualControlReference"},
-                                     std::pair{kTreeNodeReferenceGuid, L"VirtualTreeNodeReference"}}) {
+    for (const auto& [guid, name] :
+         {std::pair{kControlReferenceGuid, L"VirtualControlReference"},
+          std::pair{kTreeNodeReferenceGuid, L"VirtualTreeNodeReference"}}) {
         Released<ITypeInfo> record;
         ASSERT_EQ(library_->GetTypeInfoOfGuid(guid, &record.p), S_OK);
         EXPECT_EQ(Name(record.p, MEMBERID_NIL), name);
@@ -165,10 +172,8 @@ TEST_F(TypeLibraryTest, RecordsHaveOneSixtyFourBitField) {
 TEST_F(TypeLibraryTest, TreeNodeOperationsTakeTheNodeRecordSecond) {
     Released<ITypeInfo> dispatch;
     ASSERT_EQ(library_->GetTypeInfoOfGuid(__uuidof(IVirtualTreeView), &dispatch.p), S_OK);
-    HREFTYPE ref = 0;
-    ASSERT_EQ(dispatch->GetRefTypeOfImplType(-1, &ref), S_OK);
     Released<ITypeInfo> vtable;
-    ASSERT_EQ(dispatch->GetRefTypeInfo(ref, &vtable.p), S_OK);
+    ASSERT_TRUE(VtableOf(dispatch.p, vtable));
     // IsNodeExpanded .. Select and GetChildren name a node; GetSelectedNode (3) does not.
     for (UINT position : {1u, 2u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u}) {
         FUNCDESC* desc = nullptr;
