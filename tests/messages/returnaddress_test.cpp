@@ -1,12 +1,10 @@
-// The return address's text form, its null rule, and the return-address message.
+// The return address's text form and its null rule.
 #include <windows.h>
-#include <ole2.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "messages/creturnaddress.h"
 #include "messagetypes.h"
 
 namespace tarnwick {
@@ -36,14 +34,6 @@ TEST(ReturnAddress, NullWhenBAndTAreAllOnesWhateverPAndOHold) {
     EXPECT_TRUE(IsNullReturnAddress({1, kAllOnes, kAllOnes, 5}));
     EXPECT_FALSE(IsNullReturnAddress({kAllOnes, kAllOnes, 0, kAllOnes}));
     EXPECT_FALSE(IsNullReturnAddress({kAllOnes, 0, kAllOnes, kAllOnes}));
-}
-
-TEST(ReturnAddress, MessageHoldsItsTextAsABstr) {
-    CReturnAddress address(L"Tarnwick.Queue.17");
-    EXPECT_STREQ(static_cast<IReturnAddress&>(address).GetAddressText(), L"Tarnwick.Queue.17");
-    CReturnAddress empty(L"");
-    ASSERT_NE(empty.GetAddressText(), nullptr);
-    EXPECT_EQ(SysStringLen(empty.GetAddressText()), 0u);
 }
 
 }  // namespace
