@@ -199,10 +199,7 @@ TEST_F(MalformedNesting, ArrayThatNamesItselfArrivesWithAnEmptyElement) {
     value->vt = VT_ARRAY | VT_VARIANT;
     value->ullVal = handle;
     CMarshalHelper::UnmarshalValue(*value);
-    ASSERT_EQ(value->vt, VT_ARRAY | VT_VARIANT);
-    LONG index = 0;
-    CTestVariant element;
-    ASSERT_EQ(SafeArrayGetElement(value->parray, &index, &*element), S_OK);
+    CTestVariant element(ElementOf(*value, 0));
     EXPECT_EQ(element->vt, VT_EMPTY);
 }
 
@@ -218,12 +215,9 @@ TEST_F(MalformedNesting, NestingPastTheLimitArrivesEmptyAndEveryBlockIsFreed) {
     VariantCopy(&*current, &*arrived);
     while (current->vt == (VT_ARRAY | VT_VARIANT)) {
         ++levels;
-        LONG index = 0;
-        CTestVariant inner;
-        ASSERT_EQ(SafeArrayGetElement(current->parray, &index, &*inner), S_OK);
+        VARIANT inner = ElementOf(*current, 0);
         VariantClear(&*current);
-        *current = *inner;
-        inner->vt = VT_EMPTY;
+        *current = inner;
     }
     EXPECT_EQ(levels, CMarshalHelper::kMaxNesting);
     EXPECT_EQ(current->vt, VT_EMPTY);

@@ -100,6 +100,17 @@ inline VARIANT MakeArray(std::vector<VARIANT> elements) {
     return value;
 }
 
+// A copy of an element of a one-dimensional array of VARIANTs; a test failure when none.
+inline VARIANT ElementOf(const VARIANT& array, LONG index) {
+    VARIANT element;
+    VariantInit(&element);
+    if (array.vt != (VT_ARRAY | VT_VARIANT) ||
+        SafeArrayGetElement(array.parray, &index, &element) != S_OK) {
+        ADD_FAILURE() << "no element " << index;
+    }
+    return element;
+}
+
 inline Microsoft::WRL::ComPtr<IRecordInfo> RecordInfoOf(const GUID& guid) {
     Microsoft::WRL::ComPtr<ITypeInfo> type;
     Microsoft::WRL::ComPtr<IRecordInfo> info;
