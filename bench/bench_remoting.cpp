@@ -3,15 +3,19 @@
 // two processes with no library, timed in alternating rounds of the same run. Then where the
 // time of one round trip goes: the library's steps timed alone, and the two legs of a round
 // trip from performance-counter stamps.
+// Usage: bench_remoting [--round-trips N]   (one round of N instead of 7 of 2000)
 #include <windows.h>
 #include <ole2.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "bench/benchclock.h"
@@ -28,10 +32,13 @@ namespace tarnwick::bench {
 
 namespace {
 
-constexpr int kRounds = 7;
-constexpr int kRoundTripsPerRound = 2000;
-constexpr int kWarmUp = 500;
-constexpr int kStepRuns = 500;
+// How much is timed. "--round-trips N" makes one round of N, for a quick look or a trace.
+struct Plan {
+    int rounds = 7;
+    int roundTrips = 2000;
+    int warmUp = 500;
+    int stepRuns = 500;
+};
 constexpr DWORD kReadyTimeoutMs = 30000;
 constexpr const wchar_t* kHostWindowClass = L"TarnwickBenchHost";
 
@@ -66,14 +73,20 @@ LRESULT CALLBACK HostProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-HWND CreateHostWindow() {
+// The host's window, destroyed with its owner.
+struct CHostWindowDeleter {
+    void operator()(HWND window) const noexcept { DestroyWindow(window); }
+};
+using CHostWindow = std::unique_ptr<std::remove_pointer_t<HWND>, CHostWindowDeleter>;
+
+CHostWindow CreateHostWindow() {
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = &HostProcedure;
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = kHostWindowClass;
     RegisterClassW(&windowClass);
-    return CreateWindowExW(0, kHostWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                           GetModuleHandleW(nullptr), nullptr);
+    return CHostWindow(CreateWindowExW(0, kHostWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                       nullptr, GetModuleHandleW(nullptr), nullptr));
 }
 
 std::wstring HexOf(HWND window) {
@@ -131,19 +144,19 @@ bool MeasureLegs(Transport& transport, const void* stamp, int count) {
 
 // Each round times the library's steps alone too, so that they meet the same load as the
 // round trips they are compared with.
-bool RunRounds(std::vector<Transport>& transports, CRaiseSteps& steps) {
+bool RunRounds(const Plan& plan, std::vector<Transport>& transports, CRaiseSteps& steps) {
     for (Transport& transport : transports) {
-        if (TimeRoundTrips(transport.library, kWarmUp) < 0 ||
-            TimeRoundTrips(transport.bare, kWarmUp) < 0) {
+        if (TimeRoundTrips(transport.library, plan.warmUp) < 0 ||
+            TimeRoundTrips(transport.bare, plan.warmUp) < 0) {
             std::printf("remoting: the %s warm-up failed\n", transport.name);
             return false;
         }
     }
-    for (int round = 1; round <= kRounds; ++round) {
+    for (int round = 1; round <= plan.rounds; ++round) {
         std::printf("round %d:", round);
         for (Transport& transport : transports) {
-            const double library = TimeRoundTrips(transport.library, kRoundTripsPerRound);
-            const double bare = TimeRoundTrips(transport.bare, kRoundTripsPerRound);
+            const double library = TimeRoundTrips(transport.library, plan.roundTrips);
+            const double bare = TimeRoundTrips(transport.bare, plan.roundTrips);
             if (library < 0 || bare < 0) {
                 std::printf("\nremoting: a %s round trip failed (%s)\n", transport.name,
                             library < 0 ? "library" : "bare");
@@ -154,7 +167,7 @@ bool RunRounds(std::vector<Transport>& transports, CRaiseSteps& steps) {
             std::printf("  %s library %.1f us, bare %.1f us;", transport.name, library, bare);
         }
         std::printf("\n");
-        if (!steps.TimeRound(kStepRuns)) {
+        if (!steps.TimeRound(plan.stepRuns)) {
             std::printf("remoting: a library step failed when timed alone\n");
             return false;
         }
@@ -166,12 +179,12 @@ bool RunRounds(std::vector<Transport>& transports, CRaiseSteps& steps) {
     return true;
 }
 
-void PrintBreakdown(const std::vector<RaiseStep>& steps, const Transport& queue,
+void PrintBreakdown(const Plan& plan, const std::vector<RaiseStep>& steps, const Transport& queue,
                     const Transport& window) {
     std::printf(
         "\nwhere one round trip's time goes (us; library steps timed alone in this process, "
         "median of %d rounds of %d):\n",
-        kRounds, kStepRuns);
+        plan.rounds, plan.stepRuns);
     std::printf("  %-52s %8s %8s %8s\n", "step", "each", queue.name, window.name);
     double queueSum = 0;
     double windowSum = 0;
@@ -192,14 +205,14 @@ void PrintBreakdown(const std::vector<RaiseStep>& steps, const Transport& queue,
     std::printf("  %-52s %8s %8.2f %8.2f\n", "library round trip (measured above)", "",
                 queue.libraryMedian, window.libraryMedian);
     std::printf("legs of a library round trip, from the peer handler's stamp (median of %d):\n",
-                kRoundTripsPerRound);
+                plan.roundTrips);
     std::printf("  %-52s %8s %8.2f %8.2f\n", "raise until the peer's handler runs", "",
                 queue.toHandler, window.toHandler);
     std::printf("  %-52s %8s %8.2f %8.2f\n", "peer's handler until the raiser is awake", "",
                 queue.fromHandler, window.fromHandler);
 }
 
-int Run() {
+int Run(const Plan& plan) {
     const std::wstring stampName = L"Local\\TarnwickBench.Stamp." + Numbered(L"");
     const vask::CScopedHandle stampMapping(CreateFileMappingW(
         INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONGLONG), stampName.c_str()));
@@ -207,7 +220,7 @@ int Run() {
         stampMapping.IsValid()
             ? MapViewOfFile(stampMapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(LONGLONG))
             : nullptr);
-    const HWND hostWindow = CreateHostWindow();
+    const CHostWindow hostWindow = CreateHostWindow();
     CBareWindow bareWindow(L"Local\\TarnwickBench.Record." + Numbered(L""));
     CBareQueue bareQueue(Numbered(L"TwH"), Numbered(L"TwQ"));
     if (stamp.Get() == nullptr || hostWindow == nullptr || !bareWindow.Created() ||
@@ -233,9 +246,9 @@ int Run() {
         queuePeer.WaitReady(kReadyTimeoutMs) &&
         bareQueuePeer.Start(L"barequeue", {Numbered(L"TwH"), Numbered(L"TwQ")}) &&
         bareQueuePeer.WaitReady(kReadyTimeoutMs) &&
-        windowPeer.Start(L"window", {HexOf(hostWindow), stampName}) &&
+        windowPeer.Start(L"window", {HexOf(hostWindow.get()), stampName}) &&
         windowPeer.WaitReady(kReadyTimeoutMs) &&
-        bareWindowPeer.Start(L"barewindow", {HexOf(hostWindow), bareWindow.Name()}) &&
+        bareWindowPeer.Start(L"barewindow", {HexOf(hostWindow.get()), bareWindow.Name()}) &&
         bareWindowPeer.WaitReady(kReadyTimeoutMs);
     if (!started) {
         std::printf("remoting: a peer process did not start or subscribe\n");
@@ -250,14 +263,14 @@ int Run() {
         {"window", [&](int i) { return windowHost.Raise(i); },
          [&](int i) { return bareWindow.RoundTrip(static_cast<std::uint32_t>(i)); }, &windowHost});
     CRaiseSteps steps(*queueHost.Service(), queueHost.Address());
-    if (!RunRounds(transports, steps)) return 1;
+    if (!RunRounds(plan, transports, steps)) return 1;
     for (Transport& transport : transports) {
-        if (!MeasureLegs(transport, stamp.Get(), kRoundTripsPerRound)) {
+        if (!MeasureLegs(transport, stamp.Get(), plan.roundTrips)) {
             std::printf("remoting: a %s round trip failed while stamped\n", transport.name);
             return 1;
         }
     }
-    PrintBreakdown(steps.Steps(), transports[0], transports[1]);
+    PrintBreakdown(plan, steps.Steps(), transports[0], transports[1]);
 
     std::printf("\n");
     double product = 1;
@@ -293,7 +306,12 @@ int main() {
         result = tarnwick::bench::RunPeer(std::vector<std::wstring>(args.begin() + 1, args.end()));
     } else {
         std::setvbuf(stdout, nullptr, _IONBF, 0);
-        result = tarnwick::bench::Run();
+        tarnwick::bench::Plan plan;
+        if (args.size() == 2 && args[0] == L"--round-trips") {
+            plan.roundTrips = std::max(1, _wtoi(args[1].c_str()));
+            plan = {1, plan.roundTrips, plan.roundTrips, plan.roundTrips};
+        }
+        result = tarnwick::bench::Run(plan);
     }
     OleUninitialize();
     return result;
