@@ -20,8 +20,8 @@ namespace tarnwick::bench {
 namespace {
 
 constexpr SourcePlace kHere{__LINE__, "bench_remoting"};
-// SendRaiseEvent, the post of the call (nested), the reply's delivery and ReleaseWait.
-constexpr int kServiceMutexPerQueueRaise = 4;
+// SendRaiseEvent, the reply's delivery and ReleaseWait.
+constexpr int kServiceMutexPerQueueRaise = 3;
 
 // {6C1E3A57-0F1B-4D7E-9B2A-5E8F3C4D2A19}
 constexpr GUID kBenchUnit = {

@@ -29,6 +29,12 @@ constexpr std::uint32_t kQueueFlags = 0;
 constexpr std::uint32_t kQueueCapacity = 4096;
 constexpr std::uint32_t kSendTimeoutMs = 0xFFFFFFFF;
 
+int Post(const CBstrHolder& peerName, const InvokeRecord& record) {
+    const BSTR name = peerName.Get();
+    return SendIpcMessage(name != nullptr ? name : L"", &record, sizeof record, 0, 0,
+                          kSendTimeoutMs, nullptr);
+}
+
 // A reply that never left this side: its block and the payloads it names would otherwise
 // stay alive for good, since no peer will ever take them over.
 void DiscardReply(const InvokeRecord& reply) {
@@ -75,7 +81,9 @@ std::wstring CLpcInvokeManagementService::PeerQueueName() const {
 
 int CLpcInvokeManagementService::SendInvoke(InvokeRecord* record, IInvokeWait* wait,
                                             std::uint64_t /*target*/) {
-    if (SendReply(record) != 0) return 0;
+    // The service mutex is already held here: taking it again would cost two more kernel
+    // calls on every raise.
+    if (record != nullptr && Post(peerName_, *record) != 0) return 0;
     Trace(kTraceGuid, TraceLevel::Error, kTraceFlagComponent, kCallNotSent,
           static_cast<std::uint32_t>(GetLastError()));
     if (auto* ours = dynamic_cast<CInvokeWait*>(wait)) ours->Signal();
@@ -90,9 +98,7 @@ int CLpcInvokeManagementService::SendReply(InvokeRecord* record) {
         CMutexLock lock(ServiceMutex());
         peer = peerName_;
     }
-    const BSTR name = peer.Get();
-    return SendIpcMessage(name != nullptr ? name : L"", record, sizeof(InvokeRecord), 0, 0,
-                          kSendTimeoutMs, nullptr);
+    return Post(peer, *record);
 }
 
 int CLpcInvokeManagementService::SendAndReceive(InvokeRecord* /*record*/, InvokeRecord* /*reply*/,
