@@ -179,37 +179,43 @@ bool RunRounds(const Plan& plan, std::vector<Transport>& transports, CRaiseSteps
     return true;
 }
 
+// One total of the breakdown.
+void PrintRow(const char* name, double queue, double window) {
+    std::printf("  %-50s %5s %8s %8.2f %8.2f\n", name, "", "", queue, window);
+}
+
 void PrintBreakdown(const Plan& plan, const std::vector<RaiseStep>& steps, const Transport& queue,
                     const Transport& window) {
     std::printf(
         "\nwhere one round trip's time goes (us; library steps timed alone in this process, "
-        "median of %d rounds of %d):\n",
+        "median of %d rounds of %d; calls: kernel calls of one run of the step):\n",
         plan.rounds, plan.stepRuns);
-    std::printf("  %-52s %8s %8s %8s\n", "step", "each", queue.name, window.name);
+    std::printf("  %-50s %5s %8s %8s %8s\n", "step", "calls", "each", queue.name, window.name);
     double queueSum = 0;
     double windowSum = 0;
+    int queueCalls = 0;
+    int windowCalls = 0;
     for (const RaiseStep& step : steps) {
-        const double inQueue = step.microseconds * step.perQueueRaise;
-        const double inWindow = step.microseconds * step.perWindowRaise;
-        queueSum += inQueue;
-        windowSum += inWindow;
-        std::printf("  %-52s %8.2f %8.2f %8.2f\n", step.name.c_str(), step.microseconds, inQueue,
-                    inWindow);
+        queueSum += step.microseconds * step.perQueueRaise;
+        windowSum += step.microseconds * step.perWindowRaise;
+        queueCalls += step.kernelCalls * step.perQueueRaise;
+        windowCalls += step.kernelCalls * step.perWindowRaise;
+        std::printf("  %-50s %5d %8.2f %8.2f %8.2f\n", step.name.c_str(), step.kernelCalls,
+                    step.microseconds, step.microseconds * step.perQueueRaise,
+                    step.microseconds * step.perWindowRaise);
     }
-    std::printf("  %-52s %8s %8.2f %8.2f\n", "library's own steps, sum", "", queueSum, windowSum);
-    std::printf("  %-52s %8s %8.2f %8.2f\n", "bare transport round trip (measured above)", "",
-                queue.bareMedian, window.bareMedian);
-    std::printf("  %-52s %8s %8.2f %8.2f\n", "rest: peer's own work, thread hand-offs, load", "",
-                queue.libraryMedian - queueSum - queue.bareMedian,
-                window.libraryMedian - windowSum - window.bareMedian);
-    std::printf("  %-52s %8s %8.2f %8.2f\n", "library round trip (measured above)", "",
-                queue.libraryMedian, window.libraryMedian);
+    std::printf("  %-50s %5s %8s %8d %8d\n", "library's own kernel calls per raise", "", "",
+                queueCalls, windowCalls);
+    PrintRow("library's own steps, sum", queueSum, windowSum);
+    PrintRow("bare transport round trip (measured above)", queue.bareMedian, window.bareMedian);
+    PrintRow("rest: the round trip less the two lines above",
+             queue.libraryMedian - queueSum - queue.bareMedian,
+             window.libraryMedian - windowSum - window.bareMedian);
+    PrintRow("library round trip (measured above)", queue.libraryMedian, window.libraryMedian);
     std::printf("legs of a library round trip, from the peer handler's stamp (median of %d):\n",
                 plan.roundTrips);
-    std::printf("  %-52s %8s %8.2f %8.2f\n", "raise until the peer's handler runs", "",
-                queue.toHandler, window.toHandler);
-    std::printf("  %-52s %8s %8.2f %8.2f\n", "peer's handler until the raiser is awake", "",
-                queue.fromHandler, window.fromHandler);
+    PrintRow("raise until the peer's handler runs", queue.toHandler, window.toHandler);
+    PrintRow("peer's handler until the raiser is awake", queue.fromHandler, window.fromHandler);
 }
 
 int Run(const Plan& plan) {

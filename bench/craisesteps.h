@@ -18,6 +18,7 @@ struct RaiseStep {
     double microseconds = 0;  // one run of the step, median of the rounds
     int perQueueRaise = 0;    // how often one raise runs it over each transport
     int perWindowRaise = 0;
+    int kernelCalls = 0;  // waits, releases, event creations, sets and closes in one run
 };
 
 class CRaiseSteps {
