@@ -34,21 +34,25 @@ std::vector<std::uint8_t> Request() {
     return bytes;
 }
 
-// The reply block as its receiver opens it; destroyed when the test is done with it.
+// The reply to the request for the message, opened as its receiver opens it; destroyed when
+// the test is done with it.
 class CReceivedReply {
   public:
-    explicit CReceivedReply(const InvokeRecord& record) : handle_(record.Block) {
-        bytes_ = static_cast<std::uint8_t*>(OpenSharedMemory(handle_, &size_, __LINE__, "test"));
+    CReceivedReply(std::vector<std::uint8_t>& request, CInvokeMessageBase& message) {
+        EXPECT_EQ(MarshalReply(record_, request, message), 1);
+        bytes_ =
+            static_cast<std::uint8_t*>(OpenSharedMemory(record_.Block, &size_, __LINE__, "test"));
     }
     CReceivedReply(const CReceivedReply&) = delete;
     CReceivedReply& operator=(const CReceivedReply&) = delete;
-    ~CReceivedReply() { Destroy(handle_); }
+    ~CReceivedReply() { Destroy(record_.Block); }
 
+    const InvokeRecord& Record() const { return record_; }
     std::span<std::uint8_t> Bytes() const { return {bytes_, size_}; }
     std::vector<std::uint8_t> Copy() const { return {bytes_, bytes_ + size_}; }
 
   private:
-    std::uint32_t handle_;
+    InvokeRecord record_{};
     std::uint32_t size_ = 0;
     std::uint8_t* bytes_ = nullptr;
 };
@@ -62,11 +66,9 @@ TEST_F(ErrorInfo, CompletedCallCarriesItsResult) {
     VARIANT result = MakeString(L"answer");
     handled.SetResult(&result);
     std::vector<std::uint8_t> request = Request();
-    InvokeRecord record{};
-    ASSERT_EQ(MarshalReply(record, request, handled), 1);
-    EXPECT_EQ(record.Magic, 0xABCDu);
-    EXPECT_EQ(record.Tag, 0u);
-    const CReceivedReply reply(record);
+    const CReceivedReply reply(request, handled);
+    EXPECT_EQ(reply.Record().Magic, 0xABCDu);
+    EXPECT_EQ(reply.Record().Tag, 0u);
     ASSERT_EQ(reply.Bytes().size(), kReplySize);
     const std::vector<std::uint8_t> bytes = reply.Copy();
     EXPECT_EQ(bytes, std::vector<std::uint8_t>(request.begin(), request.begin() + kReplySize));
@@ -91,9 +93,7 @@ TEST_F(ErrorInfo, SuppressedResultLeavesTheReplyAreaAsTheRequestHadIt) {
     std::vector<std::uint8_t> request = Request();
     for (size_t i = kReplyZero; i < kReplyResult + 16; ++i) request[i] = 0x5A;
     const std::vector<std::uint8_t> before = request;
-    InvokeRecord record{};
-    ASSERT_EQ(MarshalReply(record, request, handled), 1);
-    const CReceivedReply reply(record);
+    const CReceivedReply reply(request, handled);
     EXPECT_EQ(reply.Copy(), std::vector<std::uint8_t>(before.begin(), before.begin() + kReplySize));
     EXPECT_EQ(handled.GetResult()->bstrVal, result->bstrVal) << "the result did not move";
 }
@@ -103,9 +103,7 @@ TEST_F(ErrorInfo, CompletedSubscriptionIsStateOneWithTypeVoid) {
     subscription.State() = StateCompleted;
     std::vector<std::uint8_t> request = Request();
     Put<std::uint16_t>(request, kReplyZero, 0xFFFF);
-    InvokeRecord record{};
-    ASSERT_EQ(MarshalReply(record, request, subscription), 1);
-    const CReceivedReply reply(record);
+    const CReceivedReply reply(request, subscription);
     const std::vector<std::uint8_t> bytes = reply.Copy();
     EXPECT_EQ(At<std::uint16_t>(bytes, kReplyZero), 0u);
     EXPECT_EQ(At<std::uint32_t>(bytes, kReplyState), 1u);
@@ -117,9 +115,7 @@ TEST_F(ErrorInfo, ExceptionCarriesItsThreeTextsAndTheStateText) {
     handled.SetException(L"source", L"description", L"help", L"code %d", 5);
     std::vector<std::uint8_t> request = Request();
     Put<std::uint64_t>(request, kReplyFailureDetail, ~std::uint64_t{0});
-    InvokeRecord record{};
-    ASSERT_EQ(MarshalReply(record, request, handled), 1);
-    const CReceivedReply reply(record);
+    const CReceivedReply reply(request, handled);
     const std::vector<std::uint8_t> bytes = reply.Copy();
     EXPECT_EQ(At<std::uint32_t>(bytes, kReplyState), 2u);
     EXPECT_EQ(At<std::uint64_t>(bytes, kReplyFailureDetail), 0u);
@@ -143,10 +139,8 @@ TEST_F(ErrorInfo, FailuresCarryDetailAndStateTextButOnlyTheCodeIsRead) {
     CMethodCallMessage failed;
     failed.SetFailed(L"no window", L"window %d is gone", 12);
     std::vector<std::uint8_t> request = Request();
-    InvokeRecord record{};
-    ASSERT_EQ(MarshalReply(record, request, failed), 1);
     {
-        const CReceivedReply reply(record);
+        const CReceivedReply reply(request, failed);
         const std::vector<std::uint8_t> bytes = reply.Copy();
         EXPECT_EQ(At<std::uint32_t>(bytes, kReplyState), 3u);
         EXPECT_EQ(At<std::uint32_t>(bytes, kReplyExceptionText1), 0u);
@@ -161,8 +155,7 @@ TEST_F(ErrorInfo, FailuresCarryDetailAndStateTextButOnlyTheCodeIsRead) {
     CMethodCallMessage failedCode;
     failedCode.SetFailedCode(L"not here", E_NOTIMPL, L"%s", L"missing");
     request = Request();
-    ASSERT_EQ(MarshalReply(record, request, failedCode), 1);
-    const CReceivedReply reply(record);
+    const CReceivedReply reply(request, failedCode);
     const std::vector<std::uint8_t> bytes = reply.Copy();
     EXPECT_EQ(At<std::uint32_t>(bytes, kReplyState), 4u);
     EXPECT_EQ(TextOfBlock(bytes, kReplyFailureDetail), L"not here");
