@@ -122,6 +122,7 @@ LRESULT CALLBACK BareProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
     if (message != kInvokeWindowMessage) return DefWindowProcW(window, message, wParam, lParam);
     auto* shared = reinterpret_cast<void*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     InvokeRecord record{};
+    if (shared == nullptr) return 1;
     std::memcpy(&record, shared, sizeof record);
     if (record.Magic != kInvokeRecordMagic) return 1;
     record.Tag = kInvokeRecordReplyTag;
