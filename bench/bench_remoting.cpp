@@ -26,6 +26,7 @@
 #include "bench/craisesteps.h"
 #include "invokemanagementservices.h"
 #include "iwindowsmessageinvoke.h"
+#include "platform/vaskreservoir.h"
 #include "standins/common/cscopedhandle.h"
 
 namespace tarnwick::bench {
@@ -115,7 +116,6 @@ struct Transport {
     const char* name;
     RoundTrip library;
     RoundTrip bare;
-    CBenchHost* host;
     std::vector<double> libraryRuns;
     std::vector<double> bareRuns;
     double libraryMedian = 0;
@@ -243,6 +243,8 @@ int Run(const Plan& plan) {
     g_window.host = &windowHost;
     g_window.bare = &bareWindow;
 
+    // Every block of the run is freed by the time the peers are gone.
+    const std::uint32_t blocksBefore = GetLiveBlockCount();
     CPeerProcess queuePeer;
     CPeerProcess bareQueuePeer;
     CPeerProcess windowPeer;
@@ -262,12 +264,12 @@ int Run(const Plan& plan) {
     }
 
     std::vector<Transport> transports;
-    transports.push_back({"queue", [&](int i) { return queueHost.Raise(i); },
-                          [&](int i) { return bareQueue.RoundTrip(static_cast<std::uint32_t>(i)); },
-                          &queueHost});
+    transports.push_back(
+        {"queue", [&](int i) { return queueHost.Raise(i); },
+         [&](int i) { return bareQueue.RoundTrip(static_cast<std::uint32_t>(i)); }});
     transports.push_back(
         {"window", [&](int i) { return windowHost.Raise(i); },
-         [&](int i) { return bareWindow.RoundTrip(static_cast<std::uint32_t>(i)); }, &windowHost});
+         [&](int i) { return bareWindow.RoundTrip(static_cast<std::uint32_t>(i)); }});
     CRaiseSteps steps(*queueHost.Service(), queueHost.Address());
     if (!RunRounds(plan, transports, steps)) return 1;
     for (Transport& transport : transports) {
@@ -277,6 +279,16 @@ int Run(const Plan& plan) {
         }
     }
     PrintBreakdown(plan, steps.Steps(), transports[0], transports[1]);
+    for (CPeerProcess* peer : {&queuePeer, &bareQueuePeer, &windowPeer, &bareWindowPeer}) {
+        peer->Stop();
+    }
+    const std::uint32_t blocksAfter = GetLiveBlockCount();
+    std::printf("shared-memory blocks alive: %u before the peers started, %u after they ended\n",
+                blocksBefore, blocksAfter);
+    if (blocksAfter != blocksBefore) {
+        std::printf("remoting: the run left shared-memory blocks behind\n");
+        return 1;
+    }
 
     std::printf("\n");
     double product = 1;
