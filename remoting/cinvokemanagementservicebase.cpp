@@ -136,7 +136,7 @@ IInvokeWait* CInvokeManagementServiceBase::SendRaiseEvent(IRaiseEventMessage* me
     IInvokeWait*& entry = pending_[cookie];
     entry = wait.get();
 
-    RaisedEventBlock bytes{};
+    RaisedEventBlock bytes;  // MarshalRaisedEvent writes every byte
     CBlockHolder block;
     if (!CMarshaller::MarshalRaisedEvent(bytes, *message)) {
         // Nothing can travel: the caller finds the call complete with its initial result.
