@@ -109,6 +109,20 @@ std::optional<PeerEvent> ReadRaisedEvent(std::span<const std::uint8_t> bytes) {
     return event;
 }
 
+// The argument counts that each kind of call block can carry.
+bool FitsCall(WORD invokeKind, size_t count) {
+    switch (invokeKind) {
+        case DISPATCH_METHOD:
+            return count <= static_cast<size_t>(kMaxArguments);
+        case DISPATCH_PROPERTYGET:
+            return count == 0;
+        case DISPATCH_PROPERTYPUT:
+            return count == 1;
+        default:
+            return false;
+    }
+}
+
 CBlockHolder Store(const std::vector<std::uint8_t>& bytes) {
     return CBlockHolder(
         CMarshalHelper::StoreBlock(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
@@ -151,7 +165,7 @@ PeerReply CPeer::Unsubscribe(const PeerTarget& target, const wchar_t* eventName)
 
 PeerReply CPeer::Call(const PeerTarget& target, const wchar_t* memberName, WORD invokeKind,
                       std::span<VARIANT> arguments) {
-    if (arguments.size() > static_cast<size_t>(kMaxArguments)) return {};
+    if (!FitsCall(invokeKind, arguments.size())) return {};
     CMethodCallMessage message;
     const Cookie cookie = nextCookie_++;
     message.GetInvokeKind() = invokeKind;

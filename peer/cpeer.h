@@ -78,7 +78,8 @@ class CPeer {
     PeerReply Unsubscribe(const PeerTarget& target, const wchar_t* eventName);
     // A method call (DISPATCH_METHOD), property get or property put. The arguments are in call
     // order; their payloads move to the target, so each argument is left VT_EMPTY. At most 8
-    // arguments; a put takes exactly one, a get none.
+    // arguments; a put takes exactly one, a get none. Other counts or kinds are refused (no
+    // reply) and leave the arguments untouched.
     PeerReply Call(const PeerTarget& target, const wchar_t* memberName, WORD invokeKind,
                    std::span<VARIANT> arguments = {});
 

@@ -343,6 +343,14 @@ TEST_F(EndToEndTest, PeerRefusesMalformedCallsAndFreesThem) {
     test::Destroy(record.Block);
     EXPECT_EQ(peer.RecordsRefused(), static_cast<int>(malformed.size()) + 1);
     EXPECT_EQ(peer.EventsAnswered(), 1);
+
+    // Calls that no block can carry are refused before anything is moved or sent.
+    VARIANT text = MakeString(L"kept");
+    EXPECT_FALSE(peer.Call({}, L"Caption", DISPATCH_PROPERTYGET, {&text, 1}).Arrived);
+    EXPECT_FALSE(peer.Call({}, L"Caption", DISPATCH_PROPERTYPUT).Arrived);
+    EXPECT_FALSE(peer.Call({}, L"Caption", 3, {&text, 1}).Arrived);
+    EXPECT_EQ(text.vt, VT_BSTR) << "the argument stays the caller's";
+    VariantClear(&text);
 }
 
 // ---- the peer ----
