@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::uint32_t kQueueCapacity = 4096;
 constexpr std::uint32_t kPostTimeoutMs = 0xFFFFFFFF;
+constexpr const char* kSourceFile = "clpcpeer";
 
 }  // namespace
 
@@ -81,25 +82,22 @@ void CLpcPeer::Receive(void* /*reserved*/, void* context, const void* data, std:
 
 void CLpcPeer::OnRecord(const InvokeRecord& record) {
     std::uint16_t kind = 0;
+    Cookie cookie = 0;
     {
-        COpenedBlock opened(record.Block, {__LINE__, "clpcpeer"});
+        COpenedBlock opened(record.Block, {__LINE__, kSourceFile});
+        if (!opened.IsOpen()) return;
         kind = CMarshaller::GetBlockKind(opened.Bytes());
+        cookie = CMarshaller::GetBlockCookie(opened.Bytes());
     }
     if (kind != blockformat::kKindRaisedEvent) {
-        OnReply(record);
+        OnReply(record, cookie);
         return;
     }
     const std::optional<InvokeRecord> reply = AnswerCall(record);
     if (reply && !Post(*reply)) DiscardReply(reply->Block);
 }
 
-void CLpcPeer::OnReply(const InvokeRecord& record) {
-    Cookie cookie = 0;
-    {
-        COpenedBlock opened(record.Block, {__LINE__, "clpcpeer"});
-        if (!opened.IsOpen()) return;
-        cookie = CMarshaller::GetBlockCookie(opened.Bytes());
-    }
+void CLpcPeer::OnReply(const InvokeRecord& record, Cookie cookie) {
     std::lock_guard lock(mutex_);
     const auto found = pending_.find(cookie);
     if (found == pending_.end() || found->second->arrived) {

@@ -37,7 +37,8 @@ class CLpcPeer final : public CPeer {
 
     static void Receive(void* reserved, void* context, const void* data, std::uint32_t size);
     void OnRecord(const InvokeRecord& record);
-    void OnReply(const InvokeRecord& record);
+    // A reply, handed to the request with its cookie.
+    void OnReply(const InvokeRecord& record, Cookie cookie);
     bool Post(const InvokeRecord& record) const;
 
     std::wstring ownQueue_;

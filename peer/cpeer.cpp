@@ -239,10 +239,7 @@ PeerReply CPeer::ReadReply(std::uint32_t replyBlock) {
     return reply;
 }
 
-void CPeer::DiscardReply(std::uint32_t replyBlock) {
-    PeerReply dropped = ReadReply(replyBlock);
-    (void)dropped;
-}
+void CPeer::DiscardReply(std::uint32_t replyBlock) { ReadReply(replyBlock); }
 
 CVariantHolder CPeer::Answer(const PeerEvent& event) {
     EventHandler handler;

@@ -71,7 +71,8 @@ bool PumpUntil(HANDLE handle, DWORD timeoutMs = kWaitMs) {
 
 class CEvent {
   public:
-    CEvent(const wchar_t* name = nullptr) : handle_(CreateEventW(nullptr, TRUE, FALSE, name)) {}
+    explicit CEvent(const wchar_t* name = nullptr)
+        : handle_(CreateEventW(nullptr, TRUE, FALSE, name)) {}
     CEvent(const CEvent&) = delete;
     CEvent& operator=(const CEvent&) = delete;
     ~CEvent() { CloseHandle(handle_); }

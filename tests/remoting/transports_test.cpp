@@ -144,13 +144,6 @@ bool Post(const std::wstring& queue, const void* data, std::uint32_t size) {
     return SendIpcMessage(queue.c_str(), data, size, 0, 0, 0xFFFFFFFF, nullptr) != 0;
 }
 
-bool BlockAlive(std::uint32_t handle) {
-    std::uint32_t size = 0;
-    if (OpenSharedMemory(handle, &size, __LINE__, "test") == nullptr) return false;
-    FreeSharedMemory(handle);
-    return true;
-}
-
 using TransportsTest = test::MarshallingTest;
 
 constexpr ReturnAddressRecord kNullQueueAddress{~0ull, ~0ull, ~0ull, 0x56};
@@ -225,7 +218,7 @@ TEST_F(TransportsTest, QueueServiceDropsRecordsOfWrongSizeOrMagicUntouched) {
     ASSERT_EQ(arrived.size(), 1u);
     EXPECT_EQ(TakeReplyResult(arrived[0]), 42);
     EXPECT_EQ(host.Calls(), 1);
-    EXPECT_TRUE(BlockAlive(block)) << "a dropped record's block is not touched";
+    EXPECT_TRUE(test::IsLive(block)) << "a dropped record's block is not touched";
     DestroySharedBlock(block);
 
     // A callback without its service is refused.
@@ -402,7 +395,7 @@ TEST_F(TransportsTest, WindowServicesCallEachOtherThroughTheBlock) {
     const std::uint32_t block = StoreCall();
     InvokeRecord forged{0x1111, block, kInvokeRecordCallTag};
     EXPECT_EQ(sender.SendAndReceive(&forged, &reply, 3), 1);
-    EXPECT_TRUE(BlockAlive(block));
+    EXPECT_TRUE(test::IsLive(block));
     DestroySharedBlock(block);
     EXPECT_EQ(receiver.ProcessWindowMessage(0x7FFFFFF0), 0u);
     EXPECT_EQ(host.Calls(), 1);
