@@ -85,7 +85,10 @@ void CLpcPeer::OnRecord(const InvokeRecord& record) {
     Cookie cookie = 0;
     {
         COpenedBlock opened(record.Block, {__LINE__, kSourceFile});
-        if (!opened.IsOpen()) return;
+        if (!opened.IsOpen()) {
+            NoteRefused();
+            return;
+        }
         kind = CMarshaller::GetBlockKind(opened.Bytes());
         cookie = CMarshaller::GetBlockCookie(opened.Bytes());
     }

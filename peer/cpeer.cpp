@@ -241,13 +241,19 @@ PeerReply CPeer::ReadReply(std::uint32_t replyBlock) {
 
 void CPeer::DiscardReply(std::uint32_t replyBlock) { ReadReply(replyBlock); }
 
-CVariantHolder CPeer::Answer(const PeerEvent& event) {
+std::optional<CVariantHolder> CPeer::Answer(const PeerEvent& event) {
     EventHandler handler;
     {
         std::lock_guard lock(handlerMutex_);
         handler = handler_;
     }
-    return handler ? handler(event) : CVariantHolder();
+    if (!handler) return CVariantHolder();
+    // The handler runs inside a transport's callback, which no exception may leave.
+    try {
+        return handler(event);
+    } catch (...) {
+        return std::nullopt;
+    }
 }
 
 std::optional<InvokeRecord> CPeer::AnswerCall(const InvokeRecord& call) {
@@ -263,9 +269,16 @@ std::optional<InvokeRecord> CPeer::AnswerCall(const InvokeRecord& call) {
     std::copy_n(bytes->begin(), kReplySize, reply.begin());
     std::fill(reply.begin() + kReplyZero, reply.begin() + kReplyResult, std::uint8_t{0});
     WriteAt(std::span<std::uint8_t>(reply), kKind, std::uint16_t{kKindMethodReturn});
-    WriteAt(std::span<std::uint8_t>(reply), kReplyState, std::uint32_t{StateCompleted});
-    VARIANT result = Answer(*event).Detach();
+    // A handler that failed answers the raise as failed, so that the raiser wakes at once and
+    // keeps its initial result.
+    std::optional<CVariantHolder> answer = Answer(*event);
+    VARIANT result;
+    VariantInit(&result);
+    result.vt = VT_NULL;
+    if (answer) result = answer->Detach();
     CMarshalHelper::MarshalValue(result);
+    const InvokeState state = answer ? StateCompleted : StateFailed;
+    WriteAt(std::span<std::uint8_t>(reply), kReplyState, static_cast<std::uint32_t>(state));
     WriteAt(std::span<std::uint8_t>(reply), kReplyResult, CMarshaller::MakeWireValue(result));
     const std::uint32_t block = CMarshalHelper::StoreBlock(reply.data(), kReplySize);
     if (block == 0) {

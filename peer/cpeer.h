@@ -71,7 +71,7 @@ class CPeer {
     virtual ~CPeer() = default;
 
     // The handler runs on the transport's receiving thread. Without one, events are answered
-    // with VT_EMPTY.
+    // with VT_EMPTY; a handler that throws answers the raise as failed.
     void SetEventHandler(EventHandler handler);
 
     PeerReply Subscribe(const PeerTarget& target, const wchar_t* eventName, const wchar_t* tag);
@@ -115,7 +115,8 @@ class CPeer {
     static PeerReply ReadReply(std::uint32_t replyBlock);
     std::vector<std::uint8_t> RequestBlock(std::uint16_t kind, const PeerTarget& target,
                                            Cookie cookie, size_t size) const;
-    CVariantHolder Answer(const PeerEvent& event);
+    // The handler's answer; nothing when it threw.
+    std::optional<CVariantHolder> Answer(const PeerEvent& event);
 
     std::mutex handlerMutex_;
     EventHandler handler_;

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -344,6 +345,15 @@ TEST_F(EndToEndTest, PeerRefusesMalformedCallsAndFreesThem) {
     test::Destroy(record.Block);
     EXPECT_EQ(peer.RecordsRefused(), static_cast<int>(malformed.size()) + 1);
     EXPECT_EQ(peer.EventsAnswered(), 1);
+
+    // A handler that throws does not take the peer's window down: the raise is answered as
+    // failed.
+    peer.SetEventHandler([](const PeerEvent&) -> CVariantHolder { throw std::runtime_error("x"); });
+    EXPECT_EQ(send(raised(0, kRaisedEventSize), kInvokeRecordMagic, record),
+              kInvokeWindowMessageReplied);
+    EXPECT_EQ(At<std::uint32_t>(test::BytesOf(record.Block), kReplyState),
+              static_cast<std::uint32_t>(StateFailed));
+    test::Destroy(record.Block);
 
     // Calls that no block can carry are refused before anything is moved or sent.
     VARIANT text = MakeString(L"kept");
