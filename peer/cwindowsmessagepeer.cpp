@@ -99,6 +99,12 @@ CPeer::Delivery CWindowsMessagePeer::Exchange(const InvokeRecord& call, Cookie /
     const LRESULT sent =
         SendMessageTimeoutW(targetWindow_.load(), kInvokeWindowMessage, 0,
                             static_cast<LPARAM>(block.Get()), SMTO_NORMAL, ReplyTimeout(), &answer);
+    if (sent == 0 && GetLastError() == ERROR_TIMEOUT) {
+        // The target may still be working in both blocks: freeing either could pull them from
+        // under it. They are left to it; the late reply is lost.
+        block.Release();
+        return Delivery::NoReply;
+    }
     if (sent == 0 || answer == 0) return Delivery::NotDelivered;
     if (answer != static_cast<DWORD_PTR>(kInvokeWindowMessageReplied)) return Delivery::NoReply;
     COpenedBlock again(block.Get(), {__LINE__, kSourceFile});

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -362,6 +363,58 @@ TEST_F(EndToEndTest, PeerRefusesMalformedCallsAndFreesThem) {
     EXPECT_FALSE(peer.Call({}, L"Caption", 3, {&text, 1}).Arrived);
     EXPECT_EQ(text.vt, VT_BSTR) << "the argument stays the caller's";
     VariantClear(&text);
+}
+
+// A target that answers after the peer gave up still finds its blocks: the peer frees
+// neither the record block nor the call block under it.
+TEST_F(EndToEndTest, PeerLeavesItsBlocksToATargetThatAnswersLate) {
+    CEvent made;
+    CEvent release;
+    CEvent done;
+    std::atomic<bool> recordReadable{false};
+    std::atomic<HWND> slow{nullptr};
+    std::thread target([&] {
+        struct Late {
+            CEvent* release;
+            CEvent* done;
+            std::atomic<bool>* readable;
+        } late{&release, &done, &recordReadable};
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam,
+                                     LPARAM lParam) -> LRESULT {
+            if (message != kInvokeWindowMessage) {
+                return DefWindowProcW(window, message, wParam, lParam);
+            }
+            auto* late = reinterpret_cast<Late*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+            WaitForSingleObject(late->release->Get(), kWaitMs);
+            const auto record = test::BytesOf(static_cast<std::uint32_t>(lParam));
+            late->readable->store(record.size() == sizeof(InvokeRecord));
+            if (late->readable->load()) {
+                test::Destroy(At<InvokeRecord>(record, 0).Block);   // as the target would
+                test::Destroy(static_cast<std::uint32_t>(lParam));  // left to the target
+            }
+            late->done->Set();
+            return 0;
+        };
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"TarnwickEndToEndLate";
+        RegisterClassW(&windowClass);
+        HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0,
+                                      nullptr, nullptr, windowClass.hInstance, nullptr);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&late));
+        slow = window;
+        made.Set();
+        PumpUntil(done.Get());
+        DestroyWindow(window);
+    });
+    ASSERT_EQ(WaitForSingleObject(made.Get(), kWaitMs), WAIT_OBJECT_0);
+
+    CWindowsMessagePeer peer(slow.load());
+    peer.SetReplyTimeout(100);
+    EXPECT_FALSE(peer.Call({}, L"Slow", DISPATCH_METHOD).Arrived);
+    release.Set();
+    target.join();
+    EXPECT_TRUE(recordReadable.load()) << "the record block outlived the peer's wait";
 }
 
 // ---- the peer ----
