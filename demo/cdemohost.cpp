@@ -47,15 +47,18 @@ bool ReadArguments(IMethodCallMessage& message, CTranscript& out, const VARTYPE 
 
 constexpr const wchar_t* kSource = L"Tarnwick demo button";
 
-// Sets the result of an arithmetic member, or an overflow exception when it does not fit.
-bool Answer(IMethodCallMessage& message, const wchar_t* member, LONG a, LONG b, long long result) {
+// Sets the result of an arithmetic member, or an overflow exception when it does not fit,
+// and says which.
+void Answer(IMethodCallMessage& message, CTranscript& out, const wchar_t* member, LONG a, LONG b,
+            long long result) {
     if (result < LONG_MIN || result > LONG_MAX) {
         message.SetException(kSource, L"Overflow", member, L"%ls(%ld, %ld)", member, a, b);
-        return false;
+        out.Line(L"call %ls(%ld, %ld) -> exception \"Overflow\"", member, a, b);
+        return;
     }
     VARIANT value = MakeI4(static_cast<LONG>(result));
     message.SetResult(&value);
-    return true;
+    out.Line(L"call %ls(%ld, %ld) -> %ld", member, a, b, static_cast<LONG>(result));
 }
 
 }  // namespace
@@ -83,11 +86,7 @@ void CDemoHost::Add(IMethodCallMessage& message) {
     if (!ReadArguments(message, out_, {VT_I4, VT_I4}, values)) return;
     const LONG a = values.values[0].lVal;
     const LONG b = values.values[1].lVal;
-    if (!Answer(message, L"Add", a, b, static_cast<long long>(a) + b)) {
-        out_.Line(L"call Add(%ld, %ld) -> exception \"Overflow\"", a, b);
-        return;
-    }
-    out_.Line(L"call Add(%ld, %ld) -> %ld", a, b, a + b);
+    Answer(message, out_, L"Add", a, b, static_cast<long long>(a) + b);
 }
 
 void CDemoHost::Caption(IMethodCallMessage& message) {
@@ -114,11 +113,7 @@ void CDemoHost::Divide(IMethodCallMessage& message) {
         out_.Line(L"call Divide(%ld, %ld) -> exception \"Division by zero\"", a, b);
         return;
     }
-    if (!Answer(message, L"Divide", a, b, static_cast<long long>(a) / b)) {
-        out_.Line(L"call Divide(%ld, %ld) -> exception \"Overflow\"", a, b);
-        return;
-    }
-    out_.Line(L"call Divide(%ld, %ld) -> %ld", a, b, a / b);
+    Answer(message, out_, L"Divide", a, b, static_cast<long long>(a) / b);
 }
 
 void CDemoHost::Open(IMethodCallMessage& message) {
