@@ -22,18 +22,22 @@ namespace {
 constexpr const wchar_t* kTag = L"demo";
 constexpr HRESULT kFileNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
+bool IsCompleted(const PeerReply& reply) { return reply.Arrived && reply.State == StateCompleted; }
+
 bool IsI4(const PeerReply& reply, LONG value) {
-    return reply.Arrived && reply.State == StateCompleted && reply.Result.Get().vt == VT_I4 &&
-           reply.Result.Get().lVal == value;
+    const VARIANT& result = reply.Result.Get();
+    return IsCompleted(reply) && result.vt == VT_I4 && result.lVal == value;
 }
 
 bool IsString(const PeerReply& reply, const wchar_t* text) {
     const VARIANT& result = reply.Result.Get();
-    return reply.Arrived && reply.State == StateCompleted && result.vt == VT_BSTR &&
-           result.bstrVal != nullptr && std::wstring(result.bstrVal) == text;
+    return IsCompleted(reply) && result.vt == VT_BSTR && result.bstrVal != nullptr &&
+           std::wstring(result.bstrVal) == text;
 }
 
-bool IsCompleted(const PeerReply& reply) { return reply.Arrived && reply.State == StateCompleted; }
+bool FailedWithCode(const PeerReply& reply, HRESULT code) {
+    return reply.Arrived && reply.State == StateFailedCode && reply.FailureCode == code;
+}
 
 // A completed request without a result (a put, a subscription) comes back empty, void or
 // with the null interface pointer that a message starts with.
@@ -109,15 +113,13 @@ void MakeCalls(CPeer& peer, const PeerTarget& button, CTranscript& out) {
     wrong.values[0] = MakeString(L"two");
     wrong.values[1] = MakeI4(3);
     reply = peer.Call(button, L"Add", DISPATCH_METHOD, wrong.values);
-    out.Expect(
-        reply.Arrived && reply.State == StateFailedCode && reply.FailureCode == DISP_E_TYPEMISMATCH,
-        L"call Add(\"two\", 3) -> %ls", Outcome(reply).c_str());
+    out.Expect(FailedWithCode(reply, DISP_E_TYPEMISMATCH), L"call Add(\"two\", 3) -> %ls",
+               Outcome(reply).c_str());
     CVariants<1> file;
     file.values[0] = MakeString(L"missing.txt");
     reply = peer.Call(button, L"Open", DISPATCH_METHOD, file.values);
-    out.Expect(
-        reply.Arrived && reply.State == StateFailedCode && reply.FailureCode == kFileNotFound,
-        L"call Open(\"missing.txt\") -> %ls", Outcome(reply).c_str());
+    out.Expect(FailedWithCode(reply, kFileNotFound), L"call Open(\"missing.txt\") -> %ls",
+               Outcome(reply).c_str());
 }
 
 // The peer's turns, after the transport is up: subscribe, let the target raise, unsubscribe,
