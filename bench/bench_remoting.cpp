@@ -219,7 +219,10 @@ void PrintBreakdown(const Plan& plan, const std::vector<RaiseStep>& steps, const
 }
 
 int Run(const Plan& plan) {
-    const std::wstring stampName = L"Local\\TarnwickBench.Stamp." + Numbered(L"");
+    const std::wstring stampName = Numbered(L"Local\\TarnwickBench.Stamp.");
+    const std::wstring hostQueue = Numbered(L"TwH");
+    const std::wstring bareQueueName = Numbered(L"TwQ");
+    const std::wstring targetQueue = Numbered(L"TwT");
     const vask::CScopedHandle stampMapping(CreateFileMappingW(
         INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONGLONG), stampName.c_str()));
     const vask::CMappedView stamp(
@@ -227,18 +230,17 @@ int Run(const Plan& plan) {
             ? MapViewOfFile(stampMapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(LONGLONG))
             : nullptr);
     const CHostWindow hostWindow = CreateHostWindow();
-    CBareWindow bareWindow(L"Local\\TarnwickBench.Record." + Numbered(L""));
-    CBareQueue bareQueue(Numbered(L"TwH"), Numbered(L"TwQ"));
+    CBareWindow bareWindow(Numbered(L"Local\\TarnwickBench.Record."));
+    CBareQueue bareQueue(hostQueue, bareQueueName);
+    CBenchHost queueHost;
+    queueHost.SetService(
+        GetLpcInvokeManagementService(SysAllocString(targetQueue.c_str()), &queueHost));
     if (stamp.Get() == nullptr || hostWindow == nullptr || !bareWindow.Created() ||
-        !bareQueue.Created()) {
+        !bareQueue.Created() || queueHost.Service() == nullptr) {
         std::printf("remoting: could not make the host's window, queue or mappings\n");
         return 1;
     }
 
-    CBenchHost queueHost;
-    const std::wstring targetQueue = Numbered(L"TwT");
-    queueHost.SetService(
-        GetLpcInvokeManagementService(SysAllocString(targetQueue.c_str()), &queueHost));
     CBenchHost windowHost;
     g_window.host = &windowHost;
     g_window.bare = &bareWindow;
@@ -252,7 +254,7 @@ int Run(const Plan& plan) {
     const bool started =
         queuePeer.Start(L"queue", {targetQueue, stampName}) &&
         queuePeer.WaitReady(kReadyTimeoutMs) &&
-        bareQueuePeer.Start(L"barequeue", {Numbered(L"TwH"), Numbered(L"TwQ")}) &&
+        bareQueuePeer.Start(L"barequeue", {hostQueue, bareQueueName}) &&
         bareQueuePeer.WaitReady(kReadyTimeoutMs) &&
         windowPeer.Start(L"window", {HexOf(hostWindow.get()), stampName}) &&
         windowPeer.WaitReady(kReadyTimeoutMs) &&
@@ -326,8 +328,8 @@ int main() {
         std::setvbuf(stdout, nullptr, _IONBF, 0);
         tarnwick::bench::Plan plan;
         if (args.size() == 2 && args[0] == L"--round-trips") {
-            plan.roundTrips = std::max(1, _wtoi(args[1].c_str()));
-            plan = {1, plan.roundTrips, plan.roundTrips, plan.roundTrips};
+            const int count = std::max(1, _wtoi(args[1].c_str()));
+            plan = {1, count, count, count};
         }
         result = tarnwick::bench::Run(plan);
     }
