@@ -24,10 +24,10 @@
 #include "bench/cbenchhost.h"
 #include "bench/cpeerprocess.h"
 #include "bench/craisesteps.h"
+#include "bench/csharedview.h"
 #include "invokemanagementservices.h"
 #include "iwindowsmessageinvoke.h"
 #include "platform/vaskreservoir.h"
-#include "standins/common/cscopedhandle.h"
 
 namespace tarnwick::bench {
 
@@ -223,12 +223,7 @@ int Run(const Plan& plan) {
     const std::wstring hostQueue = Numbered(L"TwH");
     const std::wstring bareQueueName = Numbered(L"TwQ");
     const std::wstring targetQueue = Numbered(L"TwT");
-    const vask::CScopedHandle stampMapping(CreateFileMappingW(
-        INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONGLONG), stampName.c_str()));
-    const vask::CMappedView stamp(
-        stampMapping.IsValid()
-            ? MapViewOfFile(stampMapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(LONGLONG))
-            : nullptr);
+    const CSharedView stamp = CSharedView::Create(stampName, sizeof(LONGLONG));
     const CHostWindow hostWindow = CreateHostWindow();
     CBareWindow bareWindow(Numbered(L"Local\\TarnwickBench.Record."));
     CBareQueue bareQueue(hostQueue, bareQueueName);

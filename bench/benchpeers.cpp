@@ -5,6 +5,7 @@
 
 #include "bench/cbenchhost.h"
 #include "bench/cpeerprocess.h"
+#include "bench/csharedview.h"
 #include "iwindowsmessageinvoke.h"
 #include "peer/clpcpeer.h"
 #include "peer/cwindowsmessagepeer.h"
@@ -23,21 +24,6 @@ HWND WindowOf(const std::wstring& text) {
     return reinterpret_cast<HWND>(
         static_cast<std::uintptr_t>(std::wcstoull(text.c_str(), nullptr, 16)));
 }
-
-// The named mappings of the host: the stamp of the library peers, the record of the bare
-// window peer.
-class CSharedView {
-  public:
-    explicit CSharedView(const std::wstring& name)
-        : mapping_(OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, name.c_str())),
-          view_(mapping_.IsValid() ? MapViewOfFile(mapping_.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0)
-                                   : nullptr) {}
-    void* Get() const noexcept { return view_.Get(); }
-
-  private:
-    vask::CScopedHandle mapping_;
-    vask::CMappedView view_;
-};
 
 // The library peer's handler: notes when it ran and cancels the event.
 CPeer::EventHandler StampingHandler(void* stamp) {
@@ -69,7 +55,7 @@ int Serve(CPeer& peer, HANDLE ready, HANDLE stop) {
 
 int RunQueuePeer(HANDLE ready, HANDLE stop, const std::wstring& targetQueue,
                  const std::wstring& stamps) {
-    const CSharedView stamp(stamps);
+    const CSharedView stamp = CSharedView::Open(stamps);
     if (stamp.Get() == nullptr) return 2;
     CLpcPeer peer(L"TwP" + std::to_wstring(GetCurrentProcessId()), targetQueue);
     if (!peer.Created() || !peer.Announce()) return 2;
@@ -78,7 +64,7 @@ int RunQueuePeer(HANDLE ready, HANDLE stop, const std::wstring& targetQueue,
 }
 
 int RunWindowPeer(HANDLE ready, HANDLE stop, HWND host, const std::wstring& stamps) {
-    const CSharedView stamp(stamps);
+    const CSharedView stamp = CSharedView::Open(stamps);
     if (stamp.Get() == nullptr) return 2;
     CWindowsMessagePeer peer(host);
     if (peer.Window() == nullptr) return 2;
@@ -131,7 +117,7 @@ LRESULT CALLBACK BareProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
 }
 
 int RunBareWindowPeer(HANDLE ready, HANDLE stop, HWND host, const std::wstring& recordMapping) {
-    const CSharedView record(recordMapping);
+    const CSharedView record = CSharedView::Open(recordMapping);
     if (record.Get() == nullptr) return 2;
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = &BareProcedure;

@@ -47,12 +47,7 @@ bool CBareQueue::RoundTrip(std::uint32_t value) {
 }
 
 CBareWindow::CBareWindow(std::wstring name)
-    : name_(std::move(name)),
-      mapping_(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                  sizeof(InvokeRecord), name_.c_str())),
-      view_(mapping_.IsValid()
-                ? MapViewOfFile(mapping_.Get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(InvokeRecord))
-                : nullptr) {}
+    : name_(std::move(name)), view_(CSharedView::Create(name_, sizeof(InvokeRecord))) {}
 
 bool CBareWindow::RoundTrip(std::uint32_t value) {
     const InvokeRecord call{kInvokeRecordMagic, value, kInvokeRecordCallTag};

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "bench/csharedview.h"
 #include "iinvokemanagementservice.h"
 #include "standins/common/cscopedhandle.h"
 
@@ -48,8 +49,7 @@ class CBareWindow {
 
   private:
     std::wstring name_;
-    vask::CScopedHandle mapping_;
-    vask::CMappedView view_;
+    CSharedView view_;
     HWND peer_ = nullptr;
 };
 
