@@ -13,9 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "bench/benchclock.h"
@@ -72,22 +70,6 @@ LRESULT CALLBACK HostProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
         return replied ? kInvokeWindowMessageReplied : 1;
     }
     return DefWindowProcW(window, message, wParam, lParam);
-}
-
-// The host's window, destroyed with its owner.
-struct CHostWindowDeleter {
-    void operator()(HWND window) const noexcept { DestroyWindow(window); }
-};
-using CHostWindow = std::unique_ptr<std::remove_pointer_t<HWND>, CHostWindowDeleter>;
-
-CHostWindow CreateHostWindow() {
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = &HostProcedure;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = kHostWindowClass;
-    RegisterClassW(&windowClass);
-    return CHostWindow(CreateWindowExW(0, kHostWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                       nullptr, GetModuleHandleW(nullptr), nullptr));
 }
 
 std::wstring HexOf(HWND window) {
@@ -224,7 +206,7 @@ int Run(const Plan& plan) {
     const std::wstring bareQueueName = Numbered(L"TwQ");
     const std::wstring targetQueue = Numbered(L"TwT");
     const CSharedView stamp = CSharedView::Create(stampName, sizeof(LONGLONG));
-    const CHostWindow hostWindow = CreateHostWindow();
+    const CUniqueWindow hostWindow = CreateHiddenWindow(kHostWindowClass, &HostProcedure);
     CBareWindow bareWindow(Numbered(L"Local\\TarnwickBench.Record."));
     CBareQueue bareQueue(hostQueue, bareQueueName);
     CBenchHost queueHost;

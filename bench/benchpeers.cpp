@@ -119,26 +119,28 @@ LRESULT CALLBACK BareProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
 int RunBareWindowPeer(HANDLE ready, HANDLE stop, HWND host, const std::wstring& recordMapping) {
     const CSharedView record = CSharedView::Open(recordMapping);
     if (record.Get() == nullptr) return 2;
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = &BareProcedure;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = kBareWindowClass;
-    RegisterClassW(&windowClass);
-    const HWND window = CreateWindowExW(0, kBareWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                        nullptr, GetModuleHandleW(nullptr), nullptr);
+    const CUniqueWindow window = CreateHiddenWindow(kBareWindowClass, &BareProcedure);
     if (window == nullptr) return 2;
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(record.Get()));
+    SetWindowLongPtrW(window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(record.Get()));
     DWORD_PTR answer = 0;
     const bool greeted =
-        SendMessageTimeoutW(host, kHelloMessage, reinterpret_cast<WPARAM>(window), kHelloBare,
+        SendMessageTimeoutW(host, kHelloMessage, reinterpret_cast<WPARAM>(window.get()), kHelloBare,
                             SMTO_NORMAL, kStartTimeoutMs, &answer) != 0;
     if (greeted) SetEvent(ready);
-    const bool stopped = greeted && CPeerProcess::PumpUntil(stop, kPeerLifetimeMs);
-    DestroyWindow(window);
-    return stopped ? 0 : 4;
+    return greeted && CPeerProcess::PumpUntil(stop, kPeerLifetimeMs) ? 0 : 4;
 }
 
 }  // namespace
+
+CUniqueWindow CreateHiddenWindow(const wchar_t* className, WNDPROC procedure) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = className;
+    RegisterClassW(&windowClass);
+    return CUniqueWindow(CreateWindowExW(0, className, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                         windowClass.hInstance, nullptr));
+}
 
 int RunPeer(const std::vector<std::wstring>& args) {
     if (args.size() < 5) return 1;

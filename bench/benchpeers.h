@@ -14,7 +14,9 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace tarnwick::bench {
@@ -26,6 +28,16 @@ inline constexpr LPARAM kHelloBare = 2;
 
 // The return address under which the library peers subscribe.
 inline constexpr std::uint64_t kPeerAddressO = 0x4F;
+
+// A hidden window of this process, destroyed with its owner.
+struct CWindowDestroyer {
+    void operator()(HWND window) const noexcept { DestroyWindow(window); }
+};
+using CUniqueWindow = std::unique_ptr<std::remove_pointer_t<HWND>, CWindowDestroyer>;
+
+// Registers the window class if it is not yet and makes a hidden window of it; null when it
+// could not.
+CUniqueWindow CreateHiddenWindow(const wchar_t* className, WNDPROC procedure);
 
 // Runs the peer mode named by args[0]; the process's exit code.
 int RunPeer(const std::vector<std::wstring>& args);
