@@ -1,22 +1,25 @@
 #include "bench/cbenchhost.h"
 
+#include <wrl/client.h>
+
 #include "ieventcollection.h"
 #include "iipcinvoke.h"
+#include "peer/cvariantholder.h"
 
 namespace tarnwick::bench {
 
 bool CBenchHost::Raise(int value) {
-    IIpcInvoke* subscriber = service_->GetEventCollection()->GetSubscriber(&address_, kEventName);
-    if (subscriber == nullptr) return false;
+    // The collection answers the proxy with a reference for the caller.
+    Microsoft::WRL::ComPtr<IIpcInvoke> subscriber;
+    subscriber.Attach(service_->GetEventCollection()->GetSubscriber(&address_, kEventName));
+    if (!subscriber) return false;
     VARIANT argument;
     VariantInit(&argument);
     argument.vt = VT_I4;
     argument.lVal = value;
-    VARIANT result = subscriber->Invoke(kEventName, &argument, 1, 0);
-    subscriber->Release();
-    const bool cancelled = result.vt == VT_BOOL && result.boolVal == VARIANT_TRUE;
-    VariantClear(&result);
-    return cancelled;
+    VARIANT answer = subscriber->Invoke(kEventName, &argument, 1, 0);
+    const CVariantHolder result(answer);
+    return result.Get().vt == VT_BOOL && result.Get().boolVal == VARIANT_TRUE;
 }
 
 int CBenchHost::OnMethodCall(IMethodCallMessage* message) {
@@ -25,15 +28,14 @@ int CBenchHost::OnMethodCall(IMethodCallMessage* message) {
 }
 
 int CBenchHost::OnEventSubscription(IEventSubscriptionMessage* message) {
-    IIpcInvoke* proxy = nullptr;
+    Microsoft::WRL::ComPtr<IIpcInvoke> proxy;
     if (service_ == nullptr || message->GetEventProxy() == nullptr ||
-        FAILED(message->GetEventProxy()->QueryInterface(IID_IIpcInvoke,
-                                                        reinterpret_cast<void**>(&proxy)))) {
+        FAILED(message->GetEventProxy()->QueryInterface(
+            IID_IIpcInvoke, reinterpret_cast<void**>(proxy.GetAddressOf())))) {
         return 0;
     }
     service_->GetEventCollection()->AddSubscriber(&message->GetReturnAddress(),
-                                                  message->GetEventName(), proxy);
-    proxy->Release();
+                                                  message->GetEventName(), proxy.Get());
     address_ = message->GetReturnAddress();
     return 0;
 }
