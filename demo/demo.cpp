@@ -5,6 +5,7 @@
 // left behind.
 #include <windows.h>
 #include <oleauto.h>
+#include <wrl/client.h>
 
 #include <cstdint>
 #include <string>
@@ -46,13 +47,13 @@ TypeCounts CountTypes(ITypeLib& library) {
 bool ShowLibraries(CTranscript& out) {
     if (!out.Check(GetModuleHandleW(kLibrary) != nullptr, L"%ls is not loaded", kLibrary))
         return false;
-    ITypeLib* library = nullptr;
+    Microsoft::WRL::ComPtr<ITypeLib> library;
     if (!out.Check(
-            GetTypeLibResolutionService()->GetTypeLib(kTypeLibrary, &library) && library != nullptr,
+            GetTypeLibResolutionService()->GetTypeLib(kTypeLibrary, library.GetAddressOf()) &&
+                library.Get() != nullptr,
             L"the type library resolution service did not find %ls", kTypeLibrary))
         return false;
-    const TypeCounts counts = CountTypes(*library);
-    library->Release();
+    const TypeCounts counts = CountTypes(*library.Get());
     return out.Expect(counts.interfaces > 0 && counts.records > 0,
                       L"%ls loaded; its type library resolution service found %ls: %u "
                       L"interfaces, %u records",
