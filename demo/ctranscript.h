@@ -27,7 +27,6 @@ class CTranscript {
     // Counts a step that did not do what it should and prints what was expected of it; prints
     // nothing when ok. Answers ok.
     bool Check(bool ok, const wchar_t* format, ...);
-    int Failures() const noexcept { return failures_; }
     // 0 when every step did what it should.
     int ExitCode() const noexcept { return failures_ == 0 ? 0 : 1; }
 
