@@ -100,10 +100,13 @@ struct Transport {
     RoundTrip bare;
     std::vector<double> libraryRuns;
     std::vector<double> bareRuns;
-    double libraryMedian = 0;
-    double bareMedian = 0;
     double toHandler = 0;    // raise to the peer's handler, median
     double fromHandler = 0;  // peer's handler to the raiser awake, median
+
+    double LibraryMedian() const { return Median(libraryRuns); }
+    double BareMedian() const { return Median(bareRuns); }
+    // Library time per round trip over bare time.
+    double Ratio() const { return LibraryMedian() / BareMedian(); }
 };
 
 // The two legs of library round trips, from the stamp the peer's handler writes.
@@ -154,10 +157,6 @@ bool RunRounds(const Plan& plan, std::vector<Transport>& transports, CRaiseSteps
             return false;
         }
     }
-    for (Transport& transport : transports) {
-        transport.libraryMedian = Median(transport.libraryRuns);
-        transport.bareMedian = Median(transport.bareRuns);
-    }
     return true;
 }
 
@@ -189,11 +188,11 @@ void PrintBreakdown(const Plan& plan, const std::vector<RaiseStep>& steps, const
     std::printf("  %-50s %5s %8s %8d %8d\n", "library's own kernel calls per raise", "", "",
                 queueCalls, windowCalls);
     PrintRow("library's own steps, sum", queueSum, windowSum);
-    PrintRow("bare transport round trip (measured above)", queue.bareMedian, window.bareMedian);
+    PrintRow("bare transport round trip (measured above)", queue.BareMedian(), window.BareMedian());
     PrintRow("rest: the round trip less the two lines above",
-             queue.libraryMedian - queueSum - queue.bareMedian,
-             window.libraryMedian - windowSum - window.bareMedian);
-    PrintRow("library round trip (measured above)", queue.libraryMedian, window.libraryMedian);
+             queue.LibraryMedian() - queueSum - queue.BareMedian(),
+             window.LibraryMedian() - windowSum - window.BareMedian());
+    PrintRow("library round trip (measured above)", queue.LibraryMedian(), window.LibraryMedian());
     std::printf("legs of a library round trip, from the peer handler's stamp (median of %d):\n",
                 plan.roundTrips);
     PrintRow("raise until the peer's handler runs", queue.toHandler, window.toHandler);
@@ -272,18 +271,17 @@ int Run(const Plan& plan) {
     std::printf("\n");
     double product = 1;
     for (const Transport& transport : transports) {
-        const double ratio = transport.libraryMedian / transport.bareMedian;
+        const double ratio = transport.Ratio();
         product *= ratio;
         std::printf(
             "%s: library %.0f raised-event round trips/s, bare %.0f round trips/s of a 16-byte "
             "record, ratio %.2f (library/bare time per round trip)\n",
-            transport.name, 1e6 / transport.libraryMedian, 1e6 / transport.bareMedian, ratio);
+            transport.name, 1e6 / transport.LibraryMedian(), 1e6 / transport.BareMedian(), ratio);
     }
     std::printf(
         "remoting: ratio %.2f (library/bare time per raised-event round trip, geometric mean of "
         "IPC queue %.2f and window message %.2f)\n",
-        std::sqrt(product), transports[0].libraryMedian / transports[0].bareMedian,
-        transports[1].libraryMedian / transports[1].bareMedian);
+        std::sqrt(product), transports[0].Ratio(), transports[1].Ratio());
     return 0;
 }
 
