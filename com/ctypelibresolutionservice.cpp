@@ -119,11 +119,16 @@ void CTypeLibResolutionService::AbandonReferences() {
 }
 
 std::wstring CTypeLibResolutionService::TrimToDirectory(std::wstring path) {
+    // Folders hold dots too ("first.last", "App 1.2"): only a dot in the last component of a
+    // path that is not a directory marks a file name.
+    if (IsDirectory(path)) return path;
     const size_t dot = path.rfind(L'.');
-    if (dot == std::wstring::npos) return path;
+    const size_t separator = path.find_last_of(L"\\/");
+    if (dot == std::wstring::npos || (separator != std::wstring::npos && dot < separator)) {
+        return path;
+    }
     path.erase(dot);
-    const size_t slash = path.rfind(L'\\');
-    if (slash != std::wstring::npos) path.erase(slash);
+    if (separator != std::wstring::npos) path.erase(separator);
     return path;
 }
 

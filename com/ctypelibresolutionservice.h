@@ -41,8 +41,8 @@ class CTypeLibResolutionService final : public ITypeLibResolutionService {
     int DirectoryCount() const { return directoryCount_; }
     const wchar_t* Directory(int index) const { return directories_[index].get(); }
 
-    // The folder a search path names: a path with a '.' loses the text from its last '.'
-    // and then from its last '\'.
+    // The folder a search path names: an existing directory as it stands; otherwise a path
+    // whose last component holds a '.' is a file's and loses that component.
     static std::wstring TrimToDirectory(std::wstring path);
 
   private:

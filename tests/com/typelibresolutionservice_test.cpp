@@ -99,17 +99,34 @@ TEST_F(TypeLibResolutionServiceTest,
     EXPECT_FALSE(service_.GetTypeInfoByGuid(&unknown, nullptr));
 }
 
-TEST_F(TypeLibResolutionServiceTest, AFilePathOrDottedFolderNamesItsParentFolder) {
-    ASSERT_TRUE(folder_.CopyIn(TestData(kTest), kTest));
-    const std::wstring dotted = folder_.MakeDirectory(L"build.7");
-    service_.AddSearchDirectory(dotted.c_str());
-    service_.AddSearchDirectory((folder_ / L"Views.tlb").c_str());
-    ASSERT_EQ(service_.DirectoryCount(), 2);
-    EXPECT_EQ(std::wstring(service_.Directory(0)), folder_.Path());
-    EXPECT_EQ(std::wstring(service_.Directory(1)), folder_.Path());
-    EXPECT_TRUE(service_.GetTypeLib(kTest, nullptr));
-    EXPECT_EQ(CTypeLibResolutionService::TrimToDirectory(L"C:\\App\\Views.tlb"), L"C:\\App");
-    EXPECT_EQ(CTypeLibResolutionService::TrimToDirectory(L"C:\\App"), L"C:\\App");
+// Users' folders hold dots and spaces: only a file name in the last component is cut away.
+TEST_F(TypeLibResolutionServiceTest, DotsInFolderNamesAreKeptAndAFilePathNamesItsFolder) {
+    const struct {
+        const wchar_t* folder;  // made under the temporary folder, holding the test library
+        const wchar_t* given;   // what the service is handed, relative to the same
+    } cases[] = {
+        {L"first.last\\my checkout\\bin", L"first.last\\my checkout\\bin"},
+        {L"first.last\\App 1.2", L"first.last\\App 1.2"},
+        {L"first.last\\App 1.2", L"first.last\\App 1.2\\Views.tlb"},
+        {L"first.last\\plain", L"first.last\\plain\\"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::string(c.given, c.given + wcslen(c.given)));
+        CTempDirectory root;
+        const std::wstring folder = root.MakeDirectory(c.folder);
+        ASSERT_TRUE(root.CopyIn(TestData(kTest), std::wstring(c.folder) + L"\\" + kTest));
+        CTypeLibResolutionService service;
+        service.AddSearchDirectory((root / c.given).c_str());
+        EXPECT_TRUE(service.GetTypeLib(kTest, nullptr));
+
+        // The cache beside such a folder is found too.
+        root.MakeDirectory(std::wstring(c.folder) + L"\\cache\\v1");
+        ASSERT_TRUE(root.CopyIn(ExecutableDirectory() + L"\\" + kStandard,
+                                std::wstring(c.folder) + L"\\cache\\v1\\" + kStandard));
+        CTypeLibResolutionService cached;
+        EXPECT_EQ(cached.LoadCachedTypeLibraries(folder.c_str()), S_OK);
+        EXPECT_TRUE(cached.GetTypeLib(kStandard, nullptr));
+    }
 }
 
 TEST_F(TypeLibResolutionServiceTest, AFolderWithoutLibrariesLeavesTheStandardOneForLater) {
