@@ -14,8 +14,8 @@ namespace {
 
 constexpr wchar_t kComponent[] = L"Vask.Conduit";
 // Local\ keeps queues to the session. The version changes with the layout.
-constexpr wchar_t kSectionPrefix[] = L"Local\\Vask.Conduit.v1.Queue.";
-constexpr wchar_t kWakePrefix[] = L"Local\\Vask.Conduit.v1.Wake.";
+constexpr wchar_t kSectionPrefix[] = L"Local\\Vask.Conduit.v2.Queue.";
+constexpr wchar_t kWakePrefix[] = L"Local\\Vask.Conduit.v2.Wake.";
 // A post to a full ring waits at most this long, and checks this often whether the
 // owner still runs.
 constexpr DWORD kLongestFullWaitMs = 5000;
@@ -41,6 +41,8 @@ std::uint32_t Capacity(const QueueHeader& header) {
 }
 
 std::uint32_t Load(std::uint32_t& word) { return std::atomic_ref<std::uint32_t>(word).load(); }
+
+void CALLBACK WakeUp(ULONG_PTR) {}
 
 }  // namespace
 
@@ -135,8 +137,13 @@ bool CQueueSection::Claim(std::uint32_t capacity, std::uint32_t recordSize) {
     header.head = 0;
     header.tail = 0;
     header.sleeping = 0;
+    header.deliveryThreadId = 0;
     header.alive = 1;
     return true;
+}
+
+void CQueueSection::PublishDeliveryThread() {
+    std::atomic_ref<std::uint32_t>(layout_->header.deliveryThreadId).store(GetCurrentThreadId());
 }
 
 void CQueueSection::Retire() {
@@ -177,7 +184,7 @@ void CQueueSection::WaitForRecords(HANDLE stop) {
         return;
     }
     const HANDLE handles[] = {stop, wake_.Get()};
-    WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    WaitForMultipleObjectsEx(2, handles, FALSE, INFINITE, TRUE);
 }
 
 bool CQueueSection::Post(const void* data, std::uint32_t size, DWORD timeoutMs) {
@@ -187,8 +194,10 @@ bool CQueueSection::Post(const void* data, std::uint32_t size, DWORD timeoutMs) 
     for (;;) {
         switch (TryPost(data, size)) {
             case PostResult::Posted:
-                if (std::atomic_ref<std::uint32_t>(layout_->header.sleeping).exchange(0) != 0) {
-                    SetEvent(wake_.Get());
+                if (std::atomic_ref<std::uint32_t>(layout_->header.sleeping).exchange(0) != 0 &&
+                    !WakeOwner()) {
+                    SetLastError(ERROR_FILE_NOT_FOUND);
+                    return false;
                 }
                 return true;
             case PostResult::NotServed:
@@ -228,6 +237,33 @@ CQueueSection::PostResult CQueueSection::TryPost(const void* data, std::uint32_t
     std::memcpy(slot.data, data, size);
     std::atomic_ref<std::uint32_t>(header.tail).store(header.tail + 1);
     return PostResult::Posted;
+}
+
+// The wake is an APC queued to the owner's delivery thread: it costs what setting the wake
+// event costs, and it fails once that thread has ended, which is how a post learns that the
+// owner died without destroying its queue. Without the thread's handle, the event wakes it.
+bool CQueueSection::WakeOwner() {
+    QueueHeader& header = layout_->header;
+    const std::uint32_t owner = Load(header.ownerProcessId);
+    const std::uint64_t ownerStart = header.ownerStartTime;
+    const std::uint32_t thread = Load(header.deliveryThreadId);
+    if (thread != ownerThreadId_ || owner != ownerThreadProcess_ || ownerStart != ownerThreadStart_) {
+        // Once per owner: the id must still name that owner's thread, not a later one's.
+        ownerThread_.Reset(thread == 0 ? nullptr
+                                       : OpenThread(THREAD_SET_CONTEXT |
+                                                        THREAD_QUERY_LIMITED_INFORMATION,
+                                                    FALSE, thread));
+        if (ownerThread_.IsValid() && (GetProcessIdOfThread(ownerThread_.Get()) != owner ||
+                                       !IsProcessRunning(owner, ownerStart))) {
+            ownerThread_.Reset(nullptr);
+        }
+        ownerThreadId_ = thread;
+        ownerThreadProcess_ = owner;
+        ownerThreadStart_ = ownerStart;
+    }
+    if (ownerThread_.IsValid() && QueueUserAPC(&WakeUp, ownerThread_.Get(), 0) != 0) return true;
+    SetEvent(wake_.Get());
+    return !IsOwnerGone();
 }
 
 // A full ring whose owner has died stays full: the queue is then marked unserved.

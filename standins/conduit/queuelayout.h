@@ -19,6 +19,8 @@ struct QueueHeader {
     std::uint32_t tail;            // count of records posted; wraps
     std::uint32_t sleeping;        // 1 while the delivery thread waits for the wake event
     std::uint64_t ownerStartTime;  // tells the owner apart from a later process of its id
+    std::uint32_t deliveryThreadId;  // the owner's delivery thread, woken by an APC
+    std::uint32_t reserved;
 };
 
 struct QueueSlot {

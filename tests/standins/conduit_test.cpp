@@ -18,6 +18,7 @@
 
 #include "platform/vaskconduit.h"
 #include "standins/common/cscopedhandle.h"
+#include "standins/conduit/queuelayout.h"
 #include "standins/startbarrier.h"
 #include "support/childmode.h"
 #include "support/childprocess.h"
@@ -123,6 +124,19 @@ TARNWICK_CHILD_MODE(ConduitSend) {
     return 0;
 }
 
+// Whether the delivery thread of this process's queue (a name without '%') waits for a wake.
+bool DeliveryThreadSleeps(std::wstring name) {
+    for (size_t at = name.find(L'\\'); at != std::wstring::npos; at = name.find(L'\\', at)) {
+        name.replace(at, 1, L"%5C");
+    }
+    const vask::CScopedHandle mapping(OpenFileMappingW(
+        FILE_MAP_READ, FALSE, (L"Local\\Vask.Conduit.v2.Queue." + name).c_str()));
+    const vask::CMappedView view(
+        mapping.IsValid() ? MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
+    return view.Get() != nullptr &&
+           static_cast<const volatile vask::conduit::QueueHeader*>(view.Get())->sleeping != 0;
+}
+
 // args: queue name, ready event, quit event. Serves the queue until told to quit, then
 // dies without destroying it, as a crash would; its exit code is the records received.
 TARNWICK_CHILD_MODE(ConduitServeAndDie) {
@@ -133,6 +147,8 @@ TARNWICK_CHILD_MODE(ConduitServeAndDie) {
     if (!ready.IsValid() || !quit.IsValid() || !SetEvent(ready.Get())) return 101;
     if (WaitForSingleObject(quit.Get(), 30000) != WAIT_OBJECT_0) return 102;
     receiver.WaitFor(1);
+    // Dies while its delivery thread sleeps, as an idle owner does; no event tells when.
+    for (int i = 0; i < 5000 && !DeliveryThreadSleeps(args.at(0)); ++i) Sleep(1);
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(receiver.Records().size()));
     return 103;
 }
@@ -282,8 +298,12 @@ TEST(Conduit, NameBelongsToOneRunningProcessAndIsFreedByItsDeath) {
     ASSERT_EQ(Send(name), 1) << "the child's queue takes records";
     SetEvent(quit.Get());
     EXPECT_EQ(child.Wait(), std::optional<DWORD>(1));
+    // This process still holds the dead owner's queue open from its send, but posts to it
+    // fail instead of waiting there for nobody.
+    SetLastError(0);
+    EXPECT_EQ(Send(name), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
-    // This process still holds the dead owner's queue open from its send.
     ASSERT_TRUE(receiver.Create(name));
     ASSERT_EQ(Send(name), 1);
     EXPECT_TRUE(receiver.WaitFor(1));
