@@ -63,11 +63,13 @@ class TARNWICK_API IMethodCallMessage : public virtual IInvokeMessageBase {
     virtual unsigned short& GetInvokeKind() = 0;
     virtual int GetArgumentCount() = 0;
     virtual int GetSuppressResult() = 0;
-    // Arguments are stored last-first, as DISPPARAMS holds them.
+    // Arguments are stored last-first, as DISPPARAMS holds them. An arriving call's message
+    // owns its arguments and frees them after the reply: a host that keeps one copies it.
     virtual VARIANT* GetArgument(int index) = 0;
     virtual DISPPARAMS* GetDispParams() = 0;
     virtual void SetCompleted() = 0;
-    // The message takes over what the VARIANT owns (a bitwise copy).
+    // The message takes over what the VARIANT owns (a bitwise copy); a value that holds one
+    // of the message's own arguments is copied instead, so that nothing is freed twice.
     virtual void SetResult(const VARIANT* value) = 0;
     virtual VARIANT* GetResult() = 0;
     // Writes an object-reference block of the two records and two strings; 1 on success.

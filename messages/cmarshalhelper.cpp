@@ -3,6 +3,7 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cwchar>
 #include <memory>
@@ -62,6 +63,8 @@ enum TracePoint : USHORT {
     kTraceObjectReferenceFailed,
     kTraceMarshalFailed,
     kTraceUnmarshalFailed,
+    kTracePayloadRefused,
+    kTraceMappedStringUnreadable,
 };
 
 constexpr int kMappingAttempts = 64;
@@ -71,6 +74,7 @@ constexpr size_t kArrayElements = 2;      // array block: count, then the elemen
 constexpr size_t kRecordFieldCount = 16;  // record block: GUID, count, then the entries
 constexpr size_t kRecordEntries = 18;
 constexpr size_t kObjectReferenceSize = 72;
+constexpr wchar_t kMappingPrefix[] = L"Tarnwick_MMF_";
 
 SourcePlace Here(int line) { return {line, kSourceFile}; }
 
@@ -407,57 +411,161 @@ PayloadContents ParseRecord(const std::vector<std::uint8_t>& bytes) {
     return contents;
 }
 
+// The descriptor of a string in a named mapping: "S|<bytes>|Tarnwick_MMF_<n>".
+struct MappedString {
+    std::uint64_t size = 0;
+    std::wstring name;
+};
+
+std::optional<MappedString> ParseDescriptor(const std::wstring& text) {
+    if (text.size() < 4 || text.compare(0, 2, L"S|") != 0) return std::nullopt;
+    const size_t bar = text.find(L'|', 2);
+    if (bar == std::wstring::npos || bar == 2 || bar - 2 > 10) return std::nullopt;
+    MappedString mapped;
+    for (size_t i = 2; i < bar; ++i) {
+        if (text[i] < L'0' || text[i] > L'9') return std::nullopt;
+        mapped.size = mapped.size * 10 + static_cast<std::uint64_t>(text[i] - L'0');
+    }
+    mapped.name = text.substr(bar + 1);
+    return mapped;
+}
+
+// A type-14 value is either a decimal or the handle of a mapped string's descriptor, which
+// is zero-extended and leaves the reserved words zero. The block it names is taken only when
+// it holds a descriptor; a decimal whose bits happen to name a block leaves it alone.
+std::optional<MappedString> TakeDescriptor(VARTYPE type, const void* bits,
+                                           CReceivedBlocks& received) {
+    std::uint16_t words[4] = {};
+    std::uint64_t data = 0;
+    std::memcpy(words, bits, sizeof words);
+    std::memcpy(&data, static_cast<const std::uint8_t*>(bits) + sizeof words, sizeof data);
+    if (type != CMarshalHelper::kMappedStringType || words[1] != 0 || words[2] != 0 ||
+        words[3] != 0 || data == 0 || data > 0xFFFFFFFFu) {
+        return std::nullopt;
+    }
+    const auto handle = static_cast<std::uint32_t>(data);
+    if (received.Holds(handle)) return std::nullopt;
+    std::optional<MappedString> mapped;
+    {
+        const COpenedBlock block(handle, Here(__LINE__));
+        const std::optional<std::wstring> text =
+            block.IsOpen() ? ReadBlockText(block.Bytes(), 0) : std::nullopt;
+        if (text) mapped = ParseDescriptor(*text);
+    }
+    if (mapped && received.Claim(handle)) DestroySharedBlock(handle);
+    return mapped;
+}
+
 // Frees a payload block and every block nested in it without restoring anything: for a
 // payload nested too deeply to restore. Works through a list rather than by recursion, and
-// each block is destroyed when taken, so a block that names itself ends the walk.
-void DrainPayload(VARTYPE type, std::uint32_t handle) {
-    std::vector<std::pair<VARTYPE, std::uint32_t>> pending{{type, handle}};
+// each block is claimed when taken, so a block that names itself ends the walk.
+void DrainPayload(const WireValue& payload, CReceivedBlocks& received) {
+    std::vector<WireValue> pending{payload};
     while (!pending.empty()) {
-        const auto [nextType, nextHandle] = pending.back();
+        const WireValue next = pending.back();
         pending.pop_back();
-        if (!CMarshalHelper::HasPayload(nextType)) continue;
-        const std::optional<std::vector<std::uint8_t>> bytes =
-            TakeSharedBlock(nextHandle, Here(__LINE__));
-        if (!bytes || nextType == VT_BSTR) continue;
-        const PayloadContents contents =
-            nextType == VT_RECORD ? ParseRecord(*bytes) : ParseArray(*bytes);
-        for (const auto& [name, wire] : contents.entries) {
-            pending.emplace_back(wire.Type, static_cast<std::uint32_t>(wire.Data));
+        if (next.Type == CMarshalHelper::kMappedStringType) {
+            TakeDescriptor(next.Type, &next, received);
+            continue;
         }
+        const auto handle = static_cast<std::uint32_t>(next.Data);
+        if (!CMarshalHelper::HasPayload(next.Type) || !received.Claim(handle)) continue;
+        const std::optional<std::vector<std::uint8_t>> bytes =
+            TakeSharedBlock(handle, Here(__LINE__));
+        if (!bytes || next.Type == VT_BSTR) continue;
+        const PayloadContents contents =
+            next.Type == VT_RECORD ? ParseRecord(*bytes) : ParseArray(*bytes);
+        for (const auto& [name, wire] : contents.entries) pending.push_back(wire);
     }
 }
 
-void Restore(VARIANT& value, int depth);
+void Restore(VARIANT& value, int depth, CReceivedBlocks& received);
 
-// Takes over the block that a moved array or record names; the value is left empty.
-std::optional<std::vector<std::uint8_t>> TakePayload(VARIANT& value, int depth) {
+// Takes over the block that a moved string, array or record names; the value is left empty.
+// A block that this message's receiver holds or has taken already is refused.
+std::optional<std::vector<std::uint8_t>> TakePayload(VARIANT& value, int depth,
+                                                     CReceivedBlocks& received) {
     const VARTYPE type = value.vt;
     const std::uint32_t handle = CMarshalHelper::HandleOf(value);
     MakeEmpty(value);
-    if (depth >= CMarshalHelper::kMaxNesting) {
-        TraceError(kTraceNestedTooDeep, handle, depth);
-        DrainPayload(type, handle);
+    if (received.Holds(handle)) {
+        TraceError(kTracePayloadRefused, handle, static_cast<std::uint32_t>(type));
         return std::nullopt;
     }
+    if (depth >= CMarshalHelper::kMaxNesting) {
+        TraceError(kTraceNestedTooDeep, handle, depth);
+        DrainPayload(WireValue{type, {}, handle}, received);
+        return std::nullopt;
+    }
+    received.Claim(handle);
     std::optional<std::vector<std::uint8_t>> bytes = TakeSharedBlock(handle, Here(__LINE__));
     if (!bytes) TraceError(kTracePayloadUnreadable, handle);
     return bytes;
 }
 
-// An element or field that another process sent. An interface pointer from there means
-// nothing here, and copying or clearing it would call through it.
-void RestoreElement(CScopedVariant& element, const WireValue& wire, int depth) {
-    element.Get() = CMarshaller::WidenWireValue(wire);
-    Restore(element.Get(), depth);
-    VARIANT& value = element.Get();
-    if ((value.vt == VT_UNKNOWN || value.vt == VT_DISPATCH) && value.punkVal != nullptr) {
+// A value that points into the sender's process: an interface pointer or a reference. It
+// means nothing here, and copying, converting or clearing it would go through it.
+bool PointsIntoSender(const VARIANT& value) noexcept {
+    if ((value.vt & VT_BYREF) != 0) return value.byref != nullptr;
+    return (value.vt == VT_UNKNOWN || value.vt == VT_DISPATCH) && value.punkVal != nullptr;
+}
+
+// The string that a named mapping holds: at most as many bytes as both its descriptor and the
+// mapping allow, up to the first zero unit. Nothing when the mapping cannot be read.
+std::optional<std::wstring> ReadMappedString(const MappedString& mapped) {
+    // Only the mappings this format makes are opened, never another of the session's.
+    if (mapped.name.rfind(kMappingPrefix, 0) != 0) return std::nullopt;
+    const UniqueHandle mapping(OpenFileMappingW(FILE_MAP_READ, FALSE, mapped.name.c_str()));
+    if (mapping == nullptr) return std::nullopt;
+    const UniqueView view(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
+    MEMORY_BASIC_INFORMATION region{};
+    if (view == nullptr || VirtualQuery(view.get(), &region, sizeof region) == 0) {
+        return std::nullopt;
+    }
+    const std::uint64_t bytes = std::min<std::uint64_t>(mapped.size, region.RegionSize);
+    const auto* units = static_cast<const wchar_t*>(view.get());
+    const size_t count = std::min<size_t>(bytes / sizeof(wchar_t), 0x7FFFFFFF);
+    return std::wstring(units, wcsnlen(units, count));
+}
+
+// A type-14 value that names a descriptor becomes the mapped string, or VT_EMPTY when the
+// mapping cannot be read; the descriptor block is freed either way. A decimal is left alone.
+void RestoreMappedString(VARIANT& value, CReceivedBlocks& received) {
+    const std::optional<MappedString> mapped = TakeDescriptor(value.vt, &value, received);
+    if (!mapped) return;
+    MakeEmpty(value);
+    const std::optional<std::wstring> text = ReadMappedString(*mapped);
+    if (!text) {
+        TraceError(kTraceMappedStringUnreadable, mapped->name.c_str());
+        return;
+    }
+    V_BSTR(&value) = SysAllocStringLen(text->data(), static_cast<UINT>(text->size()));
+    if (V_BSTR(&value) == nullptr) throw CComError(E_OUTOFMEMORY);
+    value.vt = VT_BSTR;
+}
+
+// A value that another process sent, at any depth: its payload restored and its blocks
+// taken over; a pointer into the sender's process becomes VT_EMPTY.
+void RestoreReceived(VARIANT& value, int depth, CReceivedBlocks& received) {
+    if (value.vt == CMarshalHelper::kMappedStringType) {
+        RestoreMappedString(value, received);
+    } else {
+        Restore(value, depth, received);
+    }
+    if (PointsIntoSender(value)) {
         TraceError(kTraceForeignPointer, static_cast<std::uint32_t>(value.vt));
         MakeEmpty(value);
     }
 }
 
-void RestoreArray(VARIANT& value, int depth) {
-    const std::optional<std::vector<std::uint8_t>> bytes = TakePayload(value, depth);
+void RestoreElement(CScopedVariant& element, const WireValue& wire, int depth,
+                    CReceivedBlocks& received) {
+    element.Get() = CMarshaller::WidenWireValue(wire);
+    RestoreReceived(element.Get(), depth, received);
+}
+
+void RestoreArray(VARIANT& value, int depth, CReceivedBlocks& received) {
+    const std::optional<std::vector<std::uint8_t>> bytes = TakePayload(value, depth, received);
     if (!bytes) return;
     const PayloadContents contents = ParseArray(*bytes);
     if (!contents.sound) return;
@@ -467,7 +575,7 @@ void RestoreArray(VARIANT& value, int depth) {
     // Every element is restored, even without an array, so that its blocks are freed.
     for (LONG i = 0; i < count; ++i) {
         CScopedVariant element;
-        RestoreElement(element, contents.entries[i].second, depth + 1);
+        RestoreElement(element, contents.entries[i].second, depth + 1, received);
         if (array == nullptr) continue;
         const HRESULT hr = SafeArrayPutElement(array.get(), &i, &element.Get());
         if (FAILED(hr)) TraceFailure(kTraceArrayPutFailed, hr, i);
@@ -559,15 +667,15 @@ CRecordOwner CreateRecord(const GUID& guid) {
     return CRecordOwner(info.Detach(), data);
 }
 
-void RestoreRecord(VARIANT& value, int depth) {
-    const std::optional<std::vector<std::uint8_t>> bytes = TakePayload(value, depth);
+void RestoreRecord(VARIANT& value, int depth, CReceivedBlocks& received) {
+    const std::optional<std::vector<std::uint8_t>> bytes = TakePayload(value, depth, received);
     if (!bytes) return;
     const PayloadContents contents = ParseRecord(*bytes);
     CRecordOwner record = contents.sound ? CreateRecord(contents.guid) : CRecordOwner{};
     // Every field is restored, even without a record, so that its blocks are freed.
     for (const auto& [name, wire] : contents.entries) {
         CScopedVariant field;
-        RestoreElement(field, wire, depth + 1);
+        RestoreElement(field, wire, depth + 1, received);
         if (record.Data() == nullptr) continue;
         const HRESULT hr = PutRecordField(*record.Info(), record.Data(), name.c_str(), field.Get());
         if (FAILED(hr)) TraceFailure(kTraceRecordPutFailed, hr, name.c_str());
@@ -575,14 +683,31 @@ void RestoreRecord(VARIANT& value, int depth) {
     record.HandTo(value);
 }
 
-void Restore(VARIANT& value, int depth) {
+// A string block: a null string when it cannot be read, VT_EMPTY when it is refused.
+void RestoreString(VARIANT& value, CReceivedBlocks& received) {
+    const std::uint32_t handle = CMarshalHelper::HandleOf(value);
+    const bool refused = received.Holds(handle);
+    const std::optional<std::vector<std::uint8_t>> bytes = TakePayload(value, 0, received);
+    if (refused) return;
+    value.vt = VT_BSTR;
+    if (!bytes) return;
+    const std::optional<std::wstring> text = ReadBlockText(*bytes, 0);
+    if (!text) {
+        TraceError(kTraceStringUnterminated, handle, static_cast<std::uint64_t>(bytes->size()));
+        return;
+    }
+    V_BSTR(&value) = SysAllocStringLen(text->data(), static_cast<UINT>(text->size()));
+    if (V_BSTR(&value) == nullptr) TraceError(kTraceStringAllocationFailed, handle);
+}
+
+void Restore(VARIANT& value, int depth, CReceivedBlocks& received) {
     const VARTYPE type = value.vt;
     if (CMarshalHelper::IsArrayType(type)) {
-        RestoreArray(value, depth);
+        RestoreArray(value, depth, received);
     } else if (type == VT_BSTR) {
-        CMarshalHelper::UnmarshalString(value);
+        RestoreString(value, received);
     } else if (type == VT_RECORD) {
-        RestoreRecord(value, depth);
+        RestoreRecord(value, depth, received);
     }
 }
 
@@ -683,8 +808,13 @@ void CMarshalHelper::MarshalValue(VARIANT& value) {
 }
 
 void CMarshalHelper::UnmarshalValue(VARIANT& value) {
+    CReceivedBlocks received;
+    UnmarshalValue(value, received);
+}
+
+void CMarshalHelper::UnmarshalValue(VARIANT& value, CReceivedBlocks& received) {
     try {
-        Restore(value, 0);
+        RestoreReceived(value, 0, received);
     } catch (const std::exception&) {
         TraceError(kTraceUnmarshalFailed, static_cast<std::uint32_t>(value.vt));
     } catch (const CComError& error) {
@@ -693,27 +823,25 @@ void CMarshalHelper::UnmarshalValue(VARIANT& value) {
 }
 
 void CMarshalHelper::UnmarshalString(VARIANT& value) {
-    const std::uint32_t handle = HandleOf(value);
-    SetHandle(value, 0);
-    const std::optional<std::vector<std::uint8_t>> bytes = TakeSharedBlock(handle, Here(__LINE__));
-    if (!bytes) {
-        TraceError(kTracePayloadUnreadable, handle);
-        return;
-    }
-    const std::optional<std::wstring> text = ReadBlockText(*bytes, 0);
-    if (!text) {
-        TraceError(kTraceStringUnterminated, handle, static_cast<std::uint64_t>(bytes->size()));
-        return;
-    }
-    V_BSTR(&value) = SysAllocStringLen(text->data(), static_cast<UINT>(text->size()));
-    if (V_BSTR(&value) == nullptr) TraceError(kTraceStringAllocationFailed, handle);
+    CReceivedBlocks received;
+    RestoreString(value, received);
 }
 
 void CMarshalHelper::DiscardValue(VARIANT& value) {
     if (value.vt == kMappedStringType) {
         DestroySharedBlock(HandleOf(value));
     } else {
-        UnmarshalValue(value);
+        // The value is this side's own: its payload is restored only to be freed, and what
+        // it holds besides is released as usual.
+        CReceivedBlocks received;
+        try {
+            Restore(value, 0, received);
+        } catch (const std::exception&) {
+            TraceError(kTraceUnmarshalFailed, static_cast<std::uint32_t>(value.vt));
+        } catch (const CComError& error) {
+            TraceError(kTraceUnmarshalFailed, static_cast<std::uint32_t>(value.vt),
+                       error.Error());
+        }
         VariantClear(&value);
     }
     MakeEmpty(value);

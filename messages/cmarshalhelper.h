@@ -17,6 +17,7 @@
 
 #include <cstdint>
 
+#include "messages/sharedmemory.h"
 #include "messagetypes.h"
 
 namespace tarnwick {
@@ -43,9 +44,16 @@ class CMarshalHelper {
     // payload that cannot be moved is destroyed all the same and leaves handle 0, which
     // arrives as an empty value.
     static void MarshalValue(VARIANT& value);
-    // Restores the payload of a moved value, in place, and frees its blocks. A payload that
-    // cannot be restored leaves a null string, or VT_EMPTY for an array or a record. Type 14
-    // is left as it is.
+    // Restores a value that another process sent, in place, and takes over its blocks:
+    // moved strings, arrays and records, and strings in named mappings (a type-14 value that
+    // names a descriptor). A payload that cannot be restored leaves a null string, or
+    // VT_EMPTY for an array, a record or an unreadable mapping. VT_EMPTY too for a pointer
+    // into the sender's process (an interface pointer or a reference), at any depth, and for
+    // a payload that names a block `received` holds or took already: nothing is called,
+    // released or freed twice. A type-14 value that names no descriptor is a decimal and is
+    // left as it is.
+    static void UnmarshalValue(VARIANT& value, CReceivedBlocks& received);
+    // The same for a value that arrives on its own.
     static void UnmarshalValue(VARIANT& value);
     // The string case of UnmarshalValue alone.
     static void UnmarshalString(VARIANT& value);

@@ -156,18 +156,37 @@ bool ArgumentsFit(Kind kind, int count, size_t blockSize) {
     }
 }
 
-void AddWireArgument(CMethodCallMessage& call, std::span<const std::uint8_t> bytes, size_t offset) {
+void AddWireArgument(CMethodCallMessage& call, std::span<const std::uint8_t> bytes, size_t offset,
+                     CReceivedBlocks& received) {
     WireValue wire{};
     ReadAt(bytes, offset, wire);
     VARIANT argument = CMarshaller::WidenWireValue(wire);
-    CMarshalHelper::UnmarshalValue(argument);
+    CMarshalHelper::UnmarshalValue(argument, received);
     call.AddArgument(&argument);
 }
 
-int ReadCall(std::span<const std::uint8_t> bytes, Kind kind, IncomingMessage& message) {
+// A property put takes exactly one value. One with another count is answered at once as
+// failed, so that its sender does not wait for a reply that would never come.
+void RefusePropertyPut(const CommonPart& part, IncomingMessage& message) {
+    auto& call = message.emplace<CMethodCallMessage>();
+    FillInvokeBase(call, part);
+    call.GetInvokeKind() = kKindPropertyPut;
+    call.InitArguments(0);
+    call.SetFailedCode(L"A property put takes exactly one value.", DISP_E_BADPARAMCOUNT,
+                       L"%d values given", static_cast<int>(part.argumentCount));
+}
+
+int ReadCall(std::span<const std::uint8_t> bytes, Kind kind, IncomingMessage& message,
+             std::uint32_t blockHandle) {
     const std::optional<CommonPart> part = ReadCommonPart(bytes);
     if (!part) return 0;
     const int count = part->argumentCount;
+    if (kind == kKindPropertyPut && count != 1 && bytes.size() >= kAccessorSize) {
+        TraceError(kTraceArgumentCountInvalid, static_cast<std::uint32_t>(kind), count,
+                   static_cast<std::uint64_t>(bytes.size()));
+        RefusePropertyPut(*part, message);
+        return 1;
+    }
     if (!ArgumentsFit(kind, count, bytes.size())) {
         TraceError(kTraceArgumentCountInvalid, static_cast<std::uint32_t>(kind), count,
                    static_cast<std::uint64_t>(bytes.size()));
@@ -177,19 +196,21 @@ int ReadCall(std::span<const std::uint8_t> bytes, Kind kind, IncomingMessage& me
     FillInvokeBase(call, *part);
     call.GetInvokeKind() = kind;
     call.InitArguments(count);
+    // The call's own block stays open while its payloads are taken: none may name it.
+    CReceivedBlocks received(blockHandle);
     if (kind == kKindMethod) {
         // The first value on the wire is the first argument, which lands last in the array.
         for (int i = 0; i < count; ++i) {
-            AddWireArgument(call, bytes, kCallArguments + sizeof(WireValue) * i);
+            AddWireArgument(call, bytes, kCallArguments + sizeof(WireValue) * i, received);
         }
     } else if (kind == kKindPropertyPut) {
-        AddWireArgument(call, bytes, kCallArguments);
+        AddWireArgument(call, bytes, kCallArguments, received);
     }
     return 1;
 }
 
 int Unmarshal(IInvokeManagementService* service, std::span<const std::uint8_t> bytes,
-              IncomingMessage& message) {
+              IncomingMessage& message, std::uint32_t blockHandle) {
     std::uint16_t marker = 0;
     std::uint16_t kind = 0;
     if (!ReadAt(bytes, kMarker, marker) || !ReadAt(bytes, kKind, kind)) {
@@ -209,7 +230,7 @@ int Unmarshal(IInvokeManagementService* service, std::span<const std::uint8_t> b
         case kKindMethod:
         case kKindPropertyGet:
         case kKindPropertyPut:
-            return ReadCall(bytes, static_cast<Kind>(kind), message);
+            return ReadCall(bytes, static_cast<Kind>(kind), message, blockHandle);
         default:
             return 1;
     }
@@ -261,10 +282,11 @@ std::uint32_t CMarshaller::MarshalCall(IMethodCallMessage& message) {
 }
 
 int CMarshaller::UnmarshalBlock(IInvokeManagementService* service,
-                                std::span<const std::uint8_t> bytes, IncomingMessage& message) {
+                                std::span<const std::uint8_t> bytes, IncomingMessage& message,
+                                std::uint32_t blockHandle) {
     message.emplace<std::monostate>();
     try {
-        return Unmarshal(service, bytes, message);
+        return Unmarshal(service, bytes, message, blockHandle);
     } catch (const CComError& error) {
         TraceError(kTraceUnmarshalFailed, error.Error());
     } catch (const std::exception&) {

@@ -20,7 +20,23 @@ enum TracePoint : USHORT {
     kTraceNegativeCount,
     kTraceNoRoomForArgument,
     kTraceNoArgument,
+    kTraceResultNotCopied,
 };
+
+// Whether two values hold the same string, array, record or object, which only one of them
+// may free or release.
+bool SharePayload(const VARIANT& a, const VARIANT& b) noexcept {
+    if (a.vt != b.vt || (a.vt & VT_BYREF) != 0) return false;
+    switch (a.vt) {
+        case VT_BSTR:
+        case VT_UNKNOWN:
+        case VT_DISPATCH:
+        case VT_RECORD:
+            return a.byref != nullptr && a.byref == b.byref;
+        default:
+            return (a.vt & VT_ARRAY) != 0 && a.parray != nullptr && a.parray == b.parray;
+    }
+}
 
 }  // namespace
 
@@ -50,7 +66,24 @@ void CMethodCallMessage::SetResult(const VARIANT* value) {
               static_cast<const wchar_t*>(GetMemberName()));
         return;
     }
-    result_ = *value;
+    // The message owns its arguments and frees them after the reply: a result that is one of
+    // them becomes a copy of its own.
+    bool fromArgument = false;
+    for (int i = 0; i < argumentCount_ && !fromArgument; ++i) {
+        fromArgument = SharePayload(*value, arguments_[i]);
+    }
+    if (fromArgument) {
+        VARIANT copy;
+        VariantInit(&copy);
+        const HRESULT hr = VariantCopy(&copy, const_cast<VARIANT*>(value));
+        if (FAILED(hr)) {
+            Trace(kTraceGuid, TraceLevel::Error, kTraceFlagComponent, kTraceResultNotCopied,
+                  static_cast<const wchar_t*>(GetMemberName()), static_cast<std::uint32_t>(hr));
+        }
+        result_ = copy;
+    } else {
+        result_ = *value;
+    }
     State() = StateCompleted;
     Trace(kTraceGuid, TraceLevel::Verbose, kTraceFlagComponent, kTraceResult,
           static_cast<const wchar_t*>(GetMemberName()));

@@ -27,6 +27,7 @@ enum TracePoint : USHORT {
     kTraceReplyTooShort,
     kTraceReplyWithoutOutcome,
     kTraceTextUnreadable,
+    kTraceTextRefused,
 };
 
 using namespace blockformat;
@@ -177,6 +178,12 @@ int MarshalReply(InvokeRecord& reply, std::span<std::uint8_t> request,
 }
 
 int ApplyReply(std::span<const std::uint8_t> reply, CMethodCallMessage& message) {
+    CReceivedBlocks received;
+    return ApplyReply(reply, message, received);
+}
+
+int ApplyReply(std::span<const std::uint8_t> reply, CMethodCallMessage& message,
+               CReceivedBlocks& received) {
     if (reply.size() < kHeaderSize) {
         TraceError(kTraceReplyTooShort, static_cast<std::uint64_t>(reply.size()));
         return 0;
@@ -192,7 +199,7 @@ int ApplyReply(std::span<const std::uint8_t> reply, CMethodCallMessage& message)
             WireValue wire{};
             ReadAt(reply, kReplyResult, wire);
             VARIANT result = CMarshaller::WidenWireValue(wire);
-            CMarshalHelper::UnmarshalValue(result);
+            CMarshalHelper::UnmarshalValue(result, received);
             *message.GetResult() = result;
             break;
         }
@@ -215,17 +222,30 @@ int ApplyReply(std::span<const std::uint8_t> reply, CMethodCallMessage& message)
     return 1;
 }
 
-int ApplyReplyAndFree(std::span<std::uint8_t> reply, CMethodCallMessage& message) {
-    const int applied = ApplyReply(reply, message);
+int ApplyReplyAndFree(std::span<std::uint8_t> reply, CMethodCallMessage& message,
+                      std::uint32_t replyHandle) {
+    // The reply's own block stays open meanwhile: no text or payload may name it.
+    CReceivedBlocks received(replyHandle);
+    const int applied = ApplyReply(reply, message, received);
     if (applied == 0) return 0;
     for (size_t offset : {kReplyExceptionText1, kReplyExceptionText2, kReplyExceptionText3,
                           kReplyFailureDetail, kReplyStateText}) {
         std::uint32_t handle = 0;
         ReadAt(reply, offset, handle);
-        if (handle != 0) COpenedBlock(handle, {__LINE__, kSourceFile}).Destroy();
+        if (received.Claim(handle)) {
+            COpenedBlock(handle, {__LINE__, kSourceFile}).Destroy();
+        } else {
+            TraceError(kTraceTextRefused, handle, static_cast<std::uint64_t>(offset));
+        }
         WriteAt(reply, offset, std::uint32_t{0});
     }
     return applied;
+}
+
+void DiscardReply(std::span<std::uint8_t> reply, std::uint32_t replyHandle) {
+    CMethodCallMessage scratch;
+    ApplyReplyAndFree(reply, scratch, replyHandle);
+    VariantClear(scratch.GetResult());
 }
 
 }  // namespace tarnwick

@@ -9,6 +9,7 @@
 #include "iinvokemanagementservice.h"
 #include "messages/cinvokemessagebase.h"
 #include "messages/cmethodcallmessage.h"
+#include "messages/sharedmemory.h"
 
 namespace tarnwick {
 
@@ -20,9 +21,18 @@ int MarshalReply(InvokeRecord& reply, std::span<std::uint8_t> request, CInvokeMe
 
 // Copies the outcome of a reply block into the message: cookie, state and, by the state, the
 // result or the texts. 0 (traced, message unchanged) when the block is too short for a reply.
+// The result comes from another process and is restored as such; `received` names the
+// blocks it may not take.
+int ApplyReply(std::span<const std::uint8_t> reply, CMethodCallMessage& message,
+               CReceivedBlocks& received);
 int ApplyReply(std::span<const std::uint8_t> reply, CMethodCallMessage& message);
 
 // ApplyReply, then destroys every string block the reply names and clears its handle.
-int ApplyReplyAndFree(std::span<std::uint8_t> reply, CMethodCallMessage& message);
+// `replyHandle` names the reply's own block, which none of them may name.
+int ApplyReplyAndFree(std::span<std::uint8_t> reply, CMethodCallMessage& message,
+                      std::uint32_t replyHandle = 0);
+
+// Frees what a reply that no waiting message takes names: its texts and its result's payload.
+void DiscardReply(std::span<std::uint8_t> reply, std::uint32_t replyHandle);
 
 }  // namespace tarnwick

@@ -71,6 +71,14 @@ void COpenedBlock::Destroy() noexcept {
     DestroySharedBlock(handle_);
 }
 
+CReceivedBlocks::CReceivedBlocks(std::uint32_t held) {
+    if (held != 0) handles_.insert(held);
+}
+
+bool CReceivedBlocks::Claim(std::uint32_t handle) {
+    return handle == 0 || handles_.insert(handle).second;
+}
+
 std::optional<std::vector<std::uint8_t>> TakeSharedBlock(std::uint32_t handle,
                                                          const SourcePlace& place) {
     COpenedBlock block(handle, place);

@@ -14,6 +14,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace tarnwick {
@@ -76,6 +77,24 @@ class COpenedBlock {
   private:
     std::uint32_t handle_;
     std::span<std::uint8_t> bytes_;
+};
+
+// The blocks that the receiver of one message holds open or has taken over. A payload that
+// names one of them again is refused: taking it would free a block under its holder, or twice.
+class CReceivedBlocks {
+  public:
+    CReceivedBlocks() = default;
+    // `held`: the message's own block, which its receiver keeps open while reading it.
+    explicit CReceivedBlocks(std::uint32_t held);
+
+    // Whether the handle names a block held or taken here; never for handle 0.
+    bool Holds(std::uint32_t handle) const { return handles_.count(handle) != 0; }
+    // Notes the block as taken; false, with nothing noted, when it is held or taken already.
+    // Handle 0 names no block and is always accepted.
+    bool Claim(std::uint32_t handle);
+
+  private:
+    std::unordered_set<std::uint32_t> handles_;
 };
 
 // Takes over a block that was handed to the caller: copies its bytes and destroys it. Nothing

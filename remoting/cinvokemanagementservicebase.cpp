@@ -178,22 +178,23 @@ void CInvokeManagementServiceBase::ReleaseWait(IInvokeWait* wait) {
     TraceAt(TraceLevel::Warning, kWaitNotPending, static_cast<const void*>(wait));
 }
 
-void CInvokeManagementServiceBase::DeliverReturn(std::uint32_t cookie,
+void CInvokeManagementServiceBase::DeliverReturn(const InvokeRecord& record,
                                                  std::span<std::uint8_t> block) {
+    const Cookie cookie = CMarshaller::GetBlockCookie(block);
     CMutexLock lock(mutex_);
     const auto it = pending_.find(cookie);
     auto* wait = it == pending_.end() ? nullptr : static_cast<CInvokeWait*>(it->second);
-    if (wait == nullptr) {
-        TraceAt(TraceLevel::Error, kReturnForUnknownCall, cookie);
-        return;
-    }
-    if (CRaiseEventMessage* message = wait->Message()) {
-        ApplyReplyAndFree(block, *message);
+    CRaiseEventMessage* message = wait != nullptr ? wait->Message() : nullptr;
+    if (message != nullptr) {
+        ApplyReplyAndFree(block, *message, record.Block);
         TraceAt(TraceLevel::Verbose, kReturnDelivered, message->GetMemberName().Get());
     } else {
-        TraceAt(TraceLevel::Error, kReturnForForeignMessage, cookie);
+        // A late reply, or one for a wait without a message: what it names is still ours.
+        TraceAt(TraceLevel::Error, wait == nullptr ? kReturnForUnknownCall : kReturnForForeignMessage,
+                cookie);
+        DiscardReply(block, record.Block);
     }
-    wait->Signal();
+    if (wait != nullptr) wait->Signal();
 }
 
 int CInvokeManagementServiceBase::Reply(CInvokeMessageBase& message, InvokeRecord* record,
@@ -205,7 +206,10 @@ int CInvokeManagementServiceBase::HandleMethodCall(CMethodCallMessage& message,
                                                    InvokeRecord* record,
                                                    std::span<std::uint8_t> block) {
     TraceAt(TraceLevel::Verbose, kMethodCallReceived, message.GetMemberName().Get());
-    if (notification_ != nullptr) notification_->OnMethodCall(&message);
+    // A call that arrived already failed (a malformed property put) is answered as it is.
+    if (notification_ != nullptr && message.GetState() == StatePending) {
+        notification_->OnMethodCall(&message);
+    }
     const int replied = Reply(message, record, block);
     if (!replied) TraceAt(TraceLevel::Error, kMethodReplyNotWritten);
     ClearArguments(message);
@@ -216,10 +220,10 @@ int CInvokeManagementServiceBase::Route(InvokeRecord* record, std::span<std::uin
     const std::uint16_t kind = CMarshaller::GetBlockKind(block);
     int replied = 0;
     if (kind == blockformat::kKindMethodReturn) {
-        DeliverReturn(CMarshaller::GetBlockCookie(block), block);
+        DeliverReturn(*record, block);
     } else {
         IncomingMessage incoming;
-        if (!CMarshaller::UnmarshalBlock(this, block, incoming)) {
+        if (!CMarshaller::UnmarshalBlock(this, block, incoming, record->Block)) {
             TraceAt(TraceLevel::Error, kBlockNotUnmarshalled);
         } else if (auto* call = std::get_if<CMethodCallMessage>(&incoming)) {
             replied = HandleMethodCall(*call, record, block);

@@ -65,7 +65,7 @@ class CInvokeManagementServiceBase : public IInvokeManagementService {
     std::uint64_t DeriveTarget(IRaiseEventMessage& message) const;
     // Hands the opened block on by its kind; 1 when a reply was written.
     int Route(InvokeRecord* record, std::span<std::uint8_t> block);
-    void DeliverReturn(std::uint32_t cookie, std::span<std::uint8_t> block);
+    void DeliverReturn(const InvokeRecord& record, std::span<std::uint8_t> block);
     int HandleMethodCall(CMethodCallMessage& message, InvokeRecord* record,
                          std::span<std::uint8_t> block);
     int Reply(CInvokeMessageBase& message, InvokeRecord* record, std::span<std::uint8_t> block);

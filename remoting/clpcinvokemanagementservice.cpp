@@ -37,12 +37,10 @@ int Post(const CBstrHolder& peerName, const InvokeRecord& record) {
 
 // A reply that never left this side: its block and the payloads it names would otherwise
 // stay alive for good, since no peer will ever take them over.
-void DiscardReply(const InvokeRecord& reply) {
+void DiscardUnsentReply(const InvokeRecord& reply) {
     COpenedBlock opened(reply.Block, {__LINE__, "clpcinvokemanagementservice"});
     if (!opened.IsOpen()) return;
-    CMethodCallMessage scratch;
-    ApplyReplyAndFree(opened.Bytes(), scratch);
-    VariantClear(scratch.GetResult());
+    DiscardReply(opened.Bytes(), reply.Block);
     opened.Destroy();
 }
 
@@ -125,7 +123,7 @@ void CLpcInvokeManagementService::Receive(void* /*reserved*/, void* context, con
     if (service->ProcessMessage(&record) == 1 && service->SendReply(&record) == 0) {
         Trace(kTraceGuid, TraceLevel::Error, kTraceFlagComponent, kReplyNotSent,
               static_cast<std::uint32_t>(GetLastError()));
-        DiscardReply(record);
+        DiscardUnsentReply(record);
     }
 }
 

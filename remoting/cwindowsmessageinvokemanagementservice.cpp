@@ -100,8 +100,9 @@ int CWindowsMessageInvokeManagementService::SendInvoke(InvokeRecord* record, IIn
             TraceError(kReplyBlockNotOpened, static_cast<std::uint64_t>(reply.Block));
         } else if (message == nullptr) {
             TraceError(kWaitWithoutMessage, static_cast<std::uint64_t>(reply.Block));
+            DiscardReply(opened.Bytes(), reply.Block);
         } else {
-            ApplyReplyAndFree(opened.Bytes(), *message);
+            ApplyReplyAndFree(opened.Bytes(), *message, reply.Block);
             result = S_OK;
         }
         // The reply block came to this side to free.

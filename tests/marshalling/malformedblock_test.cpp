@@ -92,8 +92,6 @@ INSTANTIATE_TEST_SUITE_P(
                    [] { return CallBlock(kKindMethod, 3, 448); }},
         MessageRow{"property get count below 0",
                    [] { return CallBlock(kKindPropertyGet, -2, 448); }},
-        MessageRow{"property put without exactly its one value",
-                   [] { return CallBlock(kKindPropertyPut, 2, 480); }},
         MessageRow{"header cut short", [] { return CallBlock(kKindMethod, 0, 300); }},
         MessageRow{"block shorter than marker and kind",
                    [] {

@@ -94,12 +94,50 @@ TEST_F(MarshalHelper, StringPastThePageSizeMovesIntoANamedMapping) {
     ASSERT_EQ(mapped.size(), bytes);
     EXPECT_EQ(TextAt(mapped, 0), sent);
 
-    // A mapped string that arrives stays as it is: this side never opens mappings.
+    // The receiver reads the string from the mapping and frees the descriptor, nested too.
     CMarshalHelper::UnmarshalValue(*value);
-    EXPECT_EQ(value->vt, CMarshalHelper::kMappedStringType);
-    EXPECT_EQ(HandleIn(*value), descriptor);
-    Destroy(descriptor);
-    value->vt = VT_EMPTY;
+    ASSERT_EQ(value->vt, VT_BSTR);
+    EXPECT_TRUE(std::wstring(value->bstrVal, SysStringLen(value->bstrVal)) == sent);
+    CTestVariant array(MakeArray({MakeLongString(units, L'k')}));
+    CMarshalHelper::MarshalValue(*array);
+    CMarshalHelper::UnmarshalValue(*array);
+    CTestVariant element(ElementOf(*array, 0));
+    ASSERT_EQ(element->vt, VT_BSTR);
+    EXPECT_TRUE(std::wstring(element->bstrVal) == sent) << "the nested string differs";
+}
+
+// Type 14 names a descriptor only when its block holds one; otherwise it is a decimal.
+TEST_F(MarshalHelper, MappedStringsThatCannotBeReadArriveEmptyAndDecimalsStay) {
+    auto descriptor = [](const std::wstring& text) {
+        std::vector<std::uint8_t> bytes;
+        PutText(bytes, 0, text);
+        return MakeBlock(bytes);
+    };
+    const struct {
+        const char* what;
+        std::uint32_t handle;
+        VARTYPE arrives;
+        bool blockFreed;
+    } cases[] = {
+        {"mapping gone", descriptor(L"S|10|Tarnwick_MMF_2000000001"), VT_EMPTY, true},
+        {"another party's mapping", descriptor(L"S|10|Local\\Secret"), VT_EMPTY, true},
+        {"block of other text", descriptor(L"S|x|Tarnwick_MMF_1"), VT_DECIMAL, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_NE(c.handle, 0u);
+        VARIANT value;
+        VariantInit(&value);
+        value.vt = CMarshalHelper::kMappedStringType;
+        value.ullVal = c.handle;
+        CMarshalHelper::UnmarshalValue(value);
+        EXPECT_EQ(value.vt, c.arrives);
+        EXPECT_EQ(IsLive(c.handle), !c.blockFreed);
+        if (value.vt == VT_DECIMAL) {
+            EXPECT_EQ(value.ullVal, c.handle) << "the bits are kept";
+        }
+        Destroy(c.handle);
+    }
 }
 
 TEST_F(MarshalHelper, ArrayOfStringsArrivesAsAnArrayOfStrings) {
@@ -210,6 +248,29 @@ TEST_F(MarshalHelper, SendersArrayIsDestroyedAndForeignPointersArriveEmpty) {
     CTestVariant arrived(ElementOf(*value, 0));
     EXPECT_EQ(arrived->vt, VT_EMPTY);
     EXPECT_EQ(counted.references, 1u);
+}
+
+// Pointers into the sender's process, at the top and in a record field, where converting the
+// field's value would read through it.
+TEST_F(MarshalHelper, PointersIntoTheSendersProcessArriveEmpty) {
+    for (VARTYPE type : {VARTYPE{VT_DISPATCH}, VARTYPE{VT_UNKNOWN}, VARTYPE(VT_BYREF | VT_I4),
+                         VARTYPE(VT_BYREF | VT_VARIANT)}) {
+        VARIANT value = CMarshaller::WidenWireValue(WireValue{type, {}, 0x12345678});
+        CMarshalHelper::UnmarshalValue(value);
+        EXPECT_EQ(value.vt, VT_EMPTY) << type;
+        VariantClear(&value);
+    }
+    std::vector<std::uint8_t> record;
+    Put(record, 0, kTwoFieldRecord);
+    Put<std::uint16_t>(record, 16, 1);
+    Put<std::uint32_t>(record, 18, 2);
+    Put(record, 22, L'B');
+    Put(record, 24, WireValue{VT_BYREF | VT_I4, {}, 0x1234});
+    CTestVariant value(CMarshaller::WidenWireValue(WireValue{VT_RECORD, {}, MakeBlock(record)}));
+    CMarshalHelper::UnmarshalValue(*value);
+    ASSERT_EQ(value->vt, VT_RECORD);
+    CTestVariant b(FieldOf(*value, L"B"));
+    EXPECT_EQ(b->lVal, 0);
 }
 
 TEST_F(MarshalHelper, PayloadThatDoesNotFitLeavesNoHandleAndArrivesEmpty) {

@@ -113,6 +113,8 @@ class CTargetHost final : public IInvokeNotification {
             caption = message->GetArgument(0)->bstrVal;
             VariantClear(message->GetArgument(0));
             message->SetCompleted();
+        } else if (name == L"Echo" && count == 1) {
+            message->SetResult(message->GetArgument(0));
         } else if (name == L"Throw") {
             message->SetException(L"Target", L"It threw", L"help.chm", L"thrown %d", 3);
         } else if (name == L"Fail") {
@@ -505,6 +507,22 @@ void CheckCalls(CPeer& peer, const PeerTarget& target, CPeerChecks& checks) {
     reply = peer.Call(target, L"Caption", DISPATCH_PROPERTYGET);
     checks.Expect(reply.State == StateCompleted && IsString(reply.Result.Get(), L"world"),
                   L"Caption get answers what was put");
+
+    // A string too long for one block arrives whole, and an interface pointer of the peer's
+    // own process arrives empty; the host answers with each as it got it.
+    VARIANT echoed[] = {MakeLongString(kLongUnits, L'e')};
+    const std::wstring sent(echoed[0].bstrVal, kLongUnits);
+    reply = peer.Call(target, L"Echo", DISPATCH_METHOD, echoed);
+    checks.Expect(reply.State == StateCompleted && reply.Result.Get().vt == VT_BSTR &&
+                      std::wstring(reply.Result.Get().bstrVal) == sent,
+                  L"a long string comes back whole");
+    VARIANT foreign;
+    VariantInit(&foreign);
+    foreign.vt = VT_DISPATCH;
+    foreign.pdispVal = reinterpret_cast<IDispatch*>(0x12345678);
+    reply = peer.Call(target, L"Echo", DISPATCH_METHOD, {&foreign, 1});
+    checks.Expect(reply.State == StateCompleted && reply.Result.Get().vt == VT_EMPTY,
+                  L"an interface pointer of another process arrives empty");
 
     reply = peer.Call(target, L"Throw", DISPATCH_METHOD);
     checks.Expect(reply.State == StateException && reply.ExceptionText1 == L"Target" &&

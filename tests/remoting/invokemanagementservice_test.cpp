@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -22,6 +23,8 @@
 #include "remoting/ceventproxy.h"
 #include "remoting/cinvokemanagementservicebase.h"
 #include "remoting/cinvokewait.h"
+#include "support/childmode.h"
+#include "support/childprocess.h"
 
 namespace tarnwick {
 namespace {
@@ -418,6 +421,196 @@ TEST_F(InvokeManagementServiceTest, CallIdsGrowByOneAcrossServices) {
     first.ReleaseWait(waitA);
     second.ReleaseWait(waitB);
     EXPECT_EQ(first.PendingCallCount() + second.PendingCallCount(), 0u);
+}
+
+// A host whose answer each test gives.
+class CCallHost final : public IInvokeNotification {
+  public:
+    explicit CCallHost(std::function<void(IMethodCallMessage&)> answer)
+        : answer_(std::move(answer)) {}
+    int OnMethodCall(IMethodCallMessage* message) override {
+        ++calls;
+        answer_(*message);
+        return 0;
+    }
+    int OnEventSubscription(IEventSubscriptionMessage*) override { return 0; }
+    int OnEventUnsubscription(IEventUnsubscriptionMessage*) override { return 0; }
+    std::uint64_t ResolveTarget(std::uint64_t o) override { return o; }
+    int calls = 0;
+
+  private:
+    std::function<void(IMethodCallMessage&)> answer_;
+};
+
+WireValue Moved(VARTYPE type, std::uint32_t handle) { return WireValue{type, {}, handle}; }
+
+std::uint32_t StringBlock(const wchar_t* text) {
+    return CMarshalHelper::StoreString(text, static_cast<UINT>(wcslen(text)));
+}
+
+// Payloads that name the call's own block, or a block this call took already, are refused;
+// the call is answered, and a block the host makes meanwhile is not written over.
+TEST_F(InvokeManagementServiceTest, PayloadsNamingHeldBlocksAreRefused) {
+    std::vector<VARTYPE> types;
+    std::vector<std::uint8_t> pattern(kMethodCallSize, 0xAB);
+    CBlockHolder bystander;
+    CCallHost host([&](IMethodCallMessage& call) {
+        for (int i = call.GetArgumentCount() - 1; i >= 0; --i) {
+            const VARIANT* argument = call.GetArgument(i);
+            types.push_back(argument->vt);
+            if ((argument->vt & VT_ARRAY) != 0) {
+                test::CTestVariant element(test::ElementOf(*argument, 0));
+                types.push_back(element->vt);
+            }
+        }
+        const auto bytes = bystander.Allocate(kMethodCallSize, {__LINE__, "test"});
+        std::memcpy(bytes.data(), pattern.data(), pattern.size());
+        VARIANT result = MakeI4(7);
+        call.SetResult(&result);
+    });
+    CLoopbackService service(&host);
+    CBlockHolder call;
+    const auto block = call.Allocate(kMethodCallSize, {__LINE__, "test"});
+    ASSERT_FALSE(block.empty());
+    std::vector<std::uint8_t> array;
+    Put<std::uint16_t>(array, 0, 1);
+    Put(array, 2, Moved(VT_BSTR, call.Get()));
+    Put<std::uint16_t>(array, 18, 0);
+    const std::uint32_t text = StringBlock(L"ok");
+    std::vector<std::uint8_t> bytes(kMethodCallSize);
+    Put<std::uint16_t>(bytes, kMarker, 1);
+    Put<std::uint16_t>(bytes, kKind, kKindMethod);
+    PutText(bytes, kMemberName, L"Self");
+    Put<std::int16_t>(bytes, kArgumentCount, 4);
+    Put(bytes, kCallArguments, Moved(VT_BSTR, call.Get()));
+    Put(bytes, kCallArguments + 16, Moved(VT_ARRAY | VT_VARIANT, test::MakeBlock(array)));
+    Put(bytes, kCallArguments + 32, Moved(VT_BSTR, text));
+    Put(bytes, kCallArguments + 48, Moved(VT_BSTR, text));
+    std::memcpy(block.data(), bytes.data(), bytes.size());
+
+    InvokeRecord record{kInvokeRecordMagic, call.Release(), kInvokeRecordCallTag};
+    ASSERT_EQ(service.ProcessMessage(&record), 1);
+    EXPECT_EQ(TakeReplyState(record), StateCompleted);
+    EXPECT_EQ(types, (std::vector<VARTYPE>{VT_EMPTY, VT_ARRAY | VT_VARIANT, VT_EMPTY, VT_BSTR,
+                                           VT_EMPTY}));
+    EXPECT_EQ(test::BytesOf(bystander.Get()), pattern) << "the reply went into another block";
+}
+
+// Replies that no waiting raise takes, and property puts that cannot be performed, are dealt
+// with at once: the one's blocks are freed, the other is answered without the host.
+TEST_F(InvokeManagementServiceTest, LateRepliesAreFreedAndMalformedPutsAnswered) {
+    CCallHost host([](IMethodCallMessage& call) { call.SetCompleted(); });
+    CLoopbackService service(&host);
+    std::vector<std::uint8_t> late(kReplySize);
+    Put<std::uint16_t>(late, kMarker, 1);
+    Put<std::uint16_t>(late, kKind, kKindMethodReturn);
+    Put<std::uint32_t>(late, kCookie, 0xFFFF0000u);
+    Put<std::uint32_t>(late, kReplyState, StateCompleted);
+    for (size_t offset : {kReplyExceptionText1, kReplyStateText, kReplyFailureDetail}) {
+        Put(late, offset, StringBlock(L"text"));
+    }
+    Put(late, kReplyResult, Moved(VT_BSTR, StringBlock(L"result")));
+    InvokeRecord record{kInvokeRecordMagic, test::MakeBlock(late), kInvokeRecordReplyTag};
+    EXPECT_EQ(service.ProcessMessage(&record), 0);
+
+    for (std::int16_t count : {0, 2}) {
+        std::vector<std::uint8_t> put(kAccessorSize);
+        Put<std::uint16_t>(put, kMarker, 1);
+        Put<std::uint16_t>(put, kKind, kKindPropertyPut);
+        PutText(put, kMemberName, L"Caption");
+        Put<std::int16_t>(put, kArgumentCount, count);
+        record = {kInvokeRecordMagic, test::MakeBlock(put), kInvokeRecordCallTag};
+        ASSERT_EQ(service.ProcessMessage(&record), 1) << count;
+        const auto reply = test::BytesOf(record.Block);
+        EXPECT_EQ(At<HRESULT>(reply, kReplyFailureCode), DISP_E_BADPARAMCOUNT);
+        EXPECT_EQ(TakeReplyState(record), StateFailedCode);
+    }
+    EXPECT_EQ(host.calls, 0);
+}
+
+// Counts frees through the task allocator, which with the string cache off every
+// SysFreeString reaches: a pointer freed again without being allocated in between.
+class CDoubleFreeSpy final : public IMallocSpy {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        *object = iid == IID_IUnknown || iid == IID_IMallocSpy ? this : nullptr;
+        return *object != nullptr ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T size) override { return size; }
+    void* STDMETHODCALLTYPE PostAlloc(void* actual) override {
+        std::lock_guard lock(mutex_);
+        freed_.erase(actual);
+        return actual;
+    }
+    void* STDMETHODCALLTYPE PreFree(void* request, BOOL) override {
+        std::lock_guard lock(mutex_);
+        if (request != nullptr && !freed_.insert(request).second) ++doubleFrees;
+        return request;
+    }
+    void STDMETHODCALLTYPE PostFree(BOOL) override {}
+    SIZE_T STDMETHODCALLTYPE PreRealloc(void* request, SIZE_T size, void** actual,
+                                        BOOL) override {
+        std::lock_guard lock(mutex_);
+        freed_.erase(request);
+        *actual = request;
+        return size;
+    }
+    void* STDMETHODCALLTYPE PostRealloc(void* actual, BOOL) override {
+        std::lock_guard lock(mutex_);
+        freed_.erase(actual);
+        return actual;
+    }
+    void* STDMETHODCALLTYPE PreGetSize(void* request, BOOL) override { return request; }
+    SIZE_T STDMETHODCALLTYPE PostGetSize(SIZE_T size, BOOL) override { return size; }
+    void* STDMETHODCALLTYPE PreDidAlloc(void* request, BOOL) override { return request; }
+    int STDMETHODCALLTYPE PostDidAlloc(void*, BOOL, int actual) override { return actual; }
+    void STDMETHODCALLTYPE PreHeapMinimize() override {}
+    void STDMETHODCALLTYPE PostHeapMinimize() override {}
+    int doubleFrees = 0;
+
+  private:
+    std::mutex mutex_;
+    std::set<void*> freed_;
+};
+
+// Run with OANOCACHE=1: a host answers with its string and array arguments themselves.
+TARNWICK_CHILD_MODE(ResultFromArgument) {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    static CDoubleFreeSpy spy;
+    if (FAILED(CoRegisterMallocSpy(&spy))) return 100;
+    CCallHost host([](IMethodCallMessage& call) { call.SetResult(call.GetArgument(0)); });
+    CLoopbackService service(&host);
+    int failures = 0;
+    for (VARIANT argument : {MakeString(L"echo me"), test::MakeArray({MakeString(L"in")})}) {
+        CMethodCallMessage call;
+        call.GetMemberName() = L"Echo";
+        call.InitArguments(1);
+        CMarshalHelper::MarshalValue(argument);
+        call.AddArgument(&argument);
+        InvokeRecord record{kInvokeRecordMagic, CMarshaller::MarshalCall(call),
+                            kInvokeRecordCallTag};
+        if (service.ProcessMessage(&record) != 1) return 101;
+        auto reply = TakeSharedBlock(record.Block, {__LINE__, "test"});
+        if (!reply) return 102;
+        VARIANT result = CMarshaller::WidenWireValue(At<WireValue>(*reply, kReplyResult));
+        CMarshalHelper::UnmarshalValue(result);
+        if (result.vt == VT_BSTR && std::wstring(result.bstrVal) != L"echo me") ++failures;
+        if (result.vt != argument.vt) ++failures;
+        VariantClear(&result);
+    }
+    CoRevokeMallocSpy();
+    return failures + 10 * spy.doubleFrees;
+}
+
+TEST_F(InvokeManagementServiceTest, AResultTakenFromAnArgumentIsFreedOnce) {
+    SetEnvironmentVariableW(L"OANOCACHE", L"1");
+    test::CChildProcess child;
+    const bool started = child.Start(L"ResultFromArgument");
+    SetEnvironmentVariableW(L"OANOCACHE", nullptr);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(child.Wait(), std::optional<DWORD>(0)) << "10 for each string freed twice";
 }
 
 }  // namespace
