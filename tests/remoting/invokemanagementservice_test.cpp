@@ -166,17 +166,7 @@ class CFakePeer {
             if (value.vt == VT_BSTR) strings.emplace_back(value.bstrVal);
             VariantClear(&value);
         }
-        std::vector<std::uint8_t> reply(bytes->begin(), bytes->begin() + kReplySize);
-        Put<std::uint16_t>(reply, kKind, kKindMethodReturn);
-        Put<std::uint32_t>(reply, kReplyState, StateCompleted);
-        VARIANT result;
-        VariantInit(&result);
-        result.vt = VT_BOOL;
-        result.boolVal = answer;
-        Put(reply, kReplyResult, CMarshaller::MakeWireValue(result));
-        InvokeRecord returned{kInvokeRecordMagic,
-                              CMarshalHelper::StoreBlock(reply.data(), kReplySize),
-                              kInvokeRecordReplyTag};
+        InvokeRecord returned = test::StoreReply(*bytes, answer);
         // Counted before the return wakes the raiser, which reads the count at once.
         ++answered;
         EXPECT_EQ(raiser_.ProcessMessage(&returned), 0);
