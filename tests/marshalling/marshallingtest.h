@@ -155,7 +155,7 @@ inline VARIANT MakeRecord(const GUID& guid,
 }
 
 // A field of a record value, as a VARIANT of its own.
-inline VARIANT FieldOf(VARIANT& record, const wchar_t* name) {
+inline VARIANT FieldOf(const VARIANT& record, const wchar_t* name) {
     VARIANT field;
     VariantInit(&field);
     if (record.vt == VT_RECORD && record.pRecInfo != nullptr) {

@@ -424,30 +424,18 @@ std::wstring FaultsOfFullEvent(const PeerEvent& event) {
     if (a[1].Get().vt != VT_I8 || a[1].Get().llVal != -5) return L"I8";
     if (!IsString(a[2].Get(), L"text")) return L"string";
     if (!IsString(a[3].Get(), L"")) return L"null string";
-    if (a[4].Get().vt != VT_BSTR || SysStringLen(a[4].Get().bstrVal) != kLongUnits) {
-        return L"long string";
-    }
-    for (size_t i = 0; i < kLongUnits; ++i) {
-        if (a[4].Get().bstrVal[i] != static_cast<wchar_t>(L'x' + i % 7)) return L"long string text";
-    }
+    test::CTestVariant longText(MakeLongString(kLongUnits, L'x'));
+    if (!IsString(a[4].Get(), longText->bstrVal)) return L"long string";
     const VARIANT& array = a[5].Get();
-    VARIANT* elements = nullptr;
+    test::CTestVariant first(test::ElementOf(array, 0));
+    test::CTestVariant second(test::ElementOf(array, 1));
     if (array.vt != (VT_ARRAY | VT_VARIANT) || SafeArrayGetDim(array.parray) != 1 ||
-        FAILED(SafeArrayAccessData(array.parray, reinterpret_cast<void**>(&elements)))) {
+        array.parray->rgsabound[0].cElements != 2 || first->vt != VT_I4 || first->lVal != 7 ||
+        !IsString(*second, L"in array")) {
         return L"array";
     }
-    const bool arrayOk = array.parray->rgsabound[0].cElements == 2 && elements[0].vt == VT_I4 &&
-                         elements[0].lVal == 7 && IsString(elements[1], L"in array");
-    SafeArrayUnaccessData(array.parray);
-    if (!arrayOk) return L"array elements";
-    const VARIANT& record = a[6].Get();
-    VARIANT field;
-    VariantInit(&field);
-    if (record.vt != VT_RECORD || record.pRecInfo == nullptr ||
-        FAILED(record.pRecInfo->GetField(record.pvRecord, L"WindowHandle", &field)) ||
-        field.vt != VT_I8 || field.llVal != kWindowField) {
-        return L"record";
-    }
+    test::CTestVariant field(test::FieldOf(a[6].Get(), L"WindowHandle"));
+    if (field->vt != VT_I8 || field->llVal != kWindowField) return L"record";
     return L"";
 }
 
