@@ -189,10 +189,7 @@ class CCounted final : public IUnknown {
 
 TEST_F(MarshalHelper, SendersArrayIsDestroyedAndForeignPointersArriveEmpty) {
     CCounted counted;
-    VARIANT element;
-    VariantInit(&element);
-    element.vt = VT_UNKNOWN;
-    element.punkVal = &counted;
+    const VARIANT element = MakeVariant(VT_UNKNOWN, [&](VARIANT& v) { v.punkVal = &counted; });
     counted.AddRef();
     CTestVariant value(MakeArray({element}));
     ASSERT_EQ(counted.references, 2u);

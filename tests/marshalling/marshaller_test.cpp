@@ -80,10 +80,7 @@ void ClearArguments(CMethodCallMessage& message) {
 TEST_F(Marshaller, MethodCallBlockReadsBackWithArgumentsInArrayOrder) {
     CMethodCallMessage sent;
     Address(sent, L"Select");
-    VARIANT real;
-    VariantInit(&real);
-    real.vt = VT_R8;
-    real.dblVal = 3.5;
+    const VARIANT real = MakeVariant(VT_R8, [](VARIANT& v) { v.dblVal = 3.5; });
     AddArguments(sent, {MakeI4(1), MakeString(L"two"), real});
     const std::uint32_t handle = CMarshaller::MarshalCall(sent);
     ASSERT_NE(handle, 0u);
@@ -240,20 +237,18 @@ TEST_F(Marshaller, UnsubscriptionAndUnknownOrUnmarkedBlocks) {
 }
 
 TEST_F(Marshaller, WireValuesKeepTheirBits) {
-    VARIANT real;
-    VariantInit(&real);
-    real.vt = VT_R8;
-    real.dblVal = -0.1;
-    real.wReserved1 = 0x1234;
+    const VARIANT real = MakeVariant(VT_R8, [](VARIANT& v) {
+        v.dblVal = -0.1;
+        v.wReserved1 = 0x1234;
+    });
     VARIANT widened = CMarshaller::WidenWireValue(CMarshaller::MakeWireValue(real));
     EXPECT_EQ(std::memcmp(&widened, &real, 16), 0);
     EXPECT_EQ(widened.wReserved1, 0x1234);
 
-    VARIANT record;
-    VariantInit(&record);
-    record.vt = VT_RECORD;
-    record.pvRecord = reinterpret_cast<void*>(std::uintptr_t{0x12345678});
-    record.pRecInfo = reinterpret_cast<IRecordInfo*>(std::uintptr_t{0x9ABCDEF0});
+    const VARIANT record = MakeVariant(VT_RECORD, [](VARIANT& v) {
+        v.pvRecord = reinterpret_cast<void*>(std::uintptr_t{0x12345678});
+        v.pRecInfo = reinterpret_cast<IRecordInfo*>(std::uintptr_t{0x9ABCDEF0});
+    });
     const WireValue wire = CMarshaller::MakeWireValue(record);
     EXPECT_EQ(wire.Data, 0x9ABCDEF012345678u);
     widened = CMarshaller::WidenWireValue(wire);

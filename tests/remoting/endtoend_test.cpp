@@ -32,15 +32,7 @@
 namespace tarnwick {
 namespace {
 
-using test::At;
-using test::CChildProcess;
-using test::MakeArray;
-using test::MakeI4;
-using test::MakeI8;
-using test::MakeLongString;
-using test::MakeRecord;
-using test::MakeString;
-using test::Put;
+using namespace test;
 
 constexpr ReturnAddressRecord kSubscriber{0x11, 0x22, 0x33, 0x44};
 constexpr TargetKey kKey{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};

@@ -27,11 +27,7 @@ namespace tarnwick {
 namespace {
 
 using namespace blockformat;
-using test::At;
-using test::MakeI4;
-using test::MakeString;
-using test::Put;
-using test::PutText;
+using namespace test;
 
 constexpr ReturnAddressRecord kControl{0x100, 7, 0x2000, 0x1A2B};
 constexpr ReturnAddressRecord kSubscriber{0x200, 1, 2, 3};
@@ -298,10 +294,8 @@ TEST_F(InvokeManagementServiceTest, AFailedSendFreesExactlyThePayloadsItMade) {
     // A block of the test's own whose handle a genuine decimal argument happens to carry.
     CBlockHolder bystander;
     ASSERT_FALSE(bystander.Allocate(16, {__LINE__, "test"}).empty());
-    VARIANT decimal;
-    VariantInit(&decimal);
-    decimal.decVal.Lo64 = bystander.Get();
-    decimal.vt = VT_DECIMAL;
+    const VARIANT decimal =
+        test::MakeVariant(VT_DECIMAL, [&](VARIANT& v) { v.decVal.Lo64 = bystander.Get(); });
 
     auto proxy = CEventProxy::Create(kSubscriber, TargetKey{}, CBstrHolder(L"tag"), &service);
     proxy->SetTimeoutPromptForTesting(1, &Cancel);

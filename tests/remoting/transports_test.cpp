@@ -30,10 +30,7 @@ namespace tarnwick {
 namespace {
 
 using namespace blockformat;
-using test::At;
-using test::MakeI4;
-using test::Put;
-using test::PutText;
+using namespace test;
 
 // Answers every method call with 42 and counts the calls, from any thread.
 class CCallHost final : public IInvokeNotification {
