@@ -108,16 +108,11 @@ bool VtableOf(ITypeInfo* dispatch, ComPtr<ITypeInfo>& vtable) {
 
 TEST_F(TypeLibraryTest, EveryInterfaceIsDualWithItsOperationsInOrder) {
     for (const auto& expected : Interfaces()) {
-        SCOPED_TRACE(testing::Message()
-                     << "interface "
-                     << std::string(expected.name, expected.name + wcslen(expected.name)));
+        SCOPED_TRACE(testing::Message() << "interface " << expected.name);
         ComPtr<ITypeInfo> dispatch;
         ASSERT_EQ(library_->GetTypeInfoOfGuid(expected.iid, &dispatch), S_OK);
         EXPECT_EQ(Name(dispatch.Get(), MEMBERID_NIL), expected.name);
-        {
-            Attr attr(dispatch.Get());
-            EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDUAL);
-        }
+        EXPECT_TRUE(Attr(dispatch.Get())->wTypeFlags & TYPEFLAG_FDUAL);
         ComPtr<ITypeInfo> vtable;
         ASSERT_TRUE(VtableOf(dispatch.Get(), vtable));
         Attr attr(vtable.Get());

@@ -168,7 +168,6 @@ TEST_F(TransportsTest, QueueServiceRepliesToTheLatestAnnouncedPeerQueue) {
     CCallHost host;
     CLpcInvokeManagementService service(SysAllocString(own.c_str()), &host);
     EXPECT_EQ(service.PeerQueueName(), L"");
-    EXPECT_EQ(service.SendAndReceive(nullptr, nullptr, 0), 1);
 
     // Before any return address the reply has nowhere to go and is discarded whole.
     ASSERT_TRUE(PostCall(own));
@@ -367,7 +366,6 @@ TEST_F(TransportsTest, WindowServicesCallEachOtherThroughTheBlock) {
     std::wstring address;
     CWindowsMessageInvokeManagementService named(reinterpret_cast<HWND>(0x1A2B), nullptr);
     EXPECT_EQ(std::wstring(named.GetAddress(address)), L"HWND:00001A2B");
-    EXPECT_EQ(named.SendReply(&call), 0);
 }
 
 TEST(RemotingServicesTest, FactoriesCacheByNotificationAndKeepTheFirstQueue) {
