@@ -105,14 +105,12 @@ TEST_F(DispatchBaseTest, InvokesThroughTheTypeInformation) {
               S_OK);
     VariantClear(&value);
     DISPPARAMS none{nullptr, nullptr, 0, 0};
-    VARIANT label;
-    VariantInit(&label);
-    ASSERT_EQ(calculator.Dispatch()->Invoke(3, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &label,
+    test::CTestVariant label;
+    ASSERT_EQ(calculator.Dispatch()->Invoke(3, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &*label,
                                             nullptr, nullptr),
               S_OK);
-    ASSERT_EQ(label.vt, VT_BSTR);
-    EXPECT_STREQ(label.bstrVal, L"sum");
-    VariantClear(&label);
+    ASSERT_EQ(label->vt, VT_BSTR);
+    EXPECT_STREQ(label->bstrVal, L"sum");
 }
 
 TEST_F(DispatchBaseTest, AFailingMethodReachesTheLateBoundCaller) {
@@ -212,7 +210,8 @@ TEST_F(DispatchBaseTest, FirstUseFromManyThreadsLoadsOnce) {
         ASSERT_EQ(other.Dispatch()->GetTypeInfo(0, 0, &mine), S_OK);
         mine->Release();
     }
-    EXPECT_EQ(test::ReferencesOf(info), before) << "a destroyed object returns the reference it held";
+    EXPECT_EQ(test::ReferencesOf(info), before)
+        << "a destroyed object returns the reference it held";
 }
 
 TEST(UnknownBase, QueryInterfaceAnswersFromTheTable) {
