@@ -130,6 +130,7 @@ class CFakePeer {
         raiser_.sink = nullptr;
     }
 
+    std::atomic<VARIANT_BOOL> answer{VARIANT_TRUE};
     std::atomic<int> answered{0};
     std::vector<std::wstring> strings;  // string arguments seen, in arrival order
 
@@ -161,7 +162,7 @@ class CFakePeer {
             if (value.vt == VT_BSTR) strings.emplace_back(value.bstrVal);
             VariantClear(&value);
         }
-        InvokeRecord returned = test::StoreReply(*bytes, VARIANT_TRUE);
+        InvokeRecord returned = test::StoreReply(*bytes, answer);
         // Counted before the return wakes the raiser, which reads the count at once.
         ++answered;
         EXPECT_EQ(raiser_.ProcessMessage(&returned), 0);
