@@ -14,6 +14,7 @@
 #include "com/cidispatchbase.h"
 #include "com/ciunknownbase.h"
 #include "com/ctypelibresolutionservice.h"
+#include "marshalling/marshallingtest.h"
 #include "support/tempdirectory.h"
 #include "translators/ctarnwickiunknownwrapper.h"
 
@@ -69,25 +70,24 @@ struct Created {
 };
 
 HRESULT CallAdd(IDispatch* dispatch, LONG a, LONG b, VARIANT* result) {
-    VARIANT args[2];
-    VariantInit(&args[0]);
-    VariantInit(&args[1]);
-    args[0].vt = VT_I4;  // arguments travel last first
-    args[0].lVal = b;
-    args[1].vt = VT_I4;
-    args[1].lVal = a;
+    VARIANT args[2] = {test::MakeI4(b), test::MakeI4(a)};  // arguments travel last first
     DISPPARAMS params{args, nullptr, 2, 0};
     VariantInit(result);
     return dispatch->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &params, result, nullptr, nullptr);
 }
 
-class DispatchBaseTest : public testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        const std::wstring testdata = test::ExecutableDirectory() + L"\\testdata";
-        GetTypeLibResolutionService()->AddSearchDirectory(testdata.c_str());
-    }
-};
+// The ids GetIDsOfNames answers for the names; empty when it fails.
+std::vector<DISPID> IdsOf(IDispatch* dispatch, std::vector<std::wstring> names) {
+    std::vector<LPOLESTR> pointers;
+    for (std::wstring& name : names) pointers.push_back(name.data());
+    std::vector<DISPID> ids(names.size(), -5);
+    const HRESULT hr = dispatch->GetIDsOfNames(IID_NULL, pointers.data(),
+                                               static_cast<UINT>(ids.size()), 0, ids.data());
+    return hr == S_OK ? ids : std::vector<DISPID>{};
+}
+
+// Finds the suite's test type library.
+using DispatchBaseTest = test::MarshallingTest;
 
 TEST_F(DispatchBaseTest, InvokesThroughTheTypeInformation) {
     Created<> calculator;
@@ -97,9 +97,7 @@ TEST_F(DispatchBaseTest, InvokesThroughTheTypeInformation) {
     EXPECT_EQ(result.lVal, 42);
 
     // Property put with its named argument, then get.
-    VARIANT value;
-    value.vt = VT_BSTR;
-    value.bstrVal = SysAllocString(L"sum");
+    VARIANT value = test::MakeString(L"sum");
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS put{&value, &named, 1, 1};
     EXPECT_EQ(calculator.Dispatch()->Invoke(3, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr,
@@ -107,21 +105,17 @@ TEST_F(DispatchBaseTest, InvokesThroughTheTypeInformation) {
               S_OK);
     VariantClear(&value);
     DISPPARAMS none{nullptr, nullptr, 0, 0};
-    VARIANT label;
-    VariantInit(&label);
-    ASSERT_EQ(calculator.Dispatch()->Invoke(3, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &label,
+    test::CTestVariant label;
+    ASSERT_EQ(calculator.Dispatch()->Invoke(3, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &*label,
                                             nullptr, nullptr),
               S_OK);
-    ASSERT_EQ(label.vt, VT_BSTR);
-    EXPECT_STREQ(label.bstrVal, L"sum");
-    VariantClear(&label);
+    ASSERT_EQ(label->vt, VT_BSTR);
+    EXPECT_STREQ(label->bstrVal, L"sum");
 }
 
 TEST_F(DispatchBaseTest, AFailingMethodReachesTheLateBoundCaller) {
     Created<> calculator;
-    VARIANT code;
-    code.vt = VT_I4;
-    code.lVal = static_cast<LONG>(E_ACCESSDENIED);
+    VARIANT code = test::MakeI4(E_ACCESSDENIED);
     DISPPARAMS params{&code, nullptr, 1, 0};
     EXCEPINFO exception{};
     const HRESULT hr = calculator.Dispatch()->Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &params,
@@ -137,14 +131,7 @@ TEST_F(DispatchBaseTest, AFailingMethodReachesTheLateBoundCaller) {
 TEST_F(DispatchBaseTest, NamesResolveFromTheCacheOrTheTypeInformation) {
     Created<> calculator;
     IDispatch* dispatch = calculator.Dispatch();
-    OLECHAR add[] = L"Add";
-    OLECHAR upper[] = L"ADD";
-    OLECHAR label[] = L"Label";
-    OLECHAR argument[] = L"b";
-    LPOLESTR one[] = {add};
-    DISPID ids[2] = {-5, -5};
-    ASSERT_EQ(dispatch->GetIDsOfNames(IID_NULL, one, 1, 0, ids), S_OK);
-    EXPECT_EQ(ids[0], 1);
+    EXPECT_EQ(IdsOf(dispatch, {L"Add"}), std::vector<DISPID>{1});
     const TypeInfoHolder& holder = calculator.object->Holder();
     ASSERT_TRUE(holder.HasNameCache());
     DISPID cached = 0;
@@ -153,16 +140,11 @@ TEST_F(DispatchBaseTest, NamesResolveFromTheCacheOrTheTypeInformation) {
     EXPECT_FALSE(holder.FindName(L"ADD", &cached)) << "the cache compares letter case";
     EXPECT_FALSE(holder.FindName(L"", &cached));
 
-    LPOLESTR other[] = {upper};
-    ASSERT_EQ(dispatch->GetIDsOfNames(IID_NULL, other, 1, 0, ids), S_OK);
-    EXPECT_EQ(ids[0], 1) << "a case-different name is answered by the type information";
-    LPOLESTR two[] = {add, argument};
-    ASSERT_EQ(dispatch->GetIDsOfNames(IID_NULL, two, 2, 0, ids), S_OK);
-    EXPECT_EQ(ids[0], 1);
-    EXPECT_EQ(ids[1], 1) << "b is the second parameter";
-    LPOLESTR property[] = {label};
-    ASSERT_EQ(dispatch->GetIDsOfNames(IID_NULL, property, 1, 0, ids), S_OK);
-    EXPECT_EQ(ids[0], 3);
+    EXPECT_EQ(IdsOf(dispatch, {L"ADD"}), std::vector<DISPID>{1})
+        << "a case-different name is answered by the type information";
+    EXPECT_EQ(IdsOf(dispatch, {L"Add", L"b"}), (std::vector<DISPID>{1, 1}))
+        << "b is the second parameter";
+    EXPECT_EQ(IdsOf(dispatch, {L"Label"}), std::vector<DISPID>{3});
 }
 
 TEST_F(DispatchBaseTest, AnUnknownLibraryFailsUntilItBecomesKnown) {
@@ -221,17 +203,15 @@ TEST_F(DispatchBaseTest, FirstUseFromManyThreadsLoadsOnce) {
     // The holder keeps exactly one reference of its own.
     ITypeInfo* info = calculator.object->Holder().TypeInfo();
     ASSERT_NE(info, nullptr);
-    const ULONG before = info->AddRef();
-    info->Release();
+    const ULONG before = test::ReferencesOf(info);
     {
         Created<> other;
         ITypeInfo* mine = nullptr;
         ASSERT_EQ(other.Dispatch()->GetTypeInfo(0, 0, &mine), S_OK);
         mine->Release();
     }
-    const ULONG after = info->AddRef();
-    info->Release();
-    EXPECT_EQ(after, before) << "a destroyed object returns the reference it held";
+    EXPECT_EQ(test::ReferencesOf(info), before)
+        << "a destroyed object returns the reference it held";
 }
 
 TEST(UnknownBase, QueryInterfaceAnswersFromTheTable) {

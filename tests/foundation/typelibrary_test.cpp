@@ -2,6 +2,7 @@
 // operation count and order, each operation taking the control reference record first.
 #include <windows.h>
 #include <oleauto.h>
+#include <wrl/client.h>
 
 #include <gtest/gtest.h>
 
@@ -18,14 +19,7 @@ constexpr GUID kControlReferenceGuid = {
 constexpr GUID kTreeNodeReferenceGuid = {
     0xE1963033, 0x95A2, 0x4311, {0xB2, 0xB9, 0xA7, 0x44, 0xA7, 0x4D, 0xE8, 0x09}};
 
-template <typename T>
-struct Released {
-    T* p = nullptr;
-    ~Released() {
-        if (p) p->Release();
-    }
-    T* operator->() const { return p; }
-};
+using Microsoft::WRL::ComPtr;
 
 struct Attr {
     ITypeInfo* info;
@@ -99,34 +93,29 @@ const std::vector<Expected>& Interfaces() {
 GUID PointedRecord(ITypeInfo* info, const ELEMDESC& param) {
     const TYPEDESC& type = param.tdesc;
     if (type.vt != VT_PTR || type.lptdesc->vt != VT_USERDEFINED) return GUID_NULL;
-    Released<ITypeInfo> record;
-    if (FAILED(info->GetRefTypeInfo(type.lptdesc->hreftype, &record.p))) return GUID_NULL;
-    Attr attr(record.p);
+    ComPtr<ITypeInfo> record;
+    if (FAILED(info->GetRefTypeInfo(type.lptdesc->hreftype, &record))) return GUID_NULL;
+    Attr attr(record.Get());
     return attr->typekind == TKIND_RECORD ? attr->guid : GUID_NULL;
 }
 
 // The vtable side of a dual interface, which holds the operations after IDispatch's.
-bool VtableOf(ITypeInfo* dispatch, Released<ITypeInfo>& vtable) {
+bool VtableOf(ITypeInfo* dispatch, ComPtr<ITypeInfo>& vtable) {
     HREFTYPE ref = 0;
     return SUCCEEDED(dispatch->GetRefTypeOfImplType(-1, &ref)) &&
-           SUCCEEDED(dispatch->GetRefTypeInfo(ref, &vtable.p));
+           SUCCEEDED(dispatch->GetRefTypeInfo(ref, &vtable));
 }
 
 TEST_F(TypeLibraryTest, EveryInterfaceIsDualWithItsOperationsInOrder) {
     for (const auto& expected : Interfaces()) {
-        SCOPED_TRACE(testing::Message()
-                     << "interface "
-                     << std::string(expected.name, expected.name + wcslen(expected.name)));
-        Released<ITypeInfo> dispatch;
-        ASSERT_EQ(library_->GetTypeInfoOfGuid(expected.iid, &dispatch.p), S_OK);
-        EXPECT_EQ(Name(dispatch.p, MEMBERID_NIL), expected.name);
-        {
-            Attr attr(dispatch.p);
-            EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDUAL);
-        }
-        Released<ITypeInfo> vtable;
-        ASSERT_TRUE(VtableOf(dispatch.p, vtable));
-        Attr attr(vtable.p);
+        SCOPED_TRACE(testing::Message() << "interface " << expected.name);
+        ComPtr<ITypeInfo> dispatch;
+        ASSERT_EQ(library_->GetTypeInfoOfGuid(expected.iid, &dispatch), S_OK);
+        EXPECT_EQ(Name(dispatch.Get(), MEMBERID_NIL), expected.name);
+        EXPECT_TRUE(Attr(dispatch.Get())->wTypeFlags & TYPEFLAG_FDUAL);
+        ComPtr<ITypeInfo> vtable;
+        ASSERT_TRUE(VtableOf(dispatch.Get(), vtable));
+        Attr attr(vtable.Get());
         EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
         EXPECT_TRUE(IsEqualGUID(attr->guid, expected.iid));
         ASSERT_EQ(attr->cFuncs, expected.operations);
@@ -138,13 +127,13 @@ TEST_F(TypeLibraryTest, EveryInterfaceIsDualWithItsOperationsInOrder) {
             EXPECT_EQ(desc->memid, static_cast<MEMBERID>(i + 1));
             EXPECT_EQ(desc->elemdescFunc.tdesc.vt, VT_HRESULT);
             ASSERT_GE(desc->cParams, 1);
-            EXPECT_TRUE(IsEqualGUID(PointedRecord(vtable.p, desc->lprgelemdescParam[0]),
+            EXPECT_TRUE(IsEqualGUID(PointedRecord(vtable.Get(), desc->lprgelemdescParam[0]),
                                     kControlReferenceGuid))
                 << "operation " << i + 1;
             EXPECT_TRUE(desc->lprgelemdescParam[0].paramdesc.wParamFlags & PARAMFLAG_FIN);
             const auto named = expected.named.find(i + 1);
             if (named != expected.named.end()) {
-                EXPECT_EQ(Name(vtable.p, desc->memid), named->second) << "operation " << i + 1;
+                EXPECT_EQ(Name(vtable.Get(), desc->memid), named->second) << "operation " << i + 1;
             }
             vtable->ReleaseFuncDesc(desc);
         }
@@ -155,10 +144,10 @@ TEST_F(TypeLibraryTest, RecordsHaveOneSixtyFourBitField) {
     for (const auto& [guid, name] :
          {std::pair{kControlReferenceGuid, L"VirtualControlReference"},
           std::pair{kTreeNodeReferenceGuid, L"VirtualTreeNodeReference"}}) {
-        Released<ITypeInfo> record;
-        ASSERT_EQ(library_->GetTypeInfoOfGuid(guid, &record.p), S_OK);
-        EXPECT_EQ(Name(record.p, MEMBERID_NIL), name);
-        Attr attr(record.p);
+        ComPtr<ITypeInfo> record;
+        ASSERT_EQ(library_->GetTypeInfoOfGuid(guid, &record), S_OK);
+        EXPECT_EQ(Name(record.Get(), MEMBERID_NIL), name);
+        Attr attr(record.Get());
         EXPECT_EQ(attr->typekind, TKIND_RECORD);
         EXPECT_EQ(attr->cbSizeInstance, 8u);
         ASSERT_EQ(attr->cVars, 1);
@@ -170,16 +159,16 @@ TEST_F(TypeLibraryTest, RecordsHaveOneSixtyFourBitField) {
 }
 
 TEST_F(TypeLibraryTest, TreeNodeOperationsTakeTheNodeRecordSecond) {
-    Released<ITypeInfo> dispatch;
-    ASSERT_EQ(library_->GetTypeInfoOfGuid(__uuidof(IVirtualTreeView), &dispatch.p), S_OK);
-    Released<ITypeInfo> vtable;
-    ASSERT_TRUE(VtableOf(dispatch.p, vtable));
+    ComPtr<ITypeInfo> dispatch;
+    ASSERT_EQ(library_->GetTypeInfoOfGuid(__uuidof(IVirtualTreeView), &dispatch), S_OK);
+    ComPtr<ITypeInfo> vtable;
+    ASSERT_TRUE(VtableOf(dispatch.Get(), vtable));
     // IsNodeExpanded .. Select and GetChildren name a node; GetSelectedNode (3) does not.
     for (UINT position : {1u, 2u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u}) {
         FUNCDESC* desc = nullptr;
         ASSERT_EQ(vtable->GetFuncDesc(position - 1, &desc), S_OK);
         ASSERT_GE(desc->cParams, 2) << position;
-        EXPECT_TRUE(IsEqualGUID(PointedRecord(vtable.p, desc->lprgelemdescParam[1]),
+        EXPECT_TRUE(IsEqualGUID(PointedRecord(vtable.Get(), desc->lprgelemdescParam[1]),
                                 kTreeNodeReferenceGuid))
             << "operation " << position;
         vtable->ReleaseFuncDesc(desc);

@@ -22,30 +22,27 @@ using namespace blockformat;
 const ReturnAddressRecord kSubscriber{0x51, 0x52, 0x53, 0x54};
 const TargetKey kKey{{9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6}};
 
-// What the prompt was asked, and what it answers in turn.
-struct PromptRecord {
-    std::vector<std::wstring> texts;
-    std::vector<std::wstring> captions;
-    std::vector<UINT> flags;
-    std::vector<HWND> owners;
-    std::vector<int> answers;
+// What the prompt was asked, and what it answers in turn (IDCANCEL once they run out).
+struct Prompt {
+    HWND owner;
+    std::wstring text;
+    std::wstring caption;
+    UINT flags;
 };
-PromptRecord g_prompt;
+std::vector<Prompt> g_prompts;
+std::vector<int> g_answers;
 
 int WINAPI AnswerPrompt(HWND owner, LPCWSTR text, LPCWSTR caption, UINT flags) {
-    g_prompt.owners.push_back(owner);
-    g_prompt.texts.push_back(text);
-    g_prompt.captions.push_back(caption);
-    g_prompt.flags.push_back(flags);
-    const size_t index = g_prompt.texts.size() - 1;
-    return index < g_prompt.answers.size() ? g_prompt.answers[index] : IDCANCEL;
+    g_prompts.push_back({owner, text, caption, flags});
+    return g_prompts.size() <= g_answers.size() ? g_answers[g_prompts.size() - 1] : IDCANCEL;
 }
 
 class EventProxy : public MarshallingTest {
   protected:
     void SetUp() override {
         MarshallingTest::SetUp();
-        g_prompt = {};
+        g_prompts.clear();
+        g_answers.clear();
         proxy_ = CEventProxy::Create(kSubscriber, kKey, CBstrHolder(L"tag-7"), &service_);
     }
 
@@ -102,7 +99,7 @@ TEST_F(EventProxy, InvokeSendsTheEventWithItsPayloadsAndReturnsTheResult) {
 
     EXPECT_EQ(service_.wait.timeouts, std::vector<DWORD>{60000}) << "the product waits 60 s";
     EXPECT_EQ(service_.releasedWaits, std::vector<IInvokeWait*>{&service_.wait});
-    EXPECT_TRUE(g_prompt.texts.empty());
+    EXPECT_TRUE(g_prompts.empty());
     EXPECT_EQ(result.vt, VT_BOOL);
     EXPECT_EQ(result.boolVal, VARIANT_TRUE);
 }
@@ -110,19 +107,19 @@ TEST_F(EventProxy, InvokeSendsTheEventWithItsPayloadsAndReturnsTheResult) {
 TEST_F(EventProxy, EachTimeoutAsksAndRetryWaitsAgain) {
     proxy_->SetTimeoutPromptForTesting(5, &AnswerPrompt);
     service_.wait.answers = {false, false, true};
-    g_prompt.answers = {IDRETRY, IDRETRY};
+    g_answers = {IDRETRY, IDRETRY};
     service_.answer = VARIANT_FALSE;
     VARIANT argument = MakeI4(1);
     const VARIANT result = proxy_->Invoke(L"Click", &argument, 1, 0);
 
     EXPECT_EQ(service_.wait.timeouts, (std::vector<DWORD>{5, 5, 5}));
-    ASSERT_EQ(g_prompt.texts.size(), 2u);
-    EXPECT_EQ(g_prompt.texts[0],
+    ASSERT_EQ(g_prompts.size(), 2u);
+    EXPECT_EQ(g_prompts[0].text,
               L"Timeout waiting for response to last invocation.  Click Retry to keep waiting, or "
               L"Cancel to discontinue");
-    EXPECT_EQ(g_prompt.captions[0], L"Timeout");
-    EXPECT_EQ(g_prompt.flags[0], static_cast<UINT>(MB_RETRYCANCEL));
-    EXPECT_EQ(g_prompt.owners[0], nullptr);
+    EXPECT_EQ(g_prompts[0].caption, L"Timeout");
+    EXPECT_EQ(g_prompts[0].flags, static_cast<UINT>(MB_RETRYCANCEL));
+    EXPECT_EQ(g_prompts[0].owner, nullptr);
     EXPECT_EQ(service_.releasedWaits.size(), 1u);
     EXPECT_EQ(result.vt, VT_BOOL);
     EXPECT_EQ(result.boolVal, VARIANT_FALSE);
@@ -132,10 +129,9 @@ TEST_F(EventProxy, CancelEndsTheWaitWithTheInitialResult) {
     proxy_->SetTimeoutPromptForTesting(5, &AnswerPrompt);
     service_.wait.answers = {false};
     service_.answer.reset();
-    g_prompt.answers = {IDCANCEL};
     const VARIANT result = proxy_->Invoke(L"Click", nullptr, 0, 0);
     EXPECT_EQ(service_.sends, 1);
-    EXPECT_EQ(g_prompt.texts.size(), 1u);
+    EXPECT_EQ(g_prompts.size(), 1u);
     EXPECT_EQ(service_.wait.timeouts.size(), 1u);
     EXPECT_EQ(service_.releasedWaits.size(), 1u);
     EXPECT_TRUE(IsNoResult(result));

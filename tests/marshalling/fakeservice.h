@@ -79,10 +79,7 @@ class CFakeService final : public IInvokeManagementService {
     // The peer completes the call with its result and sends the reply; it arrives here.
     void Answer(CMethodCallMessage& waiting) {
         CMethodCallMessage handled;
-        VARIANT result;
-        VariantInit(&result);
-        result.vt = VT_BOOL;
-        result.boolVal = *answer;
+        VARIANT result = MakeBool(*answer);
         handled.SetResult(&result);
         std::vector<std::uint8_t> request(block.begin(), block.end());
         InvokeRecord reply{};

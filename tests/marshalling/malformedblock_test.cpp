@@ -8,7 +8,6 @@
 
 #include <cctype>
 #include <functional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,7 +38,7 @@ std::vector<std::uint8_t> Unterminated(std::vector<std::uint8_t> bytes, size_t f
     return bytes;
 }
 
-// A row's test name: its fault, letters and digits only.
+// A row's test name, which failures report: its fault, letters and digits only.
 template <typename Row>
 std::string RowName(const ::testing::TestParamInfo<Row>& info) {
     std::string name;
@@ -53,8 +52,6 @@ struct MessageRow {
     const char* fault;
     std::function<std::vector<std::uint8_t>()> block;
 };
-
-void PrintTo(const MessageRow& row, std::ostream* out) { *out << row.fault; }
 
 class MalformedMessageBlock : public MarshallingTest,
                               public ::testing::WithParamInterface<MessageRow> {};
@@ -122,8 +119,6 @@ struct PayloadRow {
     std::function<std::vector<std::uint8_t>()> block;
     VARTYPE arrives;
 };
-
-void PrintTo(const PayloadRow& row, std::ostream* out) { *out << row.fault; }
 
 class MalformedPayloadBlock : public MarshallingTest,
                               public ::testing::WithParamInterface<PayloadRow> {};

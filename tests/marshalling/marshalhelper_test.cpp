@@ -54,28 +54,22 @@ std::vector<std::uint8_t> MappingBytes(const std::wstring& name, size_t size) {
     return bytes;
 }
 
-TEST_F(MarshalHelper, NullStringTravelsAsTwoBytesAndArrivesEmpty) {
-    CTestVariant value(MakeString(nullptr));
-    CMarshalHelper::MarshalValue(*value);
-    ASSERT_EQ(value->vt, VT_BSTR);
-    const std::vector<std::uint8_t> block = BytesOf(HandleIn(*value));
-    ASSERT_EQ(block.size(), 2u);
-    EXPECT_EQ(At<wchar_t>(block, 0), L'\0');
-    CMarshalHelper::UnmarshalValue(*value);
-    ASSERT_NE(value->bstrVal, nullptr);
-    EXPECT_EQ(SysStringLen(value->bstrVal), 0u);
-}
-
-TEST_F(MarshalHelper, StringOfExactlyThePageSizeTravelsInABlock) {
-    const size_t units = GetMaxPageSize(0) / 2 - 1;  // the terminator fills the page
-    CTestVariant value(MakeLongString(units, L'a'));
-    const std::wstring sent(value->bstrVal, units);
-    CMarshalHelper::MarshalValue(*value);
-    ASSERT_EQ(value->vt, VT_BSTR);
-    EXPECT_EQ(BytesOf(HandleIn(*value)).size(), GetMaxPageSize(0));
-    CMarshalHelper::UnmarshalValue(*value);
-    ASSERT_EQ(value->vt, VT_BSTR);
-    EXPECT_EQ(std::wstring(value->bstrVal, SysStringLen(value->bstrVal)), sent);
+// A null string travels as its terminator alone and arrives empty, not null; a string whose
+// terminator fills the page still travels in a block.
+TEST_F(MarshalHelper, StringsUpToThePageSizeTravelInABlockAndArriveWhole) {
+    for (const size_t units : {size_t{0}, static_cast<size_t>(GetMaxPageSize(0) / 2 - 1)}) {
+        CTestVariant value(units == 0 ? MakeString(nullptr) : MakeLongString(units, L'a'));
+        const std::wstring sent(units == 0 ? L"" : value->bstrVal, units);
+        CMarshalHelper::MarshalValue(*value);
+        ASSERT_EQ(value->vt, VT_BSTR);
+        const std::vector<std::uint8_t> block = BytesOf(HandleIn(*value));
+        ASSERT_EQ(block.size(), units * 2 + 2);
+        EXPECT_EQ(At<wchar_t>(block, units * 2), L'\0');
+        CMarshalHelper::UnmarshalValue(*value);
+        ASSERT_EQ(value->vt, VT_BSTR);
+        ASSERT_NE(value->bstrVal, nullptr);
+        EXPECT_EQ(std::wstring(value->bstrVal, SysStringLen(value->bstrVal)), sent);
+    }
 }
 
 TEST_F(MarshalHelper, StringPastThePageSizeMovesIntoANamedMapping) {
@@ -233,10 +227,7 @@ class CCounted final : public IUnknown {
 
 TEST_F(MarshalHelper, SendersArrayIsDestroyedAndForeignPointersArriveEmpty) {
     CCounted counted;
-    VARIANT element;
-    VariantInit(&element);
-    element.vt = VT_UNKNOWN;
-    element.punkVal = &counted;
+    const VARIANT element = MakeVariant(VT_UNKNOWN, [&](VARIANT& v) { v.punkVal = &counted; });
     counted.AddRef();
     CTestVariant value(MakeArray({element}));
     ASSERT_EQ(counted.references, 2u);

@@ -80,10 +80,7 @@ void ClearArguments(CMethodCallMessage& message) {
 TEST_F(Marshaller, MethodCallBlockReadsBackWithArgumentsInArrayOrder) {
     CMethodCallMessage sent;
     Address(sent, L"Select");
-    VARIANT real;
-    VariantInit(&real);
-    real.vt = VT_R8;
-    real.dblVal = 3.5;
+    const VARIANT real = MakeVariant(VT_R8, [](VARIANT& v) { v.dblVal = 3.5; });
     AddArguments(sent, {MakeI4(1), MakeString(L"two"), real});
     const std::uint32_t handle = CMarshaller::MarshalCall(sent);
     ASSERT_NE(handle, 0u);
@@ -108,37 +105,29 @@ TEST_F(Marshaller, MethodCallBlockReadsBackWithArgumentsInArrayOrder) {
 }
 
 TEST_F(Marshaller, PropertyGetAndPutBlocks) {
-    CMethodCallMessage get;
-    Address(get, L"Text");
-    get.GetInvokeKind() = DISPATCH_PROPERTYGET;
-    const std::uint32_t getBlock = CMarshaller::MarshalCall(get);
-    const std::vector<std::uint8_t> getBytes = BytesOf(getBlock);
-    ASSERT_EQ(getBytes.size(), kAccessorSize);
-    ExpectHeader(getBytes, kKindPropertyGet, L"Text", 0);
-    EXPECT_EQ(At<VARTYPE>(getBytes, 432), VT_NULL);
-    IncomingMessage incoming;
-    ASSERT_EQ(Unmarshal(getBlock, incoming), 1);
-    ASSERT_TRUE(std::holds_alternative<CMethodCallMessage>(incoming));
-    EXPECT_EQ(std::get<CMethodCallMessage>(incoming).GetInvokeKind(), DISPATCH_PROPERTYGET);
-    EXPECT_EQ(std::get<CMethodCallMessage>(incoming).GetArgumentCount(), 0);
+    for (const bool put : {false, true}) {
+        CMethodCallMessage sent;
+        Address(sent, L"Text");
+        sent.GetInvokeKind() = put ? DISPATCH_PROPERTYPUT : DISPATCH_PROPERTYGET;
+        if (put) AddArguments(sent, {MakeString(L"new text")});
+        const std::uint32_t block = CMarshaller::MarshalCall(sent);
+        const std::vector<std::uint8_t> bytes = BytesOf(block);
+        ASSERT_EQ(bytes.size(), kAccessorSize);
+        ExpectHeader(bytes, put ? kKindPropertyPut : kKindPropertyGet, L"Text", put ? 1 : 0);
+        EXPECT_EQ(At<VARTYPE>(bytes, 432), put ? VT_BSTR : VT_NULL);
 
-    CMethodCallMessage put;
-    Address(put, L"Text");
-    put.GetInvokeKind() = DISPATCH_PROPERTYPUT;
-    AddArguments(put, {MakeString(L"new text")});
-    const std::uint32_t putBlock = CMarshaller::MarshalCall(put);
-    const std::vector<std::uint8_t> putBytes = BytesOf(putBlock);
-    ASSERT_EQ(putBytes.size(), kAccessorSize);
-    ExpectHeader(putBytes, kKindPropertyPut, L"Text", 1);
-    EXPECT_EQ(At<VARTYPE>(putBytes, 432), VT_BSTR);
-    ASSERT_EQ(Unmarshal(putBlock, incoming), 1);
-    auto& call = std::get<CMethodCallMessage>(incoming);
-    EXPECT_EQ(call.GetInvokeKind(), DISPATCH_PROPERTYPUT);
-    ASSERT_EQ(call.GetArgumentCount(), 1);
-    EXPECT_STREQ(call.GetArgument(0)->bstrVal, L"new text");
-    ASSERT_EQ(call.GetDispParams()->cNamedArgs, 1u);
-    EXPECT_EQ(call.GetDispParams()->rgdispidNamedArgs[0], DISPID_PROPERTYPUT);
-    ClearArguments(call);
+        IncomingMessage incoming;
+        ASSERT_EQ(Unmarshal(block, incoming), 1);
+        auto* call = std::get_if<CMethodCallMessage>(&incoming);
+        ASSERT_NE(call, nullptr);
+        EXPECT_EQ(call->GetInvokeKind(), sent.GetInvokeKind());
+        ASSERT_EQ(call->GetArgumentCount(), put ? 1 : 0);
+        if (!put) continue;
+        EXPECT_STREQ(call->GetArgument(0)->bstrVal, L"new text");
+        ASSERT_EQ(call->GetDispParams()->cNamedArgs, 1u);
+        EXPECT_EQ(call->GetDispParams()->rgdispidNamedArgs[0], DISPID_PROPERTYPUT);
+        ClearArguments(*call);
+    }
 }
 
 TEST_F(Marshaller, CallsTheBlockCannotHoldAreRefused) {
@@ -240,20 +229,18 @@ TEST_F(Marshaller, UnsubscriptionAndUnknownOrUnmarkedBlocks) {
 }
 
 TEST_F(Marshaller, WireValuesKeepTheirBits) {
-    VARIANT real;
-    VariantInit(&real);
-    real.vt = VT_R8;
-    real.dblVal = -0.1;
-    real.wReserved1 = 0x1234;
+    const VARIANT real = MakeVariant(VT_R8, [](VARIANT& v) {
+        v.dblVal = -0.1;
+        v.wReserved1 = 0x1234;
+    });
     VARIANT widened = CMarshaller::WidenWireValue(CMarshaller::MakeWireValue(real));
     EXPECT_EQ(std::memcmp(&widened, &real, 16), 0);
     EXPECT_EQ(widened.wReserved1, 0x1234);
 
-    VARIANT record;
-    VariantInit(&record);
-    record.vt = VT_RECORD;
-    record.pvRecord = reinterpret_cast<void*>(std::uintptr_t{0x12345678});
-    record.pRecInfo = reinterpret_cast<IRecordInfo*>(std::uintptr_t{0x9ABCDEF0});
+    const VARIANT record = MakeVariant(VT_RECORD, [](VARIANT& v) {
+        v.pvRecord = reinterpret_cast<void*>(std::uintptr_t{0x12345678});
+        v.pRecInfo = reinterpret_cast<IRecordInfo*>(std::uintptr_t{0x9ABCDEF0});
+    });
     const WireValue wire = CMarshaller::MakeWireValue(record);
     EXPECT_EQ(wire.Data, 0x9ABCDEF012345678u);
     widened = CMarshaller::WidenWireValue(wire);

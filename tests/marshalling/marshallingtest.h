@@ -15,7 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "iipcinvoke.h"
 #include "itypelibresolutionservice.h"
+#include "messages/cmarshalhelper.h"
+#include "messages/cmarshaller.h"
 #include "platform/vaskreservoir.h"
 #include "support/tempdirectory.h"
 
@@ -62,29 +65,37 @@ class CTestVariant {
     VARIANT value_;
 };
 
-inline VARIANT MakeString(const wchar_t* text) {
+// A VARIANT of the given type whose value `set` writes.
+template <typename Set>
+VARIANT MakeVariant(VARTYPE type, Set set) {
     VARIANT value;
     VariantInit(&value);
-    value.vt = VT_BSTR;
-    value.bstrVal = text != nullptr ? SysAllocString(text) : nullptr;
+    value.vt = type;
+    set(value);
     return value;
 }
 
+inline VARIANT MakeString(const wchar_t* text) {
+    return MakeVariant(VT_BSTR,
+                       [&](VARIANT& v) { v.bstrVal = text ? SysAllocString(text) : nullptr; });
+}
+
+// length units cycling through the 7 characters from fill.
 inline VARIANT MakeLongString(size_t length, wchar_t fill) {
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_BSTR;
-    value.bstrVal = SysAllocStringLen(nullptr, static_cast<UINT>(length));
-    for (size_t i = 0; i < length; ++i) value.bstrVal[i] = static_cast<wchar_t>(fill + i % 7);
-    return value;
+    return MakeVariant(VT_BSTR, [&](VARIANT& v) {
+        v.bstrVal = SysAllocStringLen(nullptr, static_cast<UINT>(length));
+        for (size_t i = 0; i < length; ++i) v.bstrVal[i] = static_cast<wchar_t>(fill + i % 7);
+    });
 }
 
 inline VARIANT MakeI4(LONG number) {
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_I4;
-    value.lVal = number;
-    return value;
+    return MakeVariant(VT_I4, [&](VARIANT& v) { v.lVal = number; });
+}
+inline VARIANT MakeI8(LONGLONG number) {
+    return MakeVariant(VT_I8, [&](VARIANT& v) { v.llVal = number; });
+}
+inline VARIANT MakeBool(VARIANT_BOOL flag) {
+    return MakeVariant(VT_BOOL, [&](VARIANT& v) { v.boolVal = flag; });
 }
 
 // A one-dimensional array of VARIANTs that takes over the given values.
@@ -143,16 +154,8 @@ inline VARIANT MakeRecord(const GUID& guid,
     return value;
 }
 
-inline VARIANT MakeI8(LONGLONG number) {
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_I8;
-    value.llVal = number;
-    return value;
-}
-
 // A field of a record value, as a VARIANT of its own.
-inline VARIANT FieldOf(VARIANT& record, const wchar_t* name) {
+inline VARIANT FieldOf(const VARIANT& record, const wchar_t* name) {
     VARIANT field;
     VariantInit(&field);
     if (record.vt == VT_RECORD && record.pRecInfo != nullptr) {
@@ -227,6 +230,29 @@ inline std::wstring TextAt(const std::vector<std::uint8_t>& bytes, size_t offset
 inline void PutText(std::vector<std::uint8_t>& bytes, size_t offset, const std::wstring& text) {
     for (size_t i = 0; i < text.size(); ++i) Put(bytes, offset + 2 * i, text[i]);
     Put(bytes, offset + 2 * text.size(), L'\0');
+}
+
+// The peer's answer to a raised event: the call block's header as a completed method return
+// with the given result, stored in a block of its own, and the reply record naming it.
+inline InvokeRecord StoreReply(std::span<const std::uint8_t> call, VARIANT_BOOL result) {
+    using namespace blockformat;
+    std::vector<std::uint8_t> reply(call.begin(), call.begin() + kReplySize);
+    Put<std::uint16_t>(reply, kKind, kKindMethodReturn);
+    Put<std::uint32_t>(reply, kReplyState, StateCompleted);
+    Put(reply, kReplyResult, CMarshaller::MakeWireValue(MakeBool(result)));
+    return {kInvokeRecordMagic, CMarshalHelper::StoreBlock(reply.data(), kReplySize),
+            kInvokeRecordReplyTag};
+}
+
+// Raises an event with a string argument at a subscriber that cannot be reached: the raiser
+// must wake at once, not after its wait, with no return (the initial result).
+inline void ExpectRaiseFailsAtOnce(IIpcInvoke& proxy) {
+    const DWORD start = GetTickCount();
+    VARIANT argument = MakeString(L"payload");
+    const VARIANT answer = proxy.Invoke(L"Click", &argument, 1, 0);
+    EXPECT_LT(GetTickCount() - start, 1000u) << "the wait was signalled at once";
+    EXPECT_EQ(answer.vt, VT_UNKNOWN) << "no return: the initial result";
+    EXPECT_EQ(answer.punkVal, nullptr);
 }
 
 }  // namespace tarnwick::test

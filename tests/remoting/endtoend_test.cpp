@@ -24,7 +24,6 @@
 #include "messages/sharedmemory.h"
 #include "peer/clpcpeer.h"
 #include "peer/cwindowsmessagepeer.h"
-#include "remoting/ceventproxy.h"
 #include "remoting/clpcinvokemanagementservice.h"
 #include "remoting/cwindowsmessageinvokemanagementservice.h"
 #include "support/childmode.h"
@@ -33,15 +32,7 @@
 namespace tarnwick {
 namespace {
 
-using test::At;
-using test::CChildProcess;
-using test::MakeArray;
-using test::MakeI4;
-using test::MakeI8;
-using test::MakeLongString;
-using test::MakeRecord;
-using test::MakeString;
-using test::Put;
+using namespace test;
 
 constexpr ReturnAddressRecord kSubscriber{0x11, 0x22, 0x33, 0x44};
 constexpr TargetKey kKey{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
@@ -51,10 +42,8 @@ constexpr const wchar_t* kTag = L"tag1";
 constexpr size_t kLongUnits = 40000;
 constexpr LONGLONG kWindowField = 0x1A2B;
 constexpr DWORD kWaitMs = 20000;
-// The peer's window announces its windows to the target's: wParam is the role, lParam the
-// window.
+// The peer's window announces itself to the target's in lParam.
 constexpr UINT kHelloMessage = WM_APP + 0x20;
-enum HelloRole : WPARAM { kPeerWindow, kAnswersZero, kAnswersOne };
 
 // Waits for the handle while dispatching what is sent to this thread's windows.
 bool PumpUntil(HANDLE handle, DWORD timeoutMs = kWaitMs) {
@@ -92,8 +81,6 @@ class CTargetHost final : public IInvokeNotification {
   public:
     CInvokeManagementServiceBase* service = nullptr;
     std::unique_ptr<CWindowsMessageInvokeManagementService> windowService;
-    HWND answersZero = nullptr;
-    HWND answersOne = nullptr;
     CEvent subscribed;
     CEvent unsubscribed;
     CEvent greeted;
@@ -186,18 +173,11 @@ class CTargetWindow {
                        ? kInvokeWindowMessageReplied
                        : 0;
         }
-        if (host != nullptr && message == kHelloMessage) {
-            const auto peer = reinterpret_cast<HWND>(lParam);
-            if (wParam == kAnswersZero) host->answersZero = peer;
-            if (wParam == kAnswersOne) host->answersOne = peer;
-            if (wParam == kPeerWindow && !host->windowService) {
-                host->windowService =
-                    std::make_unique<CWindowsMessageInvokeManagementService>(peer, host);
-                host->service = host->windowService.get();
-            }
-            if (host->service != nullptr && host->answersZero && host->answersOne) {
-                host->greeted.Set();
-            }
+        if (host != nullptr && message == kHelloMessage && !host->windowService) {
+            host->windowService = std::make_unique<CWindowsMessageInvokeManagementService>(
+                reinterpret_cast<HWND>(lParam), host);
+            host->service = host->windowService.get();
+            host->greeted.Set();
             return 1;
         }
         return DefWindowProcW(window, message, wParam, lParam);
@@ -262,21 +242,8 @@ TEST_F(EndToEndTest, OverWindowMessages) {
         target, 32, L"%llx",
         static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(window.Handle())));
     ASSERT_TRUE(peer.Start(L"EndToEndPeer", {L"wm", target, finishName}));
-    ASSERT_TRUE(PumpUntil(host.greeted.Get())) << "the peer's windows said hello";
+    ASSERT_TRUE(PumpUntil(host.greeted.Get())) << "the peer's window said hello";
     RaiseWhileSubscribed(host);
-
-    // Peer windows that answer 0 (not delivered) or 1 (not handled) fail a raise at once.
-    for (HWND refusing : {host.answersZero, host.answersOne}) {
-        CWindowsMessageInvokeManagementService service(refusing, nullptr);
-        auto proxy = CEventProxy::Create(kSubscriber, kKey, CBstrHolder(kTag), &service);
-        proxy->SetTimeoutPromptForTesting(kWaitMs,
-                                          [](HWND, LPCWSTR, LPCWSTR, UINT) { return IDCANCEL; });
-        const DWORD start = GetTickCount();
-        VARIANT argument = MakeString(L"refused");
-        const VARIANT answer = proxy->Invoke(kEvent, &argument, 1, 0);
-        EXPECT_LT(GetTickCount() - start, 1000u) << "the raiser woke at once";
-        EXPECT_EQ(answer.vt, VT_UNKNOWN) << "no return: the initial result";
-    }
     finish.Set();
     ASSERT_TRUE(PumpUntil(peer.Handle())) << "the peer exited";
     EXPECT_EQ(peer.Wait(0), std::optional<DWORD>(0)) << "the peer's checks";
@@ -451,44 +418,28 @@ std::wstring FaultsOfFullEvent(const PeerEvent& event) {
     if (a[1].Get().vt != VT_I8 || a[1].Get().llVal != -5) return L"I8";
     if (!IsString(a[2].Get(), L"text")) return L"string";
     if (!IsString(a[3].Get(), L"")) return L"null string";
-    if (a[4].Get().vt != VT_BSTR || SysStringLen(a[4].Get().bstrVal) != kLongUnits) {
-        return L"long string";
-    }
-    for (size_t i = 0; i < kLongUnits; ++i) {
-        if (a[4].Get().bstrVal[i] != static_cast<wchar_t>(L'x' + i % 7)) return L"long string text";
-    }
+    test::CTestVariant longText(MakeLongString(kLongUnits, L'x'));
+    if (!IsString(a[4].Get(), longText->bstrVal)) return L"long string";
     const VARIANT& array = a[5].Get();
-    VARIANT* elements = nullptr;
+    test::CTestVariant first(test::ElementOf(array, 0));
+    test::CTestVariant second(test::ElementOf(array, 1));
     if (array.vt != (VT_ARRAY | VT_VARIANT) || SafeArrayGetDim(array.parray) != 1 ||
-        FAILED(SafeArrayAccessData(array.parray, reinterpret_cast<void**>(&elements)))) {
+        array.parray->rgsabound[0].cElements != 2 || first->vt != VT_I4 || first->lVal != 7 ||
+        !IsString(*second, L"in array")) {
         return L"array";
     }
-    const bool arrayOk = array.parray->rgsabound[0].cElements == 2 && elements[0].vt == VT_I4 &&
-                         elements[0].lVal == 7 && IsString(elements[1], L"in array");
-    SafeArrayUnaccessData(array.parray);
-    if (!arrayOk) return L"array elements";
-    const VARIANT& record = a[6].Get();
-    VARIANT field;
-    VariantInit(&field);
-    if (record.vt != VT_RECORD || record.pRecInfo == nullptr ||
-        FAILED(record.pRecInfo->GetField(record.pvRecord, L"WindowHandle", &field)) ||
-        field.vt != VT_I8 || field.llVal != kWindowField) {
-        return L"record";
-    }
+    test::CTestVariant field(test::FieldOf(a[6].Get(), L"WindowHandle"));
+    if (field->vt != VT_I8 || field->llVal != kWindowField) return L"record";
     return L"";
 }
 
 // Cancels the full event when it arrived intact (else answers what was wrong), lets the
 // empty one through, and signals once both came.
 CVariantHolder AnswerEvent(const PeerEvent& event, int& seen, const CEvent& bothSeen) {
-    VARIANT answer;
-    VariantInit(&answer);
-    answer.vt = VT_BOOL;
-    answer.boolVal = VARIANT_FALSE;
+    VARIANT answer = test::MakeBool(VARIANT_FALSE);
     if (!event.Arguments.empty()) {
         const std::wstring faults = FaultsOfFullEvent(event);
-        answer.boolVal = VARIANT_TRUE;
-        if (!faults.empty()) answer = MakeString(faults.c_str());
+        answer = faults.empty() ? test::MakeBool(VARIANT_TRUE) : MakeString(faults.c_str());
     }
     if (++seen == 2) bothSeen.Set();
     return CVariantHolder(answer);
@@ -539,68 +490,21 @@ void CheckCalls(CPeer& peer, const PeerTarget& target, CPeerChecks& checks) {
                   L"FailCode comes back with its code and detail");
 }
 
-// Windows of the peer's process that refuse message 0x8007, answering 0 or 1.
-class CRefusingWindows {
-  public:
-    CRefusingWindows() {
-        CEvent ready;
-        thread_ = std::thread([this, &ready] {
-            WNDCLASSW windowClass{};
-            windowClass.lpfnWndProc = &Procedure;
-            windowClass.hInstance = GetModuleHandleW(nullptr);
-            windowClass.lpszClassName = L"TarnwickEndToEndRefusing";
-            RegisterClassW(&windowClass);
-            for (HWND* window : {&answersZero, &answersOne}) {
-                *window = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0,
-                                          nullptr, nullptr, windowClass.hInstance, nullptr);
-            }
-            SetWindowLongPtrW(answersOne, GWLP_USERDATA, 1);
-            ready.Set();
-            MSG message;
-            while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
-            DestroyWindow(answersZero);
-            DestroyWindow(answersOne);
-        });
-        WaitForSingleObject(ready.Get(), kWaitMs);
-    }
-    ~CRefusingWindows() {
-        PostMessageW(answersZero, WM_QUIT, 0, 0);
-        thread_.join();
-    }
-    HWND answersZero = nullptr;
-    HWND answersOne = nullptr;
-
-  private:
-    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        if (message == kInvokeWindowMessage) return GetWindowLongPtrW(window, GWLP_USERDATA);
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-    std::thread thread_;
-};
-
 // args: "lpc" TARGET_QUEUE PEER_QUEUE, or "wm" TARGET_WINDOW FINISH_EVENT.
 TARNWICK_CHILD_MODE(EndToEndPeer) {
     if (args.size() != 3) return 100;
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     CPeerChecks checks;
     std::unique_ptr<CPeer> peer;
-    std::unique_ptr<CRefusingWindows> refusing;
-    HWND targetWindow = nullptr;
     if (args[0] == L"lpc") {
         auto queuePeer = std::make_unique<CLpcPeer>(args[2], args[1]);
         if (!queuePeer->Created() || !queuePeer->Announce()) return 101;
         peer = std::move(queuePeer);
     } else {
-        targetWindow = reinterpret_cast<HWND>(std::wcstoull(args[1].c_str(), nullptr, 16));
-        auto windowPeer = std::make_unique<CWindowsMessagePeer>(targetWindow);
-        refusing = std::make_unique<CRefusingWindows>();
+        const auto target = reinterpret_cast<HWND>(std::wcstoull(args[1].c_str(), nullptr, 16));
+        auto windowPeer = std::make_unique<CWindowsMessagePeer>(target);
         if (windowPeer->Window() == nullptr) return 102;
-        SendMessageW(targetWindow, kHelloMessage, kPeerWindow,
-                     reinterpret_cast<LPARAM>(windowPeer->Window()));
-        SendMessageW(targetWindow, kHelloMessage, kAnswersZero,
-                     reinterpret_cast<LPARAM>(refusing->answersZero));
-        SendMessageW(targetWindow, kHelloMessage, kAnswersOne,
-                     reinterpret_cast<LPARAM>(refusing->answersOne));
+        SendMessageW(target, kHelloMessage, 0, reinterpret_cast<LPARAM>(windowPeer->Window()));
         peer = std::move(windowPeer);
     }
     int seen = 0;
@@ -617,7 +521,7 @@ TARNWICK_CHILD_MODE(EndToEndPeer) {
     checks.Expect(reply.Arrived && reply.State == StateCompleted, L"unsubscription completes");
     CheckCalls(*peer, target, checks);
 
-    if (refusing) {
+    if (args[0] == L"wm") {
         CEvent finish(args[2].c_str());
         checks.Expect(WaitForSingleObject(finish.Get(), kWaitMs) == WAIT_OBJECT_0,
                       L"the target finished");
@@ -625,7 +529,6 @@ TARNWICK_CHILD_MODE(EndToEndPeer) {
     checks.Expect(peer->EventsAnswered() == 2, L"no event after the unsubscription");
     checks.Expect(peer->RecordsRefused() == 0, L"no record refused");
     peer.reset();
-    refusing.reset();
     CoUninitialize();
     return checks.Failures();
 }

@@ -30,11 +30,7 @@ namespace tarnwick {
 namespace {
 
 using namespace blockformat;
-using test::At;
-using test::MakeI4;
-using test::MakeString;
-using test::Put;
-using test::PutText;
+using namespace test;
 
 constexpr ReturnAddressRecord kControl{0x100, 7, 0x2000, 0x1A2B};
 constexpr ReturnAddressRecord kSubscriber{0x200, 1, 2, 3};
@@ -169,17 +165,7 @@ class CFakePeer {
             if (value.vt == VT_BSTR) strings.emplace_back(value.bstrVal);
             VariantClear(&value);
         }
-        std::vector<std::uint8_t> reply(bytes->begin(), bytes->begin() + kReplySize);
-        Put<std::uint16_t>(reply, kKind, kKindMethodReturn);
-        Put<std::uint32_t>(reply, kReplyState, StateCompleted);
-        VARIANT result;
-        VariantInit(&result);
-        result.vt = VT_BOOL;
-        result.boolVal = answer;
-        Put(reply, kReplyResult, CMarshaller::MakeWireValue(result));
-        InvokeRecord returned{kInvokeRecordMagic,
-                              CMarshalHelper::StoreBlock(reply.data(), kReplySize),
-                              kInvokeRecordReplyTag};
+        InvokeRecord returned = test::StoreReply(*bytes, answer);
         // Counted before the return wakes the raiser, which reads the count at once.
         ++answered;
         EXPECT_EQ(raiser_.ProcessMessage(&returned), 0);
@@ -244,10 +230,6 @@ TEST_F(InvokeManagementServiceTest, SubscribeRaiseAnswerAndUnsubscribe) {
     EXPECT_EQ(peer.strings, (std::vector<std::wstring>{L"first", L"second"}));
     EXPECT_EQ(service.PendingCallCount(), 0u);
     EXPECT_EQ(service.lastTarget, kSubscriber.O + 1) << "resolved through the host";
-
-    peer.answer = VARIANT_FALSE;
-    const VARIANT declined = subscriber->Invoke(L"Click", nullptr, 0, 0);
-    EXPECT_EQ(declined.boolVal, VARIANT_FALSE);
     subscriber->Release();
 
     record = StorePeerBlock(kKindUnsubscription, 600, L"Click");
@@ -311,10 +293,8 @@ TEST_F(InvokeManagementServiceTest, AFailedSendFreesExactlyThePayloadsItMade) {
     // A block of the test's own whose handle a genuine decimal argument happens to carry.
     CBlockHolder bystander;
     ASSERT_FALSE(bystander.Allocate(16, {__LINE__, "test"}).empty());
-    VARIANT decimal;
-    VariantInit(&decimal);
-    decimal.decVal.Lo64 = bystander.Get();
-    decimal.vt = VT_DECIMAL;
+    const VARIANT decimal =
+        test::MakeVariant(VT_DECIMAL, [&](VARIANT& v) { v.decVal.Lo64 = bystander.Get(); });
 
     auto proxy = CEventProxy::Create(kSubscriber, TargetKey{}, CBstrHolder(L"tag"), &service);
     proxy->SetTimeoutPromptForTesting(1, &Cancel);
