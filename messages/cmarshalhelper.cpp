@@ -279,8 +279,13 @@ std::optional<std::vector<UniqueBstr>> RecordFieldNames(IRecordInfo& info) {
     // the room given and clamp to it, so it starts as large as can be.
     ULONG count = ULONG_MAX;
     HRESULT hr = info.GetFieldNames(&count, nullptr);
+    if (FAILED(hr)) {
+        // The count was not given: it must not size anything.
+        TraceFailure(kTraceRecordFieldNamesFailed, hr);
+        return std::nullopt;
+    }
     std::vector<BSTR> names(count, nullptr);
-    if (SUCCEEDED(hr) && count > 0) hr = info.GetFieldNames(&count, names.data());
+    if (count > 0) hr = info.GetFieldNames(&count, names.data());
     std::vector<UniqueBstr> owned;
     owned.reserve(names.size());
     for (BSTR name : names) owned.emplace_back(name);

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -342,5 +345,80 @@ TEST_F(MarshalHelper, MappingOfAnotherPartyIsSkippedNotOverwritten) {
     CloseHandle(other);
 }
 
+// The largest allocation asked for while a test watches. Requests past 1 GiB fail at once, as
+// running out of memory would, instead of taking the machine's memory.
+std::atomic<bool> g_watchAllocations{false};
+std::atomic<size_t> g_largestAllocation{0};
+
+// A record type whose field names cannot be had: the count query fails and writes nothing.
+class CNamelessRecordInfo final : public IRecordInfo {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+    ULONG STDMETHODCALLTYPE Release() override { return --references; }
+    HRESULT STDMETHODCALLTYPE GetFieldNames(ULONG*, BSTR*) override { return E_FAIL; }
+    HRESULT STDMETHODCALLTYPE RecordDestroy(PVOID) override {
+        ++destroyed;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE RecordInit(PVOID) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RecordClear(PVOID) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RecordCopy(PVOID, PVOID) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetGuid(GUID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetName(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetSize(ULONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetField(PVOID, LPCOLESTR, VARIANT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetFieldNoCopy(PVOID, LPCOLESTR, VARIANT*, PVOID*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE PutField(ULONG, PVOID, LPCOLESTR, VARIANT*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE PutFieldNoCopy(ULONG, PVOID, LPCOLESTR, VARIANT*) override {
+        return E_NOTIMPL;
+    }
+    BOOL STDMETHODCALLTYPE IsMatchingType(IRecordInfo*) override { return FALSE; }
+    PVOID STDMETHODCALLTYPE RecordCreate() override { return nullptr; }
+    HRESULT STDMETHODCALLTYPE RecordCreateCopy(PVOID, PVOID*) override { return E_NOTIMPL; }
+    ULONG references = 1;
+    int destroyed = 0;
+};
+
+TEST_F(MarshalHelper, ARecordWhoseFieldNamesFailMovesNothingAndSizesNothing) {
+    CNamelessRecordInfo info;
+    int data = 0;
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_RECORD;
+    V_RECORD(&value) = &data;
+    V_RECORDINFO(&value) = &info;
+    info.AddRef();
+    g_largestAllocation = 0;
+    g_watchAllocations = true;
+    CMarshalHelper::MarshalValue(value);
+    g_watchAllocations = false;
+    EXPECT_LT(g_largestAllocation.load(), size_t{1} << 20) << "an unread count sized a vector";
+    EXPECT_EQ(HandleIn(value), 0u);
+    EXPECT_EQ(info.destroyed, 1);
+    EXPECT_EQ(info.references, 1u) << "the sender's reference is released";
+}
+
 }  // namespace
 }  // namespace tarnwick
+
+void* operator new(size_t size) {
+    if (tarnwick::g_watchAllocations) {
+        size_t seen = tarnwick::g_largestAllocation;
+        while (size > seen && !tarnwick::g_largestAllocation.compare_exchange_weak(seen, size)) {
+        }
+        if (size > (size_t{1} << 30)) throw std::bad_alloc();
+    }
+    if (void* block = std::malloc(size != 0 ? size : 1)) return block;
+    throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, size_t) noexcept { std::free(block); }
