@@ -56,9 +56,19 @@ CWindowsMessageInvokeManagementService* CRemotingServices::GetWindowsMessageServ
 }
 
 void CRemotingServices::DestroyAll() {
-    std::lock_guard lock(mutex_);
-    lpc_.reset();
-    windowMessage_.clear();
+    // Destroying the queue service waits for its delivery thread, where a host callback may be
+    // calling a factory: the services are taken out under the lock and destroyed after it.
+    std::unique_ptr<CLpcInvokeManagementService> lpc;
+    std::unordered_map<IInvokeNotification*,
+                       std::unique_ptr<CWindowsMessageInvokeManagementService>>
+        windowMessage;
+    {
+        std::lock_guard lock(mutex_);
+        lpc = std::move(lpc_);
+        windowMessage.swap(windowMessage_);
+    }
+    lpc.reset();
+    windowMessage.clear();
 }
 
 void DestroyModuleServices() {

@@ -409,5 +409,52 @@ TEST(RemotingServicesTest, ExportedFactoriesReturnTheModuleServices) {
     CRemotingServices::Module().DestroyAll();
 }
 
+// A host whose callback on the queue's delivery thread calls a factory while the module
+// unloads. The unload waits for that callback, so the factory must not wait for the unload.
+class CUnloadingHost final : public IInvokeNotification {
+  public:
+    int OnMethodCall(IMethodCallMessage* message) override {
+        SetEvent(inCall);
+        // The unload has begun once the queue takes no more records; no event tells when.
+        const InvokeRecord probe{};
+        while (Post(queue, &probe, sizeof probe)) Sleep(1);
+        madeDuringUnload = services->GetLpcService(SysAllocString(L"TtLate"), this);
+        message->SetCompleted();
+        return 0;
+    }
+    int OnEventSubscription(IEventSubscriptionMessage*) override { return 0; }
+    int OnEventUnsubscription(IEventUnsubscriptionMessage*) override { return 0; }
+    std::uint64_t ResolveTarget(std::uint64_t o) override { return o; }
+
+    CRemotingServices* services = nullptr;
+    std::wstring queue = UniqueName(L"U");
+    HANDLE inCall = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    CLpcInvokeManagementService* madeDuringUnload = nullptr;
+};
+
+TEST(RemotingServicesTest, AFactoryCalledFromACallbackDuringUnloadReturns) {
+    CUnloadingHost host;
+    host.services = new CRemotingServices();  // left behind if the unload hangs
+    host.services->GetLpcService(SysAllocString(host.queue.c_str()), &host);
+    ASSERT_TRUE(PostCall(host.queue));
+    ASSERT_EQ(WaitForSingleObject(host.inCall, 10000), WAIT_OBJECT_0);
+    HANDLE unloaded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread unload([&] {
+        host.services->DestroyAll();
+        SetEvent(unloaded);
+    });
+    const bool returned = WaitForSingleObject(unloaded, 10000) == WAIT_OBJECT_0;
+    if (!returned) {
+        unload.detach();
+        FAIL() << "the unload and the callback wait for each other";
+    }
+    unload.join();
+    EXPECT_NE(host.madeDuringUnload, nullptr);
+    host.services->DestroyAll();
+    delete host.services;
+    CloseHandle(unloaded);
+    CloseHandle(host.inCall);
+}
+
 }  // namespace
 }  // namespace tarnwick
