@@ -716,6 +716,19 @@ void Restore(VARIANT& value, int depth, CReceivedBlocks& received) {
     }
 }
 
+// Runs a restore of the value; running out of memory part-way is traced, and the blocks
+// taken so far stay freed.
+template <typename Restorer>
+void RestoreTraced(VARIANT& value, const Restorer& restore) {
+    try {
+        restore();
+    } catch (const std::exception&) {
+        TraceError(kTraceUnmarshalFailed, static_cast<std::uint32_t>(value.vt));
+    } catch (const CComError& error) {
+        TraceError(kTraceUnmarshalFailed, static_cast<std::uint32_t>(value.vt), error.Error());
+    }
+}
+
 }  // namespace
 
 bool CMarshalHelper::IsArrayType(VARTYPE type) noexcept {
@@ -818,13 +831,7 @@ void CMarshalHelper::UnmarshalValue(VARIANT& value) {
 }
 
 void CMarshalHelper::UnmarshalValue(VARIANT& value, CReceivedBlocks& received) {
-    try {
-        RestoreReceived(value, 0, received);
-    } catch (const std::exception&) {
-        TraceError(kTraceUnmarshalFailed, static_cast<std::uint32_t>(value.vt));
-    } catch (const CComError& error) {
-        TraceError(kTraceUnmarshalFailed, static_cast<std::uint32_t>(value.vt), error.Error());
-    }
+    RestoreTraced(value, [&] { RestoreReceived(value, 0, received); });
 }
 
 void CMarshalHelper::UnmarshalString(VARIANT& value) {
@@ -839,14 +846,7 @@ void CMarshalHelper::DiscardValue(VARIANT& value) {
         // The value is this side's own: its payload is restored only to be freed, and what
         // it holds besides is released as usual.
         CReceivedBlocks received;
-        try {
-            Restore(value, 0, received);
-        } catch (const std::exception&) {
-            TraceError(kTraceUnmarshalFailed, static_cast<std::uint32_t>(value.vt));
-        } catch (const CComError& error) {
-            TraceError(kTraceUnmarshalFailed, static_cast<std::uint32_t>(value.vt),
-                       error.Error());
-        }
+        RestoreTraced(value, [&] { Restore(value, 0, received); });
         VariantClear(&value);
     }
     MakeEmpty(value);

@@ -22,52 +22,6 @@ constexpr size_t kTagUnits = kNameUnits;
 constexpr size_t kSubscriptionSize = kSubscriptionTag + kTagUnits * sizeof(wchar_t);
 constexpr size_t kUnsubscriptionSize = kEventName + kEventNameUnits * sizeof(wchar_t);
 
-struct MappingCloser {
-    void operator()(HANDLE mapping) const noexcept { CloseHandle(mapping); }
-};
-struct ViewUnmapper {
-    void operator()(const void* view) const noexcept { UnmapViewOfFile(view); }
-};
-
-// The text of a string that travelled in a named mapping, from its descriptor
-// "S|<bytes>|<mapping name>"; nothing when the descriptor or the mapping cannot be read.
-std::optional<std::wstring> ReadMappedText(const std::wstring& descriptor) {
-    const size_t second = descriptor.find(L'|', 2);
-    if (descriptor.rfind(L"S|", 0) != 0 || second == std::wstring::npos) return std::nullopt;
-    const unsigned long long size = std::wcstoull(descriptor.c_str() + 2, nullptr, 10);
-    const std::wstring name = descriptor.substr(second + 1);
-    std::unique_ptr<void, MappingCloser> mapping(
-        OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str()));
-    if (!mapping || size < sizeof(wchar_t) || size % sizeof(wchar_t) != 0) return std::nullopt;
-    std::unique_ptr<const void, ViewUnmapper> view(
-        MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
-    MEMORY_BASIC_INFORMATION region{};
-    if (!view || VirtualQuery(view.get(), &region, sizeof region) == 0 ||
-        region.RegionSize < size) {
-        return std::nullopt;
-    }
-    const auto* units = static_cast<const wchar_t*>(view.get());
-    const size_t count = size / sizeof(wchar_t) - 1;
-    if (units[count] != L'\0') return std::nullopt;
-    return std::wstring(units, count);
-}
-
-// A type-14 value names the descriptor block of a string in a named mapping, which the
-// library leaves to the peer to read. The value becomes the string (null when unreadable), and
-// the descriptor block is freed.
-void RestoreMappedString(VARIANT& value) {
-    const std::uint32_t handle = CMarshalHelper::HandleOf(value);
-    VariantInit(&value);
-    value.vt = VT_BSTR;
-    value.bstrVal = nullptr;
-    const auto descriptor = TakeSharedBlock(handle, {__LINE__, kSourceFile});
-    if (!descriptor) return;
-    const auto text = ReadBlockText(*descriptor, 0);
-    const auto mapped = text ? ReadMappedText(*text) : std::nullopt;
-    if (!mapped) return;
-    value.bstrVal = SysAllocStringLen(mapped->data(), static_cast<UINT>(mapped->size()));
-}
-
 // The text of the string block whose handle is at offset, which is taken over; empty when
 // there is none.
 std::wstring TakeText(std::span<const std::uint8_t> bytes, size_t offset) {
@@ -103,7 +57,6 @@ std::optional<PeerEvent> ReadRaisedEvent(std::span<const std::uint8_t> bytes) {
         ReadAt(bytes, kRaisedEventArguments + sizeof(WireValue) * i, wire);
         VARIANT value = CMarshaller::WidenWireValue(wire);
         CMarshalHelper::UnmarshalValue(value);
-        if (value.vt == CMarshalHelper::kMappedStringType) RestoreMappedString(value);
         event.Arguments.emplace_back(value);
     }
     return event;
@@ -229,8 +182,6 @@ PeerReply CPeer::ReadReply(std::uint32_t replyBlock) {
         VARIANT result = CMarshaller::WidenWireValue(wire);
         if (result.vt == VT_VOID) {
             VariantInit(&result);  // a subscription's reply carries no result
-        } else if (result.vt == CMarshalHelper::kMappedStringType) {
-            RestoreMappedString(result);
         } else {
             CMarshalHelper::UnmarshalValue(result);
         }
