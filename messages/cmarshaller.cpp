@@ -177,7 +177,7 @@ void RefusePropertyPut(const CommonPart& part, IncomingMessage& message) {
 }
 
 int ReadCall(std::span<const std::uint8_t> bytes, Kind kind, IncomingMessage& message,
-             std::uint32_t blockHandle) {
+             CReceivedBlocks& received) {
     const std::optional<CommonPart> part = ReadCommonPart(bytes);
     if (!part) return 0;
     const int count = part->argumentCount;
@@ -196,8 +196,6 @@ int ReadCall(std::span<const std::uint8_t> bytes, Kind kind, IncomingMessage& me
     FillInvokeBase(call, *part);
     call.GetInvokeKind() = kind;
     call.InitArguments(count);
-    // The call's own block stays open while its payloads are taken: none may name it.
-    CReceivedBlocks received(blockHandle);
     if (kind == kKindMethod) {
         // The first value on the wire is the first argument, which lands last in the array.
         for (int i = 0; i < count; ++i) {
@@ -210,7 +208,7 @@ int ReadCall(std::span<const std::uint8_t> bytes, Kind kind, IncomingMessage& me
 }
 
 int Unmarshal(IInvokeManagementService* service, std::span<const std::uint8_t> bytes,
-              IncomingMessage& message, std::uint32_t blockHandle) {
+              IncomingMessage& message, CReceivedBlocks& received) {
     std::uint16_t marker = 0;
     std::uint16_t kind = 0;
     if (!ReadAt(bytes, kMarker, marker) || !ReadAt(bytes, kKind, kind)) {
@@ -230,7 +228,7 @@ int Unmarshal(IInvokeManagementService* service, std::span<const std::uint8_t> b
         case kKindMethod:
         case kKindPropertyGet:
         case kKindPropertyPut:
-            return ReadCall(bytes, static_cast<Kind>(kind), message, blockHandle);
+            return ReadCall(bytes, static_cast<Kind>(kind), message, received);
         default:
             return 1;
     }
@@ -283,10 +281,10 @@ std::uint32_t CMarshaller::MarshalCall(IMethodCallMessage& message) {
 
 int CMarshaller::UnmarshalBlock(IInvokeManagementService* service,
                                 std::span<const std::uint8_t> bytes, IncomingMessage& message,
-                                std::uint32_t blockHandle) {
+                                CReceivedBlocks held) {
     message.emplace<std::monostate>();
     try {
-        return Unmarshal(service, bytes, message, blockHandle);
+        return Unmarshal(service, bytes, message, held);
     } catch (const CComError& error) {
         TraceError(kTraceUnmarshalFailed, error.Error());
     } catch (const std::exception&) {

@@ -18,6 +18,7 @@
 #include "messages/ceventunsubscriptionmessage.h"
 #include "messages/cmethodcallmessage.h"
 #include "messages/creturnaddress.h"
+#include "messages/sharedmemory.h"
 
 namespace tarnwick {
 
@@ -90,11 +91,12 @@ class CMarshaller {
     // Makes the message that the block describes: 1 when the block was understood or is of a
     // kind that yields no message, 0 (traced, no message) when it is invalid or malformed. A
     // subscription's message holds a new event proxy that sends through the service.
-    // `blockHandle` names the block the bytes are in, which no payload may name. A property
-    // put with a count other than 1 yields a message already failed with DISP_E_BADPARAMCOUNT.
+    // `held` names the block the bytes are in and any other the receiver holds open: no
+    // payload may name them. A property put with a count other than 1 yields a message
+    // already failed with DISP_E_BADPARAMCOUNT.
     static int UnmarshalBlock(IInvokeManagementService* service,
                               std::span<const std::uint8_t> bytes, IncomingMessage& message,
-                              std::uint32_t blockHandle = 0);
+                              CReceivedBlocks held = {});
     // The kind and cookie words of a block; 0 when the block is too short to hold them.
     static std::uint16_t GetBlockKind(std::span<const std::uint8_t> bytes) noexcept;
     static Cookie GetBlockCookie(std::span<const std::uint8_t> bytes) noexcept;

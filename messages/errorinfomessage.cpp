@@ -223,16 +223,15 @@ int ApplyReply(std::span<const std::uint8_t> reply, CMethodCallMessage& message,
 }
 
 int ApplyReplyAndFree(std::span<std::uint8_t> reply, CMethodCallMessage& message,
-                      std::uint32_t replyHandle) {
+                      CReceivedBlocks held) {
     // The reply's own block stays open meanwhile: no text or payload may name it.
-    CReceivedBlocks received(replyHandle);
-    const int applied = ApplyReply(reply, message, received);
+    const int applied = ApplyReply(reply, message, held);
     if (applied == 0) return 0;
     for (size_t offset : {kReplyExceptionText1, kReplyExceptionText2, kReplyExceptionText3,
                           kReplyFailureDetail, kReplyStateText}) {
         std::uint32_t handle = 0;
         ReadAt(reply, offset, handle);
-        if (received.Claim(handle)) {
+        if (held.Claim(handle)) {
             COpenedBlock(handle, {__LINE__, kSourceFile}).Destroy();
         } else {
             TraceError(kTraceTextRefused, handle, static_cast<std::uint64_t>(offset));
@@ -242,9 +241,9 @@ int ApplyReplyAndFree(std::span<std::uint8_t> reply, CMethodCallMessage& message
     return applied;
 }
 
-void DiscardReply(std::span<std::uint8_t> reply, std::uint32_t replyHandle) {
+void DiscardReply(std::span<std::uint8_t> reply, CReceivedBlocks held) {
     CMethodCallMessage scratch;
-    ApplyReplyAndFree(reply, scratch, replyHandle);
+    ApplyReplyAndFree(reply, scratch, std::move(held));
     VariantClear(scratch.GetResult());
 }
 

@@ -28,11 +28,11 @@ int ApplyReply(std::span<const std::uint8_t> reply, CMethodCallMessage& message,
 int ApplyReply(std::span<const std::uint8_t> reply, CMethodCallMessage& message);
 
 // ApplyReply, then destroys every string block the reply names and clears its handle.
-// `replyHandle` names the reply's own block, which none of them may name.
+// `held` names the reply's own block and any other its receiver holds: none may be named.
 int ApplyReplyAndFree(std::span<std::uint8_t> reply, CMethodCallMessage& message,
-                      std::uint32_t replyHandle = 0);
+                      CReceivedBlocks held = {});
 
 // Frees what a reply that no waiting message takes names: its texts and its result's payload.
-void DiscardReply(std::span<std::uint8_t> reply, std::uint32_t replyHandle);
+void DiscardReply(std::span<std::uint8_t> reply, CReceivedBlocks held);
 
 }  // namespace tarnwick

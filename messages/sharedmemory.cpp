@@ -71,8 +71,10 @@ void COpenedBlock::Destroy() noexcept {
     DestroySharedBlock(handle_);
 }
 
-CReceivedBlocks::CReceivedBlocks(std::uint32_t held) {
-    if (held != 0) handles_.insert(held);
+CReceivedBlocks::CReceivedBlocks(std::initializer_list<std::uint32_t> held) {
+    for (std::uint32_t handle : held) {
+        if (handle != 0) handles_.insert(handle);
+    }
 }
 
 bool CReceivedBlocks::Claim(std::uint32_t handle) {

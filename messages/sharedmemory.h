@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -84,8 +85,8 @@ class COpenedBlock {
 class CReceivedBlocks {
   public:
     CReceivedBlocks() = default;
-    // `held`: the message's own block, which its receiver keeps open while reading it.
-    explicit CReceivedBlocks(std::uint32_t held);
+    // `held`: the message's own block, and any other its receiver keeps open meanwhile.
+    CReceivedBlocks(std::initializer_list<std::uint32_t> held);
 
     // Whether the handle names a block held or taken here; never for handle 0.
     bool Holds(std::uint32_t handle) const { return handles_.count(handle) != 0; }

@@ -178,21 +178,21 @@ void CInvokeManagementServiceBase::ReleaseWait(IInvokeWait* wait) {
     TraceAt(TraceLevel::Warning, kWaitNotPending, static_cast<const void*>(wait));
 }
 
-void CInvokeManagementServiceBase::DeliverReturn(const InvokeRecord& record,
-                                                 std::span<std::uint8_t> block) {
+void CInvokeManagementServiceBase::DeliverReturn(std::span<std::uint8_t> block,
+                                                 const CReceivedBlocks& held) {
     const Cookie cookie = CMarshaller::GetBlockCookie(block);
     CMutexLock lock(mutex_);
     const auto it = pending_.find(cookie);
     auto* wait = it == pending_.end() ? nullptr : static_cast<CInvokeWait*>(it->second);
     CRaiseEventMessage* message = wait != nullptr ? wait->Message() : nullptr;
     if (message != nullptr) {
-        ApplyReplyAndFree(block, *message, record.Block);
+        ApplyReplyAndFree(block, *message, held);
         TraceAt(TraceLevel::Verbose, kReturnDelivered, message->GetMemberName().Get());
     } else {
         // A late reply, or one for a wait without a message: what it names is still ours.
         TraceAt(TraceLevel::Error, wait == nullptr ? kReturnForUnknownCall : kReturnForForeignMessage,
                 cookie);
-        DiscardReply(block, record.Block);
+        DiscardReply(block, held);
     }
     if (wait != nullptr) wait->Signal();
 }
@@ -216,14 +216,17 @@ int CInvokeManagementServiceBase::HandleMethodCall(CMethodCallMessage& message,
     return replied;
 }
 
-int CInvokeManagementServiceBase::Route(InvokeRecord* record, std::span<std::uint8_t> block) {
+int CInvokeManagementServiceBase::Route(InvokeRecord* record, std::span<std::uint8_t> block,
+                                        std::uint32_t envelope) {
     const std::uint16_t kind = CMarshaller::GetBlockKind(block);
+    // The blocks open while the message is read: no payload it names may be one of them.
+    const CReceivedBlocks held{record->Block, envelope};
     int replied = 0;
     if (kind == blockformat::kKindMethodReturn) {
-        DeliverReturn(*record, block);
+        DeliverReturn(block, held);
     } else {
         IncomingMessage incoming;
-        if (!CMarshaller::UnmarshalBlock(this, block, incoming, record->Block)) {
+        if (!CMarshaller::UnmarshalBlock(this, block, incoming, held)) {
             TraceAt(TraceLevel::Error, kBlockNotUnmarshalled);
         } else if (auto* call = std::get_if<CMethodCallMessage>(&incoming)) {
             replied = HandleMethodCall(*call, record, block);
@@ -251,7 +254,7 @@ int CInvokeManagementServiceBase::Route(InvokeRecord* record, std::span<std::uin
     return replied;
 }
 
-int CInvokeManagementServiceBase::ProcessMessage(InvokeRecord* record) {
+int CInvokeManagementServiceBase::ProcessMessage(InvokeRecord* record, std::uint32_t envelope) {
     if (record == nullptr) return 0;
     COpenedBlock opened(record->Block, {__LINE__, "cinvokemanagementservicebase"});
     if (!opened.IsOpen()) {
@@ -260,7 +263,7 @@ int CInvokeManagementServiceBase::ProcessMessage(InvokeRecord* record) {
     }
     int replied = 0;
     try {
-        replied = Route(record, opened.Bytes());
+        replied = Route(record, opened.Bytes(), envelope);
     } catch (const CComError& error) {
         // Running out of memory while a message is built drops the record, never the thread.
         TraceAt(TraceLevel::Error, kRoutingFailed, static_cast<std::uint32_t>(error.Error()));

@@ -11,6 +11,7 @@
 
 #include "iinvokemanagementservice.h"
 #include "ireturnaddress.h"
+#include "messages/sharedmemory.h"
 #include "remoting/ceventcollection.h"
 #include "remoting/cmutex.h"
 #include "remoting/cthreadboundstorage.h"
@@ -47,7 +48,10 @@ class CInvokeManagementServiceBase : public IInvokeManagementService {
 
     // Handles one record from the peer. 1 when a reply was written and the record rewritten in
     // place into the reply record; 0 otherwise. The record's block is freed in every case.
-    int ProcessMessage(InvokeRecord* record);
+    int ProcessMessage(InvokeRecord* record) { return ProcessMessage(record, 0); }
+    // The same for a record that arrived in a block of its own, `envelope`, which the
+    // transport keeps open meanwhile.
+    int ProcessMessage(InvokeRecord* record, std::uint32_t envelope);
 
     // Receives and, when ProcessMessage made a reply, sends it back with SendReply.
     void ReceiveAndReply(InvokeRecord* record);
@@ -64,8 +68,8 @@ class CInvokeManagementServiceBase : public IInvokeManagementService {
   private:
     std::uint64_t DeriveTarget(IRaiseEventMessage& message) const;
     // Hands the opened block on by its kind; 1 when a reply was written.
-    int Route(InvokeRecord* record, std::span<std::uint8_t> block);
-    void DeliverReturn(const InvokeRecord& record, std::span<std::uint8_t> block);
+    int Route(InvokeRecord* record, std::span<std::uint8_t> block, std::uint32_t envelope);
+    void DeliverReturn(std::span<std::uint8_t> block, const CReceivedBlocks& held);
     int HandleMethodCall(CMethodCallMessage& message, InvokeRecord* record,
                          std::span<std::uint8_t> block);
     int Reply(CInvokeMessageBase& message, InvokeRecord* record, std::span<std::uint8_t> block);

@@ -40,7 +40,7 @@ int Post(const CBstrHolder& peerName, const InvokeRecord& record) {
 void DiscardUnsentReply(const InvokeRecord& reply) {
     COpenedBlock opened(reply.Block, {__LINE__, "clpcinvokemanagementservice"});
     if (!opened.IsOpen()) return;
-    DiscardReply(opened.Bytes(), reply.Block);
+    DiscardReply(opened.Bytes(), {reply.Block});
     opened.Destroy();
 }
 

@@ -100,9 +100,9 @@ int CWindowsMessageInvokeManagementService::SendInvoke(InvokeRecord* record, IIn
             TraceError(kReplyBlockNotOpened, static_cast<std::uint64_t>(reply.Block));
         } else if (message == nullptr) {
             TraceError(kWaitWithoutMessage, static_cast<std::uint64_t>(reply.Block));
-            DiscardReply(opened.Bytes(), reply.Block);
+            DiscardReply(opened.Bytes(), {reply.Block});
         } else {
-            ApplyReplyAndFree(opened.Bytes(), *message, reply.Block);
+            ApplyReplyAndFree(opened.Bytes(), *message, {reply.Block});
             result = S_OK;
         }
         // The reply block came to this side to free.
@@ -125,7 +125,8 @@ std::uint64_t CWindowsMessageInvokeManagementService::ProcessWindowMessage(std::
         TraceError(kCallRecordMalformed, static_cast<std::uint64_t>(block));
         return 0;
     }
-    if (ProcessMessage(&record) != 1) return 0;
+    // The record's block stays open here meanwhile: no payload of the call may name it.
+    if (ProcessMessage(&record, block) != 1) return 0;
     return WriteAt(opened.Bytes(), 0, record) ? 1 : 0;
 }
 

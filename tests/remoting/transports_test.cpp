@@ -456,5 +456,27 @@ TEST(RemotingServicesTest, AFactoryCalledFromACallbackDuringUnloadReturns) {
     CloseHandle(host.inCall);
 }
 
+// A call whose argument names the 16-byte block its record came in: that block is the
+// sender's, and the reply record is written back into it.
+TEST(WindowServiceTest, AnArgumentNamingTheRecordsBlockIsRefused) {
+    CCallHost host;
+    CWindowsMessageInvokeManagementService receiver(nullptr, &host);
+    CBlockHolder envelope;
+    const auto bytes = envelope.Allocate(sizeof(InvokeRecord), {__LINE__, "test"});
+    ASSERT_FALSE(bytes.empty());
+    CMethodCallMessage call;
+    call.GetMemberName() = L"Add";
+    call.InitArguments(1);
+    VARIANT named = CMarshaller::WidenWireValue(WireValue{VT_BSTR, {}, envelope.Get()});
+    call.AddArgument(&named);
+    const InvokeRecord record{kInvokeRecordMagic, CMarshaller::MarshalCall(call),
+                              kInvokeRecordCallTag};
+    std::memcpy(bytes.data(), &record, sizeof record);
+    ASSERT_EQ(receiver.ProcessWindowMessage(envelope.Get()), 1u);
+    const std::vector<std::uint8_t> written = test::BytesOf(envelope.Get());
+    ASSERT_EQ(written.size(), sizeof(InvokeRecord)) << "the sender's block was taken";
+    EXPECT_EQ(TakeReplyResult(written), 42);
+}
+
 }  // namespace
 }  // namespace tarnwick
