@@ -1,5 +1,5 @@
 // The trace provider's registration, control callback and gate, driven through a substitute
-// platform that records what the provider asks of it.
+// platform that records what the provider asks of it; and the child-process helper.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -10,18 +10,19 @@
 #include <vector>
 
 #include "remoting/ctraceprovider.h"
+#include "support/childmode.h"
+#include "support/childprocess.h"
+
+TARNWICK_CHILD_MODE(ExitWithArgument) { return args.empty() ? 99 : std::stoi(args[0]); }
 
 namespace tarnwick {
 namespace {
 
 struct FakeEtw {
-    TRACEHANDLE registration = 0x5150;
     ULONG registerStatus = ERROR_SUCCESS;
     WMIDPREQUEST callback = nullptr;
     PVOID context = nullptr;
-    GUID controlGuid{};
     std::vector<TRACEHANDLE> unregistered;
-    TRACEHANDLE logger = 0xABCDEF;
     UCHAR level = 0;
     ULONG flags = 0;
     PVOID bufferSeen = nullptr;
@@ -34,16 +35,17 @@ struct FakeEtw {
     std::vector<Message> messages;
 };
 FakeEtw etw;
+constexpr TRACEHANDLE kRegistration = 0x5150, kLogger = 0xABCDEF;
 
 ULONG WINAPI FakeRegister(WMIDPREQUEST callback, PVOID context, LPCGUID control, ULONG count,
                           PTRACE_GUID_REGISTRATION registrations, LPCWSTR, LPCWSTR,
                           PTRACEHANDLE handle) {
     etw.callback = callback;
     etw.context = context;
-    etw.controlGuid = *control;
+    EXPECT_TRUE(IsEqualGUID(*control, kTraceControlGuid));
     EXPECT_EQ(count, 1u);
     EXPECT_TRUE(IsEqualGUID(*registrations[0].Guid, *control));
-    *handle = etw.registration;
+    *handle = kRegistration;
     return etw.registerStatus;
 }
 ULONG WINAPI FakeUnregister(TRACEHANDLE handle) {
@@ -52,18 +54,17 @@ ULONG WINAPI FakeUnregister(TRACEHANDLE handle) {
 }
 TRACEHANDLE WINAPI FakeLogger(PVOID buffer) {
     etw.bufferSeen = buffer;
-    return etw.logger;
+    return kLogger;
 }
-UCHAR WINAPI FakeLevel(TRACEHANDLE handle) { return handle == etw.logger ? etw.level : 0; }
-ULONG WINAPI FakeFlags(TRACEHANDLE handle) { return handle == etw.logger ? etw.flags : 0; }
+UCHAR WINAPI FakeLevel(TRACEHANDLE handle) { return handle == kLogger ? etw.level : 0; }
+ULONG WINAPI FakeFlags(TRACEHANDLE handle) { return handle == kLogger ? etw.flags : 0; }
 ULONG __cdecl FakeMessage(TRACEHANDLE logger, ULONG, LPCGUID unit, USHORT number, ...) {
     FakeEtw::Message message{logger, *unit, number, {}};
     va_list args;
     va_start(args, number);
     while (const void* data = va_arg(args, const void*)) {
-        const size_t size = va_arg(args, size_t);
         const auto* bytes = static_cast<const unsigned char*>(data);
-        message.values.emplace_back(bytes, bytes + size);
+        message.values.emplace_back(bytes, bytes + va_arg(args, size_t));
     }
     va_end(args);
     etw.messages.push_back(message);
@@ -78,16 +79,20 @@ class TraceProviderTest : public testing::Test {
   protected:
     void SetUp() override { etw = FakeEtw{}; }
 
-    ULONG Control(ULONG code, ULONG* size) {
-        return etw.callback(static_cast<WMIDPREQUESTCODE>(code), etw.context, size, &header_);
+    // Sends a control code; expects `status`, and the size cleared on success only.
+    void Control(ULONG code, ULONG status = 0) {
+        ULONG size = 77;
+        EXPECT_EQ(etw.callback(static_cast<WMIDPREQUESTCODE>(code), etw.context, &size, &header_),
+                  status)
+            << code;
+        EXPECT_EQ(size, status == 0 ? 0u : 77u) << code;
     }
-    void Enable(UCHAR level, ULONG flags) {
-        etw.level = level;
+    void Enable(TraceLevel level, ULONG flags) {
+        etw.level = static_cast<UCHAR>(level);
         etw.flags = flags;
-        ULONG size = 99;
-        ASSERT_EQ(Control(WMI_ENABLE_EVENTS, &size), 0u);
-        EXPECT_EQ(size, 0u);
+        Control(WMI_ENABLE_EVENTS);
     }
+    bool Gate(ULONG flag, TraceLevel level) { return provider_.IsEnabled(flag, level); }
 
     WNODE_HEADER header_{};
     CTraceProvider provider_{kFakeApi};
@@ -96,47 +101,37 @@ class TraceProviderTest : public testing::Test {
 TEST_F(TraceProviderTest, RegistersWithItsControlGuidAndUndoesOnlyASuccessfulRegistration) {
     etw.registerStatus = ERROR_ACCESS_DENIED;
     EXPECT_EQ(provider_.Register(), static_cast<ULONG>(ERROR_ACCESS_DENIED));
-    Enable(5, 0xFFFFFFFF);
-    EXPECT_FALSE(provider_.IsEnabled(kTraceFlagComponent, TraceLevel::Error)) << "not registered";
+    Enable(TraceLevel::Verbose, 0xFFFFFFFF);
+    EXPECT_FALSE(Gate(kTraceFlagComponent, TraceLevel::Error)) << "not registered";
     provider_.Unregister();
     EXPECT_TRUE(etw.unregistered.empty());
 
     etw.registerStatus = ERROR_SUCCESS;
     ASSERT_EQ(provider_.Register(), 0u);
-    EXPECT_TRUE(IsEqualGUID(etw.controlGuid, kTraceControlGuid));
-    EXPECT_EQ(etw.context, &provider_);
-    EXPECT_FALSE(provider_.IsEnabled(kTraceFlagComponent, TraceLevel::Error)) << "not enabled yet";
+    EXPECT_FALSE(Gate(kTraceFlagComponent, TraceLevel::Error)) << "not enabled yet";
     provider_.Unregister();
-    EXPECT_EQ(etw.unregistered, std::vector<TRACEHANDLE>{0x5150});
+    EXPECT_EQ(etw.unregistered, std::vector<TRACEHANDLE>{kRegistration});
 }
 
 TEST_F(TraceProviderTest, EnableOpensTheGateForItsLevelAndFlagsOnlyAndDisableShutsIt) {
     provider_.Register();
-    Enable(static_cast<UCHAR>(TraceLevel::Information), kTraceFlagComponent);
+    Enable(TraceLevel::Information, kTraceFlagComponent);
     EXPECT_EQ(etw.bufferSeen, &header_);
-    EXPECT_TRUE(provider_.IsEnabled(kTraceFlagComponent, TraceLevel::Information));
-    EXPECT_FALSE(provider_.IsEnabled(kTraceFlagComponent, TraceLevel::Verbose));
-    EXPECT_FALSE(provider_.IsEnabled(kTraceFlagEntryPoint, TraceLevel::Error));
-
-    for (ULONG code : {0u, 1u, 2u, 3u, 6u, 7u, 8u}) {
-        ULONG size = 77;
-        EXPECT_EQ(Control(code, &size), static_cast<ULONG>(ERROR_INVALID_PARAMETER)) << code;
-        EXPECT_EQ(size, 77u);
-    }
-    EXPECT_TRUE(provider_.IsEnabled(kTraceFlagComponent, TraceLevel::Information))
-        << "other codes change nothing";
-    ULONG size = 77;
-    EXPECT_EQ(Control(WMI_DISABLE_EVENTS, &size), 0u);
-    EXPECT_EQ(size, 0u);
+    EXPECT_TRUE(Gate(kTraceFlagComponent, TraceLevel::Information));
+    EXPECT_FALSE(Gate(kTraceFlagComponent, TraceLevel::Verbose));
+    EXPECT_FALSE(Gate(kTraceFlagEntryPoint, TraceLevel::Error));
+    for (ULONG code : {0u, 3u, 8u}) Control(code, ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(Gate(kTraceFlagComponent, TraceLevel::Information)) << "other codes change nothing";
+    Control(WMI_DISABLE_EVENTS);
     EXPECT_EQ(provider_.Logger(), 0u);
-    EXPECT_FALSE(provider_.IsEnabled(kTraceFlagComponent, TraceLevel::Error));
+    EXPECT_FALSE(Gate(kTraceFlagComponent, TraceLevel::Error));
 }
 
 TEST_F(TraceProviderTest, WritesOnlyThroughAnOpenGateWithItsValues) {
     provider_.Write(kUnit, TraceLevel::Error, kTraceFlagComponent, 1);
     provider_.Register();
     provider_.Write(kUnit, TraceLevel::Error, kTraceFlagComponent, 2);
-    Enable(static_cast<UCHAR>(TraceLevel::Warning), kTraceFlagComponent);
+    Enable(TraceLevel::Warning, kTraceFlagComponent);
     provider_.Write(kUnit, TraceLevel::Information, kTraceFlagComponent, 3);
     provider_.Write(kUnit, TraceLevel::Error, kTraceFlagEntryPoint, 4);
     ASSERT_TRUE(etw.messages.empty());
@@ -148,22 +143,28 @@ TEST_F(TraceProviderTest, WritesOnlyThroughAnOpenGateWithItsValues) {
     provider_.Write(kUnit, TraceLevel::Warning, kTraceFlagComponent, 5, small, large, none, window);
     ASSERT_EQ(etw.messages.size(), 1u);
     const auto& message = etw.messages[0];
-    EXPECT_EQ(message.logger, etw.logger);
+    EXPECT_EQ(message.logger, kLogger);
     EXPECT_TRUE(IsEqualGUID(message.unit, kUnit));
     EXPECT_EQ(message.number, 5);
     ASSERT_EQ(message.values.size(), 4u);
-    EXPECT_EQ(message.values[0].size(), 4u);
-    EXPECT_EQ(0, std::memcmp(message.values[0].data(), &small, 4));
-    EXPECT_EQ(0, std::memcmp(message.values[1].data(), &large, 8));
-    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(message.values[2].data())), L"NULL");
-    EXPECT_EQ(message.values[2].size(), 5 * sizeof(wchar_t));
-    EXPECT_EQ(0, std::memcmp(message.values[3].data(), &window, 8));
+    const auto bytes = [](const auto& value) {
+        const auto* at = reinterpret_cast<const unsigned char*>(&value);
+        return std::vector<unsigned char>(at, at + sizeof value);
+    };
+    EXPECT_EQ(message.values[0], bytes(small));
+    EXPECT_EQ(message.values[1], bytes(large));
+    EXPECT_EQ(message.values[2], bytes(L"NULL"));
+    EXPECT_EQ(message.values[3], bytes(window));
 }
 
-TEST(ModuleEntryPoint, LoadsAndUnloadsTheLibrary) {
-    HMODULE module = LoadLibraryW(L"Tarnwick.Virtual.Native.x64.dll");
-    ASSERT_NE(module, nullptr) << GetLastError();
-    EXPECT_TRUE(FreeLibrary(module));
+// Every second-process test trusts the exit code it reports, so a mode that does not exist
+// must not look like a passing one.
+TEST(ChildProcess, ReportsTheExitCodeOfItsModeAndFailsAnUnknownOne) {
+    test::CChildProcess child, unknown;
+    ASSERT_TRUE(child.Start(L"ExitWithArgument", {L"42"}));
+    EXPECT_EQ(child.Wait(), std::optional<DWORD>(42));
+    ASSERT_TRUE(unknown.Start(L"NoSuchMode"));
+    EXPECT_EQ(unknown.Wait(), std::optional<DWORD>(static_cast<DWORD>(-1)));
 }
 
 }  // namespace

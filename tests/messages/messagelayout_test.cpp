@@ -1,14 +1,17 @@
-// Every interface of a message reaches one shared IInvokeMessageBase, and calls through any
-// of them, variadic ones included, land on the same fields. A subscription holds one
-// reference on its event proxy.
+// Messages: every interface reaches one shared IInvokeMessageBase, variadic calls included;
+// the call's argument array in DISPPARAMS order and its bounds; the state text's limit; a
+// subscription's one reference on its event proxy.
 #include <windows.h>
 #include <ole2.h>
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "imessagebase.h"
 #include "messages/ceventsubscriptionmessage.h"
 #include "messages/ceventunsubscriptionmessage.h"
+#include "messages/cmethodcallmessage.h"
 #include "messages/craiseeventmessage.h"
 
 namespace tarnwick {
@@ -26,7 +29,7 @@ void ExpectOneInvokeBase(IInvokeMessageBase& writer, CInvokeMessageBase& message
     EXPECT_STREQ(message.StateText(), L"call #7");
 }
 
-TEST(MessageLayout, RaisedEventReachesOneBaseThroughEveryInterface) {
+TEST(MessageLayout, EveryInterfaceReachesOneBase) {
     CRaiseEventMessage message;
     IRaiseEventMessage& raised = message;
     IMethodCallMessage& call = message;
@@ -35,27 +38,89 @@ TEST(MessageLayout, RaisedEventReachesOneBaseThroughEveryInterface) {
     EXPECT_EQ(dynamic_cast<IRaiseEventMessage*>(static_cast<IMessageBase*>(&call)), &raised);
     ExpectOneInvokeBase(raised, message);
     ExpectOneInvokeBase(call, message);
-
     raised.GetSubscriptionTag() = L"subscriber";
     EXPECT_STREQ(message.GetSubscriptionTag(), L"subscriber");
-    ASSERT_TRUE(message.InitArguments(1));
-    VARIANT argument{};
-    argument.vt = VT_I4;
-    argument.lVal = 5;
-    ASSERT_TRUE(message.AddArgument(&argument));
-    EXPECT_EQ(raised.GetArgument(0)->lVal, 5);
-    EXPECT_EQ(raised.GetInvokeKind(), DISPATCH_METHOD);
-}
 
-TEST(MessageLayout, SubscriptionsReachOneBase) {
     CEventSubscriptionMessage subscription;
     ExpectOneInvokeBase(static_cast<IEventSubscriptionMessage&>(subscription), subscription);
     CEventUnsubscriptionMessage unsubscription;
     ExpectOneInvokeBase(static_cast<IEventUnsubscriptionMessage&>(unsubscription), unsubscription);
 }
 
+bool Add(CMethodCallMessage& message, LONG value) {
+    VARIANT v{};
+    v.vt = VT_I4;
+    v.lVal = value;
+    return message.AddArgument(&v);
+}
+
+TEST(MethodCallMessage, ArgumentsFillTheArrayFromItsEndAndNeverPastIt) {
+    CMethodCallMessage message;
+    EXPECT_EQ(message.GetResult()->vt, VT_UNKNOWN);
+    EXPECT_EQ(message.GetArgument(0), nullptr) << "no array yet";
+    EXPECT_FALSE(Add(message, 0));
+    EXPECT_FALSE(message.InitArguments(-1));
+
+    ASSERT_TRUE(message.InitArguments(3));
+    for (LONG value : {1, 2, 3}) ASSERT_TRUE(Add(message, value));
+    EXPECT_FALSE(Add(message, 4));
+    EXPECT_FALSE(message.AddArgument(nullptr));
+    const DISPPARAMS& params = *message.GetDispParams();
+    EXPECT_EQ(params.cArgs, 3u);
+    EXPECT_EQ(params.cNamedArgs, 0u);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(params.rgvarg[i].lVal, 3 - i);
+    EXPECT_EQ(params.rgvarg[3].vt, VT_EMPTY) << "the spare element";
+    EXPECT_EQ(message.GetArgument(2), &params.rgvarg[2]);
+    EXPECT_EQ(message.GetArgument(-1), &params.rgvarg[0]);
+    EXPECT_EQ(message.GetArgument(3), &params.rgvarg[0]);
+
+    ASSERT_TRUE(message.InitArguments(0));
+    ASSERT_NE(message.GetArgument(0), nullptr);
+    EXPECT_EQ(message.GetArgument(0)->vt, VT_EMPTY);
+
+    // A put names its value once, however many arguments follow.
+    message.GetInvokeKind() = DISPATCH_PROPERTYPUT;
+    ASSERT_TRUE(message.InitArguments(2));
+    EXPECT_EQ(params.cNamedArgs, 0u);
+    ASSERT_TRUE(Add(message, 4) && Add(message, 5));
+    ASSERT_EQ(params.cNamedArgs, 1u);
+    EXPECT_EQ(params.rgdispidNamedArgs[0], DISPID_PROPERTYPUT);
+}
+
+TEST(MethodCallMessage, StateTextIsCutAt1023Characters) {
+    CMethodCallMessage message;
+    const std::wstring longText(2000, L'x');
+    message.SetFailed(L"detail", L"%s", longText.c_str());
+    EXPECT_EQ(message.GetState(), StateFailed);
+    EXPECT_EQ(std::wstring(message.StateText()), longText.substr(0, 1023));
+    EXPECT_STREQ(message.FailureDetail(), L"detail");
+    const std::wstring exact(1023, L'y');
+    message.SetFailed(L"detail", L"%s!", exact.c_str());
+    EXPECT_EQ(std::wstring(message.StateText()), exact);
+    message.SetFailed(nullptr, nullptr);
+    EXPECT_EQ(message.StateText().Length(), 0u);
+}
+
+TEST(MethodCallMessage, NoResultStaysPendingAndTheInterfaceHandsOutTheExceptionTexts) {
+    CMethodCallMessage message;
+    message.SetResult(nullptr);
+    EXPECT_EQ(message.GetState(), StatePending);
+    message.SetException(L"source", L"description", L"help", L"code %u", 12u);
+    IInvokeMessageBase& invoke = message;
+    EXPECT_EQ(invoke.GetState(), StateException);
+    for (const auto& [get, text] :
+         {std::pair{&IInvokeMessageBase::GetExceptionText1, L"source"},
+          std::pair{&IInvokeMessageBase::GetExceptionText2, L"description"},
+          std::pair{&IInvokeMessageBase::GetExceptionText3, L"help"},
+          std::pair{&IInvokeMessageBase::GetStateText, L"code 12"}}) {
+        CBstrHolder held;
+        (invoke.*get)(held);
+        EXPECT_STREQ(held, text);
+    }
+}
+
 class CCountingProxy final : public IUnknown {
-public:
+  public:
     explicit CCountingProxy(bool answers = true) : answers_(answers) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
         *object = answers_ && iid == IID_IUnknown ? this : nullptr;
@@ -68,23 +133,17 @@ public:
 
     ULONG references = 1;
 
-private:
+  private:
     bool answers_;
 };
 
 TEST(EventSubscriptionMessage, HoldsOneReferenceOnItsProxyUntilReplacedOrDestroyed) {
-    CCountingProxy first;
-    CCountingProxy second;
-    CCountingProxy refusing(false);
+    CCountingProxy first, second, refusing(false);
     {
         CEventSubscriptionMessage message;
-        EXPECT_EQ(message.GetEventName().Get(), nullptr);
-        EXPECT_EQ(message.GetSubscriptionTag().Get(), nullptr);
-        EXPECT_EQ(message.GetEventProxy(), nullptr);
         message.SetEventProxy(&first);
         EXPECT_EQ(message.GetEventProxy(), &first);
         EXPECT_EQ(first.references, 2u);
-
         message.SetEventProxy(&refusing);
         EXPECT_EQ(message.GetEventProxy(), nullptr);
         EXPECT_EQ(first.references, 1u);

@@ -23,7 +23,7 @@ namespace {
 using namespace tarnwick;
 
 class CHostUnsubscription final : public IEventUnsubscriptionMessage {
-public:
+  public:
     void Reserved() override {}
     ReturnAddressRecord& GetReturnAddress() override { return address_; }
     TargetKey& GetTargetKey() override { return key_; }
@@ -42,7 +42,7 @@ public:
     void GetExceptionText2(CBstrHolder&) override {}
     CBstrHolder& GetEventName() override { return name_; }
 
-private:
+  private:
     ReturnAddressRecord address_{};
     TargetKey key_{};
     CBstrHolder name_{L"Click"};

@@ -1,6 +1,6 @@
-// The lock word that the stand-ins keep in shared memory: a bounded wait on a live holder,
-// and recovery from a holder that died holding it. Exclusion between processes is shown
-// by the reservoir's and the queue's tests with two processes at once.
+// The lock word that the stand-ins keep in shared memory: recovery from a holder that died
+// holding it, and a bounded wait on a live holder. Exclusion between processes is shown by the
+// reservoir's and the queue's tests with two processes at once.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -16,34 +16,24 @@
 namespace {
 
 // A lock word in a named mapping, created or opened by name.
-class CSharedWord {
-  public:
+struct CSharedWord {
     explicit CSharedWord(const std::wstring& name)
-        : mapping_(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                      sizeof(std::uint32_t), name.c_str())),
-          view_(mapping_.IsValid() ? MapViewOfFile(mapping_.Get(), FILE_MAP_ALL_ACCESS, 0, 0,
-                                                   sizeof(std::uint32_t))
-                                   : nullptr) {}
-    std::uint32_t& Word() const { return *static_cast<std::uint32_t*>(view_.Get()); }
-    bool IsValid() const { return view_.Get() != nullptr; }
+        : mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                     sizeof(std::uint32_t), name.c_str())),
+          view(MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(std::uint32_t))) {}
+    std::uint32_t* Word() const { return static_cast<std::uint32_t*>(view.Get()); }
 
-  private:
-    vask::CScopedHandle mapping_;
-    vask::CMappedView view_;
+    vask::CScopedHandle mapping;
+    vask::CMappedView view;
 };
-
-std::wstring UniqueName(const wchar_t* what) {
-    return std::wstring(L"Local\\TarnwickTest.") + what + L"." +
-           std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(GetTickCount64());
-}
 
 }  // namespace
 
 // args: mapping name. Dies holding the lock.
 TARNWICK_CHILD_MODE(LockAndDie) {
     CSharedWord shared(args.at(0));
-    if (!shared.IsValid()) return 2;
-    vask::CInterprocessLock lock(shared.Word(), L"test");
+    if (shared.Word() == nullptr) return 2;
+    vask::CInterprocessLock lock(*shared.Word(), L"test");
     if (!lock.Held()) return 3;
     TerminateProcess(GetCurrentProcess(), 7);
     return 4;
@@ -52,19 +42,20 @@ TARNWICK_CHILD_MODE(LockAndDie) {
 namespace {
 
 TEST(InterprocessLock, TakesOverFromAHolderThatDied) {
-    const std::wstring name = UniqueName(L"LockDead");
+    const std::wstring name =
+        L"Local\\TarnwickTest.LockDead." + std::to_wstring(GetCurrentProcessId());
     CSharedWord shared(name);
-    ASSERT_TRUE(shared.IsValid());
+    ASSERT_NE(shared.Word(), nullptr);
     tarnwick::test::CChildProcess child;
     ASSERT_TRUE(child.Start(L"LockAndDie", {name}));
     ASSERT_EQ(child.Wait(), std::optional<DWORD>(7));
-    ASSERT_EQ(shared.Word(), child.ProcessId()) << "the dead child still holds the word";
+    ASSERT_EQ(*shared.Word(), child.ProcessId()) << "the dead child still holds the word";
     {
-        vask::CInterprocessLock lock(shared.Word(), L"test", 3000);
+        vask::CInterprocessLock lock(*shared.Word(), L"test", 3000);
         EXPECT_TRUE(lock.Held());
-        EXPECT_EQ(shared.Word(), GetCurrentProcessId());
+        EXPECT_EQ(*shared.Word(), GetCurrentProcessId());
     }
-    EXPECT_EQ(shared.Word(), 0u);
+    EXPECT_EQ(*shared.Word(), 0u);
 }
 
 TEST(InterprocessLock, GivesUpOnALiveHolderAfterItsTimeout) {

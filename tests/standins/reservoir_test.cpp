@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "platform/vaskreservoir.h"
+#include "standins/startbarrier.h"
 #include "support/childmode.h"
 #include "support/childprocess.h"
-#include "standins/startbarrier.h"
 
 namespace {
 
@@ -38,6 +38,13 @@ void* Allocate(std::uint32_t& handle, std::uint32_t size) {
     return AllocateSharedMemory(&handle, size, GetCurrentProcessId(), __LINE__, kFile);
 }
 
+// Whether the block holds `size` bytes of the seed's pattern.
+bool OpensHolding(std::uint32_t handle, std::uint32_t size, std::uint32_t seed) {
+    std::uint32_t opened = 0;
+    const void* bytes = OpenSharedMemory(handle, &opened, __LINE__, kFile);
+    return bytes != nullptr && opened == size && Holds(bytes, size, seed);
+}
+
 // Frees while references remain, as an owner does; the number of calls it took.
 int Destroy(std::uint32_t handle) {
     int calls = 1;
@@ -47,33 +54,24 @@ int Destroy(std::uint32_t handle) {
 
 }  // namespace
 
-// args: handle, size, seed. Opens the parent's block, checks it, writes the next seed's
-// pattern and drops its reference; 0 when all went as expected.
-TARNWICK_CHILD_MODE(ReservoirReadWriteFree) {
+// args: handle, seed. Opens the parent's 720-byte block, checks it, writes the next seed's
+// pattern and drops its reference; then leaves a 4000-byte block of the seed after that
+// behind and answers its handle (0 when anything went wrong).
+TARNWICK_CHILD_MODE(ReservoirReadWriteLeave) {
     const auto handle = static_cast<std::uint32_t>(std::stoul(args.at(0)));
-    const auto expected = static_cast<std::uint32_t>(std::stoul(args.at(1)));
-    const auto seed = static_cast<std::uint32_t>(std::stoul(args.at(2)));
-    std::uint32_t size = 0;
-    void* bytes = OpenSharedMemory(handle, &size, __LINE__, kFile);
-    if (bytes == nullptr) return 2;
-    if (size != expected) return 3;
-    if (!Holds(bytes, size, seed)) return 4;
-    Fill(bytes, size, seed + 1);
-    return FreeSharedMemory(handle) == 1 ? 0 : 5;
-}
-
-// args: size, seed. Leaves a filled block behind and answers its handle.
-TARNWICK_CHILD_MODE(ReservoirAllocateAndExit) {
-    const auto size = static_cast<std::uint32_t>(std::stoul(args.at(0)));
-    std::uint32_t handle = 0;
-    void* bytes = Allocate(handle, size);
-    if (bytes == nullptr) return 0;
-    Fill(bytes, size, static_cast<std::uint32_t>(std::stoul(args.at(1))));
-    return static_cast<int>(handle);
+    const auto seed = static_cast<std::uint32_t>(std::stoul(args.at(1)));
+    if (!OpensHolding(handle, 720, seed)) return 0;
+    Fill(OpenSharedMemory(handle, nullptr, __LINE__, kFile), 720, seed + 1);
+    if (FreeSharedMemory(handle) != 2 || FreeSharedMemory(handle) != 1) return 0;
+    std::uint32_t left = 0;
+    void* bytes = Allocate(left, 4000);
+    if (bytes != nullptr) Fill(bytes, 4000, seed + 2);
+    return static_cast<int>(left);
 }
 
 // args: rounds, start barrier. Keeps up to 16 blocks of changing sizes, each filled with this
-// process's tag, and checks every block before it frees it: another process's block never overlaps.
+// process's tag, and checks every block before it frees it: another process's block never
+// overlaps.
 TARNWICK_CHILD_MODE(ReservoirChurn) {
     const int rounds = std::stoi(args.at(0));
     if (!tarnwick::test::CStartBarrier::Arrive(args.at(1))) return 6;
@@ -92,10 +90,7 @@ TARNWICK_CHILD_MODE(ReservoirChurn) {
         if (held.size() < 16) continue;
         const Held oldest = held.front();
         held.erase(held.begin());
-        std::uint32_t openedSize = 0;
-        const void* opened = OpenSharedMemory(oldest.handle, &openedSize, __LINE__, kFile);
-        if (opened == nullptr || openedSize != oldest.size) return 3;
-        if (!Holds(opened, openedSize, oldest.seed)) return 4;
+        if (!OpensHolding(oldest.handle, oldest.size, oldest.seed)) return 4;
         if (Destroy(oldest.handle) != 2) return 5;
     }
     for (const Held& block : held) Destroy(block.handle);
@@ -104,36 +99,24 @@ TARNWICK_CHILD_MODE(ReservoirChurn) {
 
 namespace {
 
-TEST(Reservoir, BlockWrittenInOneProcessIsReadReferencedAndFreedInAnother) {
+TEST(Reservoir, BlocksAreSharedReferencedAndOutliveTheProcessThatMadeThem) {
     std::uint32_t handle = 0;
     void* bytes = Allocate(handle, 720);
     ASSERT_NE(bytes, nullptr);
-    ASSERT_NE(handle, 0u);
     Fill(bytes, 720, 11);
 
     tarnwick::test::CChildProcess child;
-    ASSERT_TRUE(child.Start(L"ReservoirReadWriteFree", {std::to_wstring(handle), L"720", L"11"}));
-    EXPECT_EQ(child.Wait(), std::optional<DWORD>(0));
-
+    ASSERT_TRUE(child.Start(L"ReservoirReadWriteLeave", {std::to_wstring(handle), L"11"}));
+    const std::optional<DWORD> left = child.Wait();
+    ASSERT_TRUE(left.has_value());
     EXPECT_TRUE(Holds(bytes, 720, 12)) << "the child's writes are visible here";
-    EXPECT_EQ(FreeSharedMemory(handle), 0) << "the child dropped only its own reference";
+    EXPECT_EQ(FreeSharedMemory(handle), 0) << "the child dropped only its own references";
     EXPECT_LE(FreeSharedMemory(handle), 0);
     EXPECT_EQ(OpenSharedMemory(handle, nullptr, __LINE__, kFile), nullptr);
-}
 
-TEST(Reservoir, BlockOutlivesTheProcessThatMadeIt) {
-    tarnwick::test::CChildProcess child;
-    ASSERT_TRUE(child.Start(L"ReservoirAllocateAndExit", {L"4000", L"3"}));
-    const std::optional<DWORD> handle = child.Wait();
-    ASSERT_TRUE(handle.has_value());
-    ASSERT_NE(*handle, 0u);
-
-    std::uint32_t size = 0;
-    const void* bytes = OpenSharedMemory(*handle, &size, __LINE__, kFile);
-    ASSERT_NE(bytes, nullptr);
-    EXPECT_EQ(size, 4000u);
-    EXPECT_TRUE(Holds(bytes, size, 3));
-    EXPECT_EQ(Destroy(*handle), 2);
+    ASSERT_NE(*left, 0u);
+    EXPECT_TRUE(OpensHolding(*left, 4000, 13)) << "the exited child's block";
+    EXPECT_EQ(Destroy(*left), 2);
 }
 
 TEST(Reservoir, ProcessesAllocatingAtOnceNeverShareBytes) {
@@ -153,54 +136,33 @@ TEST(Reservoir, LateSecondFreeCannotReachANewerBlock) {
         std::uint32_t handle = 0;
         void* bytes = Allocate(handle, 720);
         ASSERT_NE(bytes, nullptr);
-        ASSERT_NE(handle, 0u);
         ASSERT_TRUE(seen.insert(handle).second) << "handle " << handle << " came back";
         Fill(bytes, 720, 5);
         // The block before this one, most likely in the same bytes, is freed once more.
         if (previous != 0) {
             ASSERT_LE(FreeSharedMemory(previous), 0);
         }
-        std::uint32_t size = 0;
-        ASSERT_EQ(OpenSharedMemory(handle, &size, __LINE__, kFile), bytes);
-        ASSERT_TRUE(Holds(bytes, 720, 5));
+        ASSERT_TRUE(OpensHolding(handle, 720, 5));
         ASSERT_EQ(Destroy(handle), 2);
         previous = handle;
     }
 }
 
-TEST(Reservoir, SizesUpToTheMaximumHoldExactlyWhatWasAsked) {
+TEST(Reservoir, HoldsExactlyTheSizesUpToTheMaximumAndRefusesOthersAndForeignHandles) {
     const std::uint32_t max = GetMaxPageSize(0);
-    EXPECT_EQ(max, 65536u);
-    const std::vector<std::uint32_t> sizes = {1,    2,    63,   64,    65,      720, 1024,
-                                              1025, 4095, 4096, 30000, max - 1, max};
-    std::vector<std::uint32_t> handles;
-    for (size_t i = 0; i < sizes.size(); ++i) {
+    for (const std::uint32_t size : {1u, 64u, 65u, 4096u, max - 1, max}) {
         std::uint32_t handle = 0;
-        void* bytes = Allocate(handle, sizes[i]);
-        ASSERT_NE(bytes, nullptr) << sizes[i];
-        for (std::uint32_t b = 0; b < sizes[i]; ++b) {
-            ASSERT_EQ(static_cast<std::uint8_t*>(bytes)[b], 0) << "fresh blocks are zeroed";
-        }
-        Fill(bytes, sizes[i], static_cast<std::uint32_t>(i));
-        handles.push_back(handle);
+        void* bytes = Allocate(handle, size);
+        ASSERT_NE(bytes, nullptr) << size;
+        Fill(bytes, size, size);
+        EXPECT_TRUE(OpensHolding(handle, size, size)) << size;
+        EXPECT_EQ(Destroy(handle), 2);
     }
-    for (size_t i = 0; i < sizes.size(); ++i) {
-        std::uint32_t size = 0;
-        const void* bytes = OpenSharedMemory(handles[i], &size, __LINE__, kFile);
-        ASSERT_NE(bytes, nullptr);
-        EXPECT_EQ(size, sizes[i]);
-        EXPECT_TRUE(Holds(bytes, size, static_cast<std::uint32_t>(i))) << sizes[i];
-        EXPECT_EQ(Destroy(handles[i]), 2);
-    }
-}
-
-TEST(Reservoir, RefusesBadSizesAndForeignHandles) {
     std::uint32_t handle = 0;
     SetLastError(0);
-    EXPECT_EQ(Allocate(handle, GetMaxPageSize(0) + 1), nullptr);
+    EXPECT_EQ(Allocate(handle, max + 1), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(Allocate(handle, 0), nullptr);
-    EXPECT_EQ(AllocateSharedMemory(nullptr, 16, 0, __LINE__, nullptr), nullptr);
     EXPECT_EQ(handle, 0u);
 
     ASSERT_NE(Allocate(handle, 32), nullptr);
@@ -215,30 +177,20 @@ TEST(Reservoir, RefusesBadSizesAndForeignHandles) {
     EXPECT_EQ(FreeSharedMemory(handle), 0) << "the live block kept its single reference";
 }
 
-// Fills the pool with blocks of `size` until it refuses; the handles made.
-std::vector<std::uint32_t> FillPool(std::uint32_t size) {
-    std::vector<std::uint32_t> handles;
-    for (;;) {
-        std::uint32_t handle = 0;
-        if (Allocate(handle, size) == nullptr) break;
-        handles.push_back(handle);
-    }
-    return handles;
-}
-
 TEST(Reservoir, FullPoolRefusesAndFreedPagesServeAnySize) {
-    std::vector<std::uint32_t> large = FillPool(65536);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
-    ASSERT_GT(large.size(), 100u);
-    for (std::uint32_t handle : large) ASSERT_EQ(FreeSharedMemory(handle), 0);
-
-    std::vector<std::uint32_t> small = FillPool(1000);
-    EXPECT_EQ(small.size(), large.size() * 64) << "1 KiB chunks fill the same pages";
-    for (std::uint32_t handle : small) ASSERT_EQ(FreeSharedMemory(handle), 0);
-
-    std::vector<std::uint32_t> again = FillPool(65536);
-    EXPECT_EQ(again.size(), large.size());
-    for (std::uint32_t handle : again) ASSERT_EQ(FreeSharedMemory(handle), 0);
+    // Fills the pool with blocks of `size` until it refuses, then frees them; the count.
+    const auto fillAndFree = [](std::uint32_t size) {
+        std::vector<std::uint32_t> handles;
+        for (std::uint32_t handle = 0; Allocate(handle, size) != nullptr;)
+            handles.push_back(handle);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+        for (std::uint32_t handle : handles) EXPECT_EQ(FreeSharedMemory(handle), 0);
+        return handles.size();
+    };
+    const size_t large = fillAndFree(65536);
+    ASSERT_GT(large, 100u);
+    EXPECT_EQ(fillAndFree(1000), large * 64) << "1 KiB chunks fill the same pages";
+    EXPECT_EQ(fillAndFree(65536), large);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #pragma once
-// Lets helper processes start their work at the same moment: each announces that it is
-// ready, and the test lets them all go at once, so that their work truly overlaps.
+// Lets helper processes start their work at the same moment, so that their work truly overlaps:
+// each announces that it is ready, and the test lets them all go at once.
 
 #include <windows.h>
 
@@ -12,14 +12,13 @@ namespace tarnwick::test {
 
 class CStartBarrier {
   public:
-    // Creates the barrier's objects under a name unique to this process and `what`.
+    // The barrier's objects, under a name unique to this process and `what`.
     explicit CStartBarrier(const wchar_t* what)
         : name_(std::wstring(L"Local\\TarnwickTest.Barrier.") + what + L"." +
                 std::to_wstring(GetCurrentProcessId())),
           ready_(CreateSemaphoreW(nullptr, 0, 64, (name_ + L".Ready").c_str())),
           go_(CreateEventW(nullptr, TRUE, FALSE, (name_ + L".Go").c_str())) {}
 
-    // The name to hand to the helpers.
     const std::wstring& Name() const { return name_; }
 
     // Waits until `count` helpers are ready, then lets them go; false if they are not.
