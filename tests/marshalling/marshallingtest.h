@@ -1,6 +1,5 @@
 #pragma once
-// What the marshalling tests share: a fixture that checks every test leaves as many live
-// shared-memory blocks as it found and that finds the suite's test type library, and small
+// The marshalling tests' fixture (no block left alive, the test type library found) and
 // helpers to make and read real OLE Automation values and blocks.
 
 #include <windows.h>
@@ -100,15 +99,13 @@ inline VARIANT MakeBool(VARIANT_BOOL flag) {
 
 // A one-dimensional array of VARIANTs that takes over the given values.
 inline VARIANT MakeArray(std::vector<VARIANT> elements) {
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_ARRAY | VT_VARIANT;
-    value.parray = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(elements.size()));
-    for (LONG i = 0; i < static_cast<LONG>(elements.size()); ++i) {
-        SafeArrayPutElement(value.parray, &i, &elements[i]);
-        VariantClear(&elements[i]);
-    }
-    return value;
+    return MakeVariant(VT_ARRAY | VT_VARIANT, [&](VARIANT& v) {
+        v.parray = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(elements.size()));
+        for (LONG i = 0; i < static_cast<LONG>(elements.size()); ++i) {
+            SafeArrayPutElement(v.parray, &i, &elements[i]);
+            VariantClear(&elements[i]);
+        }
+    });
 }
 
 // A copy of an element of a one-dimensional array of VARIANTs; a test failure when none.
@@ -122,22 +119,17 @@ inline VARIANT ElementOf(const VARIANT& array, LONG index) {
     return element;
 }
 
-inline Microsoft::WRL::ComPtr<IRecordInfo> RecordInfoOf(const GUID& guid) {
-    Microsoft::WRL::ComPtr<ITypeInfo> type;
-    Microsoft::WRL::ComPtr<IRecordInfo> info;
-    if (GetTypeLibResolutionService()->GetTypeInfoByGuid(&guid, &type)) {
-        GetRecordInfoFromTypeInfo(type.Get(), &info);
-    }
-    return info;
-}
-
 // A record of the given type with the given fields set; VT_EMPTY when the type is unknown.
 inline VARIANT MakeRecord(const GUID& guid,
                           const std::vector<std::pair<const wchar_t*, VARIANT>>& fields) {
     VARIANT value;
     VariantInit(&value);
-    Microsoft::WRL::ComPtr<IRecordInfo> info = RecordInfoOf(guid);
-    if (info == nullptr) return value;
+    Microsoft::WRL::ComPtr<ITypeInfo> type;
+    Microsoft::WRL::ComPtr<IRecordInfo> info;
+    if (!GetTypeLibResolutionService()->GetTypeInfoByGuid(&guid, &type) ||
+        FAILED(GetRecordInfoFromTypeInfo(type.Get(), &info))) {
+        return value;
+    }
     void* data = info->RecordCreate();
     // Written straight into the field's storage: Wine's PutField is not dependable.
     for (auto [name, field] : fields) {
@@ -174,8 +166,7 @@ inline std::uint32_t HandleIn(const VARIANT& value) {
     return static_cast<std::uint32_t>(value.ullVal);
 }
 
-// A block made as a peer would make it: its handle, which the test or the code under test
-// frees.
+// A block made as a peer would make it; the test or the code under test frees it.
 inline std::uint32_t MakeBlock(std::span<const std::uint8_t> bytes) {
     std::uint32_t handle = 0;
     void* block = AllocateSharedMemory(&handle, static_cast<std::uint32_t>(bytes.size()),
@@ -185,8 +176,7 @@ inline std::uint32_t MakeBlock(std::span<const std::uint8_t> bytes) {
     return handle;
 }
 
-// The bytes of a live block, copied; empty when the handle names no block. The copy's open
-// reference is dropped again.
+// A copy of a live block's bytes (its open reference dropped again); empty when none.
 inline std::vector<std::uint8_t> BytesOf(std::uint32_t handle) {
     std::uint32_t size = 0;
     const void* block = OpenSharedMemory(handle, &size, __LINE__, "marshallingtest");
@@ -200,8 +190,7 @@ inline std::vector<std::uint8_t> BytesOf(std::uint32_t handle) {
 inline bool IsLive(std::uint32_t handle) { return !BytesOf(handle).empty(); }
 
 inline void Destroy(std::uint32_t handle) {
-    while (FreeSharedMemory(handle) > 0) {
-    }
+    while (FreeSharedMemory(handle) > 0) continue;
 }
 
 template <typename T>
