@@ -39,27 +39,12 @@ std::vector<std::uint8_t> Request() {
     return bytes;
 }
 
-// The reply to the request for the message, opened as its receiver opens it; destroyed when
-// the test is done with it.
-class CReceivedReply {
-  public:
-    CReceivedReply(std::vector<std::uint8_t>& request, CInvokeMessageBase& message) {
-        EXPECT_EQ(MarshalReply(record_, request, message), 1);
-        bytes_ =
-            static_cast<std::uint8_t*>(OpenSharedMemory(record_.Block, &size_, __LINE__, "test"));
-    }
-    CReceivedReply(const CReceivedReply&) = delete;
-    CReceivedReply& operator=(const CReceivedReply&) = delete;
-    ~CReceivedReply() { Destroy(record_.Block); }
-
-    std::span<std::uint8_t> Bytes() const { return {bytes_, size_}; }
-    std::vector<std::uint8_t> Copy() const { return {bytes_, bytes_ + size_}; }
-
-  private:
-    InvokeRecord record_{};
-    std::uint32_t size_ = 0;
-    std::uint8_t* bytes_ = nullptr;
-};
+// The block of the reply to the request for the message; the test destroys it.
+std::uint32_t Reply(std::vector<std::uint8_t>& request, CInvokeMessageBase& message) {
+    InvokeRecord record{};
+    EXPECT_EQ(MarshalReply(record, request, message), 1);
+    return record.Block;
+}
 
 // Each outcome's texts as sent (nullptr: no block) and as the waiting message reads them
 // (nullptr: empty), in the order of kTextOffsets, and its result type. A stale handle in the
@@ -96,8 +81,8 @@ TEST_F(ErrorInfo, EveryOutcomeTravelsAndOnlyItsOwnPartsAreRead) {
         std::vector<std::uint8_t> request = Request();
         if (state != StateCompleted) Put<std::uint64_t>(request, kReplyFailureDetail, ~0ull);
         Put<std::uint16_t>(request, kReplyZero, 0xFFFF);
-        const CReceivedReply reply(request, c.handled);
-        const std::vector<std::uint8_t> bytes = reply.Copy();
+        const std::uint32_t reply = Reply(request, c.handled);
+        const std::vector<std::uint8_t> bytes = BytesOf(reply);
         ASSERT_EQ(bytes.size(), kReplySize);
         EXPECT_EQ(bytes, std::vector<std::uint8_t>(request.begin(), request.begin() + kReplySize));
         EXPECT_EQ(At<std::uint16_t>(bytes, kReplyZero), 0u);
@@ -110,14 +95,17 @@ TEST_F(ErrorInfo, EveryOutcomeTravelsAndOnlyItsOwnPartsAreRead) {
         }
 
         CRaiseEventMessage waiting;
-        ASSERT_EQ(ApplyReplyAndFree(reply.Bytes(), waiting), 1);
+        std::uint32_t size = 0;
+        auto* live = static_cast<std::uint8_t*>(OpenSharedMemory(reply, &size, __LINE__, "test"));
+        ASSERT_EQ(ApplyReplyAndFree(std::span(live, size), waiting), 1);
         EXPECT_EQ(waiting.GetCookie(), kCookieOfRequest);
         EXPECT_EQ(waiting.GetState(), state);
         const Texts read = {waiting.ExceptionText1(), waiting.ExceptionText2(),
                             waiting.ExceptionText3(), waiting.StateText(), waiting.FailureDetail()};
         for (size_t i = 0; i < read.size(); ++i) {
             EXPECT_STREQ(read[i], c.read[i] ? c.read[i] : L"") << i;
-            EXPECT_EQ(At<std::uint32_t>(reply.Copy(), kTextOffsets[i]), 0u) << "freed and cleared";
+            EXPECT_EQ(At<std::uint32_t>(BytesOf(reply), kTextOffsets[i]), 0u)
+                << "freed and cleared";
         }
         EXPECT_EQ(waiting.FailureCode(), state == StateFailedCode ? E_NOTIMPL : S_OK);
         if (c.result == VT_BSTR) {
@@ -125,6 +113,7 @@ TEST_F(ErrorInfo, EveryOutcomeTravelsAndOnlyItsOwnPartsAreRead) {
             EXPECT_STREQ(waiting.GetResult()->bstrVal, L"answer");
             VariantClear(waiting.GetResult());
         }
+        Destroy(reply);
     }
 }
 
@@ -136,8 +125,10 @@ TEST_F(ErrorInfo, SuppressedResultLeavesTheReplyAreaAsTheRequestHadIt) {
     std::vector<std::uint8_t> request = Request();
     for (size_t i = kReplyZero; i < kReplyResult + 16; ++i) request[i] = 0x5A;
     const std::vector<std::uint8_t> before = request;
-    const CReceivedReply reply(request, handled);
-    EXPECT_EQ(reply.Copy(), std::vector<std::uint8_t>(before.begin(), before.begin() + kReplySize));
+    const std::uint32_t reply = Reply(request, handled);
+    EXPECT_EQ(BytesOf(reply),
+              std::vector<std::uint8_t>(before.begin(), before.begin() + kReplySize));
+    Destroy(reply);
     EXPECT_EQ(handled.GetResult()->bstrVal, result->bstrVal) << "the result did not move";
 }
 

@@ -28,9 +28,6 @@ Bytes CallBlock(Kind kind, std::int16_t count, size_t size) {
     Put<std::uint16_t>(bytes, kKind, kind);
     PutText(bytes, kMemberName, L"Member");
     Put(bytes, kArgumentCount, count);
-    for (int i = 0; i < count && kCallArguments + 16 * (i + 1) <= size; ++i) {
-        Put<VARTYPE>(bytes, kCallArguments + 16 * i, VT_I4);
-    }
     return bytes;
 }
 

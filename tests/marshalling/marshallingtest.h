@@ -162,10 +162,6 @@ inline ULONG ReferencesOf(IUnknown* object) {
     return object->Release();
 }
 
-inline std::uint32_t HandleIn(const VARIANT& value) {
-    return static_cast<std::uint32_t>(value.ullVal);
-}
-
 // A block made as a peer would make it; the test or the code under test frees it.
 inline std::uint32_t MakeBlock(std::span<const std::uint8_t> bytes) {
     std::uint32_t handle = 0;
@@ -206,13 +202,10 @@ void Put(std::vector<std::uint8_t>& bytes, size_t offset, const T& value) {
     std::memcpy(bytes.data() + offset, &value, sizeof(T));
 }
 
+// The text from offset to its terminator or the end of the bytes.
 inline std::wstring TextAt(const std::vector<std::uint8_t>& bytes, size_t offset) {
     std::wstring text;
-    for (size_t i = offset; i + 1 < bytes.size(); i += 2) {
-        const wchar_t unit = At<wchar_t>(bytes, i);
-        if (unit == L'\0') break;
-        text.push_back(unit);
-    }
+    for (size_t i = offset; At<wchar_t>(bytes, i) != L'\0'; i += 2) text += At<wchar_t>(bytes, i);
     return text;
 }
 
