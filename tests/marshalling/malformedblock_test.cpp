@@ -10,8 +10,6 @@
 #include <vector>
 
 #include "marshalling/marshallingtest.h"
-#include "messages/cmarshalhelper.h"
-#include "messages/cmarshaller.h"
 
 namespace tarnwick {
 namespace {
@@ -42,16 +40,9 @@ Bytes SubscriptionBlock(size_t size) {
     return bytes;
 }
 
-Bytes Unmarked() {
-    Bytes bytes = CallBlock(kKindMethod, 0, kMethodCallSize);
-    Put<std::uint16_t>(bytes, kMarker, 0);
+Bytes With16(Bytes bytes, size_t offset, std::uint16_t value) {
+    Put(bytes, offset, value);
     return bytes;
-}
-
-Bytes ReturnAddressBlock() {
-    Bytes bytes(41);
-    Put<std::uint16_t>(bytes, kKind, kKindReturnAddress);
-    return Unterminated(bytes, 8, 41);
 }
 
 TEST_F(MalformedBlock, MessageIsRefusedWithoutAMessage) {
@@ -65,13 +56,14 @@ TEST_F(MalformedBlock, MessageIsRefusedWithoutAMessage) {
         {"property get count below 0", CallBlock(kKindPropertyGet, -2, 448)},
         {"header cut short", CallBlock(kKindMethod, 0, 300)},
         {"block shorter than marker and kind", {1, 0, 1}},
-        {"no marker", Unmarked()},
+        {"no marker", With16(CallBlock(kKindMethod, 0, kMethodCallSize), kMarker, 0)},
         {"unterminated member name", Unterminated(CallBlock(kKindMethod, 0, 560), 80, 240)},
         {"unterminated event name", Unterminated(SubscriptionBlock(800), 432, 752)},
         {"unterminated subscription tag", Unterminated(SubscriptionBlock(800), 752, 800)},
         {"unsubscription event name runs to the block's end",
          Unterminated(CallBlock(static_cast<Kind>(kKindUnsubscription), 0, 500), 432, 500)},
-        {"unterminated return-address text", ReturnAddressBlock()},
+        {"unterminated return-address text",
+         Unterminated(With16(Bytes(41), kKind, kKindReturnAddress), 8, 41)},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fault);

@@ -11,8 +11,6 @@
 #include <vector>
 
 #include "marshalling/marshallingtest.h"
-#include "messages/cmarshalhelper.h"
-#include "messages/cmarshaller.h"
 #include "messages/cmethodcallmessage.h"
 #include "support/childmode.h"
 #include "support/childprocess.h"
@@ -104,26 +102,10 @@ TEST_F(MarshalHelper, MappedStringsThatCannotBeReadArriveEmptyAndDecimalsStay) {
     }
 }
 
-TEST_F(MarshalHelper, TheSendersRecordInfoIsReleased) {
-    CTestVariant value(MakeRecord(kTwoFieldRecord, {{L"B", MakeI4(7)}, {L"C", MakeI4(-9)}}));
-    ASSERT_EQ(value->vt, VT_RECORD) << "the test type library is not found";
-    const Microsoft::WRL::ComPtr<IRecordInfo> sentInfo = value->pRecInfo;
-    const ULONG referencesBefore = ReferencesOf(sentInfo.Get());
-    CMarshalHelper::MarshalValue(*value);
-    EXPECT_EQ(ReferencesOf(sentInfo.Get()), referencesBefore - 1) << "the record info is released";
-    EXPECT_EQ(value->pRecInfo, nullptr);
-
-    CMarshalHelper::UnmarshalValue(*value);
-    ASSERT_EQ(value->vt, VT_RECORD);
-    CTestVariant c(FieldOf(*value, L"C"));
-    EXPECT_EQ(c->lVal, -9);
-}
-
 TEST_F(MarshalHelper, RecordsAndArraysNestInEachOther) {
     CTestVariant value(MakeArray({
         MakeRecord(kControlReference, {{L"WindowHandle", MakeI8(0x123456789ALL)}}),
         MakeArray({MakeString(L"inner"), MakeString(L""), MakeI4(5)}),
-        MakeString(L"outer"),
     }));
     CMarshalHelper::MarshalValue(*value);
     CMarshalHelper::UnmarshalValue(*value);
@@ -138,11 +120,21 @@ TEST_F(MarshalHelper, RecordsAndArraysNestInEachOther) {
     EXPECT_STREQ(empty->bstrVal, L"");
     CTestVariant number(ElementOf(*inner, 2));
     EXPECT_EQ(number->lVal, 5);
-    CTestVariant outer(ElementOf(*value, 2));
-    EXPECT_STREQ(outer->bstrVal, L"outer");
 }
 
-TEST_F(MarshalHelper, SendersArrayIsDestroyedAndForeignPointersArriveEmpty) {
+// Moving a value releases what the sender held: an array and its elements, a record's info.
+TEST_F(MarshalHelper, SendersValuesAreReleasedAndForeignPointersArriveEmpty) {
+    CTestVariant record(MakeRecord(kTwoFieldRecord, {{L"C", MakeI4(-9)}}));
+    ASSERT_EQ(record->vt, VT_RECORD) << "the test type library is not found";
+    const Microsoft::WRL::ComPtr<IRecordInfo> info = record->pRecInfo;
+    const ULONG infoReferences = ReferencesOf(info.Get());
+    CMarshalHelper::MarshalValue(*record);
+    EXPECT_EQ(ReferencesOf(info.Get()), infoReferences - 1) << "the record info is released";
+    EXPECT_EQ(record->pRecInfo, nullptr);
+    CMarshalHelper::UnmarshalValue(*record);
+    CTestVariant c(FieldOf(*record, L"C"));
+    EXPECT_EQ(c->lVal, -9);
+
     Microsoft::WRL::ComPtr<IStream> stream;
     ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
     const ULONG alone = ReferencesOf(stream.Get());
