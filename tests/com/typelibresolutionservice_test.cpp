@@ -126,7 +126,6 @@ TEST_F(TypeLibResolutionServiceTest, RefusesAFiftyFirstDirectoryAndOverlongPaths
     for (int i = 0; i < CTypeLibResolutionService::kMaxDirectories; ++i) {
         EXPECT_EQ(service_.AddSearchDirectory(empty.c_str()), E_FAIL);
     }
-    EXPECT_EQ(service_.DirectoryCount(), 50);
     ASSERT_TRUE(folder_.CopyIn(TestData(kTest), kTest));
     EXPECT_EQ(service_.AddSearchDirectory(folder_.Path().c_str()), E_FAIL);
     EXPECT_EQ(service_.DirectoryCount(), 50);

@@ -12,8 +12,6 @@
 
 #include "marshalling/marshallingtest.h"
 #include "messages/cmethodcallmessage.h"
-#include "support/childmode.h"
-#include "support/childprocess.h"
 
 namespace tarnwick {
 namespace {
@@ -21,17 +19,6 @@ namespace {
 using namespace test;
 
 class MarshalHelper : public MarshallingTest {};
-
-// A mapping of another party, named by its number.
-std::wstring MappingName(int number) { return L"Tarnwick_MMF_" + std::to_wstring(number); }
-
-int NextFreeMappingNumber(int after) {
-    for (int number = after + 1;; ++number) {
-        HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, MappingName(number).c_str());
-        if (mapping == nullptr) return number;
-        CloseHandle(mapping);
-    }
-}
 
 // A null string travels as its terminator alone and arrives empty, not null; a string whose
 // terminator fills the page still travels in a block; one unit more moves into a named mapping
@@ -210,40 +197,27 @@ TEST_F(MarshalHelper, ObjectReferenceBlockHoldsBothRecordsAndBothTexts) {
     Destroy(block);
 }
 
-}  // namespace
-
-// args: two mapping numbers. Stores two payloads in named mappings; 0 when their descriptors
-// name exactly those mappings.
-TARNWICK_CHILD_MODE(StoreMappedStrings) {
-    const std::vector<std::uint8_t> payload(1026, 7);
-    for (size_t i = 0; i < 2; ++i) {
-        const std::uint32_t block = CMarshalHelper::StoreInNamedMapping(payload.data(), 1026);
-        const std::wstring text = test::TextAt(test::BytesOf(block), 0);
-        test::Destroy(block);
-        if (text != L"S|1026|" + MappingName(std::stoi(args.at(i)))) return 2 + static_cast<int>(i);
-    }
-    return 0;
-}
-
-namespace {
-
+// The counter meets a mapping of another party's: it is skipped, not written over.
 TEST_F(MarshalHelper, MappingOfAnotherPartyIsSkippedNotOverwritten) {
-    // Another party holds the first free name; the child's counter, starting at 1, meets it.
-    const int taken = NextFreeMappingNumber(0);
-    HANDLE other = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
-                                      MappingName(taken).c_str());
+    const std::vector<std::uint8_t> payload(1026, 7);
+    const auto store = [&] {
+        const std::uint32_t block = CMarshalHelper::StoreInNamedMapping(payload.data(), 1026);
+        const std::wstring text = TextAt(BytesOf(block), 0);
+        Destroy(block);
+        return text;
+    };
+    const std::wstring first = store();
+    ASSERT_EQ(first.rfind(L"S|1026|Tarnwick_MMF_", 0), 0u) << "not a descriptor";
+    const int next = std::stoi(first.substr(20)) + 1;
+    const std::wstring taken = L"Tarnwick_MMF_" + std::to_wstring(next);
+    HANDLE other =
+        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, taken.c_str());
     ASSERT_NE(other, nullptr);
     void* view = MapViewOfFile(other, FILE_MAP_ALL_ACCESS, 0, 0, 4096);
     ASSERT_NE(view, nullptr);
     const std::wstring sentinel = L"another party's bytes";
     std::memcpy(view, sentinel.c_str(), (sentinel.size() + 1) * 2);
-
-    const int first = NextFreeMappingNumber(taken);
-    const int second = NextFreeMappingNumber(first);
-    CChildProcess child;
-    ASSERT_TRUE(
-        child.Start(L"StoreMappedStrings", {std::to_wstring(first), std::to_wstring(second)}));
-    EXPECT_EQ(child.Wait(), std::optional<DWORD>(0));
+    EXPECT_EQ(store(), L"S|1026|Tarnwick_MMF_" + std::to_wstring(next + 1));
     EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(view)), sentinel);
     UnmapViewOfFile(view);
     CloseHandle(other);

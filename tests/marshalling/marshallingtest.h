@@ -33,11 +33,8 @@ inline constexpr GUID kControlReference = {
 class MarshallingTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        static const bool added = [] {
-            const std::wstring testdata = ExecutableDirectory() + L"\\testdata";
-            GetTypeLibResolutionService()->AddSearchDirectory(testdata.c_str());
-            return true;
-        }();
+        static const HRESULT added = GetTypeLibResolutionService()->AddSearchDirectory(
+            (ExecutableDirectory() + L"\\testdata").c_str());
         (void)added;
     }
     void SetUp() override { liveBlocks_ = GetLiveBlockCount(); }
@@ -177,8 +174,8 @@ inline std::vector<std::uint8_t> BytesOf(std::uint32_t handle) {
     std::uint32_t size = 0;
     const void* block = OpenSharedMemory(handle, &size, __LINE__, "marshallingtest");
     if (block == nullptr) return {};
-    const auto* bytes = static_cast<const std::uint8_t*>(block);
-    std::vector<std::uint8_t> copy(bytes, bytes + size);
+    std::vector<std::uint8_t> copy(static_cast<const std::uint8_t*>(block),
+                                   static_cast<const std::uint8_t*>(block) + size);
     FreeSharedMemory(handle);
     return copy;
 }
