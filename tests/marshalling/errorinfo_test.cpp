@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <span>
 #include <vector>
 
@@ -22,6 +23,10 @@ using namespace blockformat;
 class ErrorInfo : public MarshallingTest {};
 
 constexpr Cookie kCookieOfRequest = 9;
+// The reply's text handles, in the order of the rows' texts.
+constexpr std::array<size_t, 5> kTextOffsets = {kReplyExceptionText1, kReplyExceptionText2,
+                                                kReplyExceptionText3, kReplyStateText,
+                                                kReplyFailureDetail};
 
 // A call block as the receiver of a request holds it.
 std::vector<std::uint8_t> Request() {
@@ -34,55 +39,82 @@ std::vector<std::uint8_t> Request() {
     return bytes;
 }
 
-// The reply to the request for the message, opened as its receiver opens it; destroyed when
-// the test is done with it.
-class CReceivedReply {
-  public:
-    CReceivedReply(std::vector<std::uint8_t>& request, CInvokeMessageBase& message) {
-        EXPECT_EQ(MarshalReply(record_, request, message), 1);
-        bytes_ =
-            static_cast<std::uint8_t*>(OpenSharedMemory(record_.Block, &size_, __LINE__, "test"));
-    }
-    CReceivedReply(const CReceivedReply&) = delete;
-    CReceivedReply& operator=(const CReceivedReply&) = delete;
-    ~CReceivedReply() { Destroy(record_.Block); }
-
-    const InvokeRecord& Record() const { return record_; }
-    std::span<std::uint8_t> Bytes() const { return {bytes_, size_}; }
-    std::vector<std::uint8_t> Copy() const { return {bytes_, bytes_ + size_}; }
-
-  private:
-    InvokeRecord record_{};
-    std::uint32_t size_ = 0;
-    std::uint8_t* bytes_ = nullptr;
-};
-
-std::wstring TextOfBlock(const std::vector<std::uint8_t>& reply, size_t offset) {
-    return TextAt(BytesOf(At<std::uint32_t>(reply, offset)), 0);
+// The block of the reply to the request for the message; the test destroys it.
+std::uint32_t Reply(std::vector<std::uint8_t>& request, CInvokeMessageBase& message) {
+    InvokeRecord record{};
+    EXPECT_EQ(MarshalReply(record, request, message), 1);
+    return record.Block;
 }
 
-TEST_F(ErrorInfo, CompletedCallCarriesItsResult) {
-    CMethodCallMessage handled;
-    VARIANT result = MakeString(L"answer");
-    handled.SetResult(&result);
-    std::vector<std::uint8_t> request = Request();
-    const CReceivedReply reply(request, handled);
-    EXPECT_EQ(reply.Record().Magic, 0xABCDu);
-    EXPECT_EQ(reply.Record().Tag, 0u);
-    ASSERT_EQ(reply.Bytes().size(), kReplySize);
-    const std::vector<std::uint8_t> bytes = reply.Copy();
-    EXPECT_EQ(bytes, std::vector<std::uint8_t>(request.begin(), request.begin() + kReplySize));
-    EXPECT_EQ(At<std::uint16_t>(bytes, kReplyZero), 0u);
-    EXPECT_EQ(At<std::uint32_t>(bytes, kReplyState), 1u);
-    EXPECT_EQ(At<VARTYPE>(bytes, kReplyResult), VT_BSTR);
+// Each outcome's texts as sent (nullptr: no block) and as the waiting message reads them
+// (nullptr: empty), in the order of kTextOffsets, and its result type. A stale handle in the
+// request's failure detail is never sent on.
+TEST_F(ErrorInfo, EveryOutcomeTravelsAndOnlyItsOwnPartsAreRead) {
+    using Texts = std::array<const wchar_t*, 5>;
+    CMethodCallMessage completed, exception, failed, failedCode;
+    CEventSubscriptionMessage subscription;
+    subscription.State() = StateCompleted;
+    VARIANT answer = MakeString(L"answer");
+    completed.SetResult(&answer);
+    exception.SetException(L"source", L"description", L"help", L"c %d", 5);
+    failed.SetFailed(L"no window", L"window %d", 12);
+    failedCode.SetFailedCode(L"not here", E_NOTIMPL, L"%s", L"missing");
+    const struct {
+        CInvokeMessageBase& handled;
+        Texts sent;
+        Texts read;
+        VARTYPE result = VT_NULL;
+    } cases[] = {
+        {completed, {}, {}, VT_BSTR},
+        {subscription, {}, {}, VT_VOID},
+        {exception,
+         {L"source", L"description", L"help", L"c 5"},
+         {L"source", L"description", L"help"}},
+        {failed,
+         {nullptr, nullptr, nullptr, L"window 12", L"no window"},
+         {nullptr, nullptr, nullptr, L"window 12", L"no window"}},
+        {failedCode, {nullptr, nullptr, nullptr, L"missing", L"not here"}, {}},
+    };
+    for (const auto& c : cases) {
+        const InvokeState state = c.handled.GetState();
+        SCOPED_TRACE(static_cast<int>(state));
+        std::vector<std::uint8_t> request = Request();
+        if (state != StateCompleted) Put<std::uint64_t>(request, kReplyFailureDetail, ~0ull);
+        Put<std::uint16_t>(request, kReplyZero, 0xFFFF);
+        const std::uint32_t reply = Reply(request, c.handled);
+        const std::vector<std::uint8_t> bytes = BytesOf(reply);
+        ASSERT_EQ(bytes.size(), kReplySize);
+        EXPECT_EQ(bytes, std::vector<std::uint8_t>(request.begin(), request.begin() + kReplySize));
+        EXPECT_EQ(At<std::uint16_t>(bytes, kReplyZero), 0u);
+        EXPECT_EQ(At<std::uint32_t>(bytes, kReplyState), static_cast<std::uint32_t>(state));
+        EXPECT_EQ(At<VARTYPE>(bytes, kReplyResult), c.result);
+        for (size_t i = 0; i < kTextOffsets.size(); ++i) {
+            const auto handle = At<std::uint32_t>(bytes, kTextOffsets[i]);
+            EXPECT_EQ(TextAt(BytesOf(handle), 0), c.sent[i] ? c.sent[i] : L"") << i;
+            EXPECT_EQ(handle != 0, c.sent[i] != nullptr) << i;
+        }
 
-    CRaiseEventMessage waiting;
-    ASSERT_EQ(ApplyReplyAndFree(reply.Bytes(), waiting), 1);
-    EXPECT_EQ(waiting.GetCookie(), kCookieOfRequest);
-    EXPECT_EQ(waiting.GetState(), StateCompleted);
-    ASSERT_EQ(waiting.GetResult()->vt, VT_BSTR);
-    EXPECT_STREQ(waiting.GetResult()->bstrVal, L"answer");
-    VariantClear(waiting.GetResult());
+        CRaiseEventMessage waiting;
+        std::uint32_t size = 0;
+        auto* live = static_cast<std::uint8_t*>(OpenSharedMemory(reply, &size, __LINE__, "test"));
+        ASSERT_EQ(ApplyReplyAndFree(std::span(live, size), waiting), 1);
+        EXPECT_EQ(waiting.GetCookie(), kCookieOfRequest);
+        EXPECT_EQ(waiting.GetState(), state);
+        const Texts read = {waiting.ExceptionText1(), waiting.ExceptionText2(),
+                            waiting.ExceptionText3(), waiting.StateText(), waiting.FailureDetail()};
+        for (size_t i = 0; i < read.size(); ++i) {
+            EXPECT_STREQ(read[i], c.read[i] ? c.read[i] : L"") << i;
+            EXPECT_EQ(At<std::uint32_t>(BytesOf(reply), kTextOffsets[i]), 0u)
+                << "freed and cleared";
+        }
+        EXPECT_EQ(waiting.FailureCode(), state == StateFailedCode ? E_NOTIMPL : S_OK);
+        if (c.result == VT_BSTR) {
+            ASSERT_EQ(waiting.GetResult()->vt, VT_BSTR);
+            EXPECT_STREQ(waiting.GetResult()->bstrVal, L"answer");
+            VariantClear(waiting.GetResult());
+        }
+        Destroy(reply);
+    }
 }
 
 TEST_F(ErrorInfo, SuppressedResultLeavesTheReplyAreaAsTheRequestHadIt) {
@@ -93,82 +125,14 @@ TEST_F(ErrorInfo, SuppressedResultLeavesTheReplyAreaAsTheRequestHadIt) {
     std::vector<std::uint8_t> request = Request();
     for (size_t i = kReplyZero; i < kReplyResult + 16; ++i) request[i] = 0x5A;
     const std::vector<std::uint8_t> before = request;
-    const CReceivedReply reply(request, handled);
-    EXPECT_EQ(reply.Copy(), std::vector<std::uint8_t>(before.begin(), before.begin() + kReplySize));
+    const std::uint32_t reply = Reply(request, handled);
+    EXPECT_EQ(BytesOf(reply),
+              std::vector<std::uint8_t>(before.begin(), before.begin() + kReplySize));
+    Destroy(reply);
     EXPECT_EQ(handled.GetResult()->bstrVal, result->bstrVal) << "the result did not move";
 }
 
-TEST_F(ErrorInfo, CompletedSubscriptionIsStateOneWithTypeVoid) {
-    CEventSubscriptionMessage subscription;
-    subscription.State() = StateCompleted;
-    std::vector<std::uint8_t> request = Request();
-    Put<std::uint16_t>(request, kReplyZero, 0xFFFF);
-    const CReceivedReply reply(request, subscription);
-    const std::vector<std::uint8_t> bytes = reply.Copy();
-    EXPECT_EQ(At<std::uint16_t>(bytes, kReplyZero), 0u);
-    EXPECT_EQ(At<std::uint32_t>(bytes, kReplyState), 1u);
-    EXPECT_EQ(At<VARTYPE>(bytes, kReplyResult), VT_VOID);
-}
-
-TEST_F(ErrorInfo, ExceptionCarriesItsThreeTextsAndTheStateText) {
-    CMethodCallMessage handled;
-    handled.SetException(L"source", L"description", L"help", L"code %d", 5);
-    std::vector<std::uint8_t> request = Request();
-    Put<std::uint64_t>(request, kReplyFailureDetail, ~std::uint64_t{0});
-    const CReceivedReply reply(request, handled);
-    const std::vector<std::uint8_t> bytes = reply.Copy();
-    EXPECT_EQ(At<std::uint32_t>(bytes, kReplyState), 2u);
-    EXPECT_EQ(At<std::uint64_t>(bytes, kReplyFailureDetail), 0u);
-    EXPECT_EQ(TextOfBlock(bytes, kReplyStateText), L"code 5") << "sent, though not read back";
-    EXPECT_EQ(At<VARTYPE>(bytes, kReplyResult), VT_NULL);
-
-    CRaiseEventMessage waiting;
-    ASSERT_EQ(ApplyReplyAndFree(reply.Bytes(), waiting), 1);
-    EXPECT_EQ(waiting.GetState(), StateException);
-    EXPECT_STREQ(waiting.ExceptionText1(), L"source");
-    EXPECT_STREQ(waiting.ExceptionText2(), L"description");
-    EXPECT_STREQ(waiting.ExceptionText3(), L"help");
-    EXPECT_STREQ(waiting.StateText(), L"") << "an exception's state text is not read";
-    for (size_t offset : {kReplyExceptionText1, kReplyExceptionText2, kReplyExceptionText3,
-                          kReplyStateText, kReplyFailureDetail}) {
-        EXPECT_EQ(At<std::uint32_t>(reply.Copy(), offset), 0u) << offset;
-    }
-}
-
-TEST_F(ErrorInfo, FailuresCarryDetailAndStateTextButOnlyTheCodeIsRead) {
-    CMethodCallMessage failed;
-    failed.SetFailed(L"no window", L"window %d is gone", 12);
-    std::vector<std::uint8_t> request = Request();
-    {
-        const CReceivedReply reply(request, failed);
-        const std::vector<std::uint8_t> bytes = reply.Copy();
-        EXPECT_EQ(At<std::uint32_t>(bytes, kReplyState), 3u);
-        EXPECT_EQ(At<std::uint32_t>(bytes, kReplyExceptionText1), 0u);
-        EXPECT_EQ(At<std::uint32_t>(bytes, kReplyFailureCode), 0u);
-        CRaiseEventMessage waiting;
-        ASSERT_EQ(ApplyReplyAndFree(reply.Bytes(), waiting), 1);
-        EXPECT_EQ(waiting.GetState(), StateFailed);
-        EXPECT_STREQ(waiting.FailureDetail(), L"no window");
-        EXPECT_STREQ(waiting.StateText(), L"window 12 is gone");
-    }
-
-    CMethodCallMessage failedCode;
-    failedCode.SetFailedCode(L"not here", E_NOTIMPL, L"%s", L"missing");
-    request = Request();
-    const CReceivedReply reply(request, failedCode);
-    const std::vector<std::uint8_t> bytes = reply.Copy();
-    EXPECT_EQ(At<std::uint32_t>(bytes, kReplyState), 4u);
-    EXPECT_EQ(TextOfBlock(bytes, kReplyFailureDetail), L"not here");
-    EXPECT_EQ(TextOfBlock(bytes, kReplyStateText), L"missing");
-    CRaiseEventMessage waiting;
-    ASSERT_EQ(ApplyReplyAndFree(reply.Bytes(), waiting), 1);
-    EXPECT_EQ(waiting.GetState(), StateFailedCode);
-    EXPECT_EQ(waiting.FailureCode(), E_NOTIMPL);
-    EXPECT_STREQ(waiting.FailureDetail(), L"");
-    EXPECT_STREQ(waiting.StateText(), L"");
-}
-
-TEST_F(ErrorInfo, UnknownStatesChangeOnlyCookieAndState) {
+TEST_F(ErrorInfo, UnknownStatesChangeOnlyCookieAndStateAndShortRepliesAreRefused) {
     std::vector<std::uint8_t> request = Request();
     Put<std::uint32_t>(request, kReplyState, 7);
     Put<std::uint32_t>(request, kReplyStateText, 12345);

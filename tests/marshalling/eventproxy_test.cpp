@@ -1,16 +1,20 @@
-// The event proxy against a small fake service: its COM identity and references, the raised
-// event it builds and sends with every argument's payload moved, the wait for the return
-// with the timeout prompt (through the test seam), and the result it hands back.
+// The event proxy against a fake service: its COM identity, the raised event it sends with
+// every payload moved, the wait with its timeout prompt (through the test seam), the result;
+// and the proxy a subscription block makes.
 #include <windows.h>
 #include <oleauto.h>
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include <deque>
+#include <optional>
+#include <span>
 #include <vector>
 
-#include "marshalling/fakeservice.h"
+#include "iinvokemanagementservice.h"
 #include "marshalling/marshallingtest.h"
+#include "messages/cmethodcallmessage.h"
+#include "messages/errorinfomessage.h"
 #include "remoting/ceventproxy.h"
 
 namespace tarnwick {
@@ -19,31 +23,68 @@ namespace {
 using namespace test;
 using namespace blockformat;
 
-const ReturnAddressRecord kSubscriber{0x51, 0x52, 0x53, 0x54};
-const TargetKey kKey{{9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6}};
+// Marshals the raised event as the service does, reads the block back as the peer would
+// (freeing every payload), and answers with a real reply block when the test asks it to. It
+// is its own wait, which answers as scripted (false once the answers have run out).
+class CFakeService final : public IInvokeManagementService, public IInvokeWait {
+  public:
+    bool Wait(DWORD timeoutMs) override {
+        timeouts.push_back(timeoutMs);
+        return timeouts.size() <= waits.size() && waits[timeouts.size() - 1];
+    }
+    IInvokeWait* SendRaiseEvent(IRaiseEventMessage* message, std::uint64_t) override {
+        ++sends;
+        if (CMarshaller::MarshalRaisedEvent(block, *message) == 0) return this;
+        const std::vector<std::uint8_t> bytes(block.begin(), block.end());
+        for (int i = 0; i < At<std::int16_t>(bytes, kArgumentCount); ++i) {
+            peerArguments.emplace_back(
+                CMarshaller::WidenWireValue(At<WireValue>(bytes, kRaisedEventArguments + 16 * i)));
+            CMarshalHelper::UnmarshalValue(*peerArguments.back());
+        }
+        if (!answer) return this;
+        // The peer's reply arrives here.
+        const InvokeRecord reply = StoreReply(bytes, *answer);
+        std::uint32_t size = 0;
+        void* opened = OpenSharedMemory(reply.Block, &size, __LINE__, "fakeservice");
+        if (opened != nullptr) {
+            ApplyReplyAndFree(std::span(static_cast<std::uint8_t*>(opened), size),
+                              dynamic_cast<CMethodCallMessage&>(*message));
+        }
+        Destroy(reply.Block);
+        return this;
+    }
+    void ReleaseWait(IInvokeWait* released) override { releasedWaits.push_back(released); }
+    IEventCollection* GetEventCollection() override { return nullptr; }
+    IIpcErrorInfo* GetIpcErrorInfo() override { return nullptr; }
 
-// What the prompt was asked, and what it answers in turn (IDCANCEL once they run out).
-struct Prompt {
-    HWND owner;
-    std::wstring text;
-    std::wstring caption;
-    UINT flags;
+    std::optional<VARIANT_BOOL> answer = VARIANT_TRUE;  // nothing: the peer does not answer
+    std::vector<bool> waits{true};
+    std::vector<DWORD> timeouts;
+
+    int sends = 0;
+    RaisedEventBlock block{};
+    std::deque<CTestVariant> peerArguments;
+    std::vector<IInvokeWait*> releasedWaits;
 };
-std::vector<Prompt> g_prompts;
+
+// How many times the prompt was asked, and what it answers in turn (IDCANCEL once they run out).
+int g_prompts = 0;
 std::vector<int> g_answers;
 
-int WINAPI AnswerPrompt(HWND owner, LPCWSTR text, LPCWSTR caption, UINT flags) {
-    g_prompts.push_back({owner, text, caption, flags});
-    return g_prompts.size() <= g_answers.size() ? g_answers[g_prompts.size() - 1] : IDCANCEL;
+int WINAPI AnswerPrompt(HWND, LPCWSTR, LPCWSTR, UINT flags) {
+    EXPECT_EQ(flags, static_cast<UINT>(MB_RETRYCANCEL));
+    ++g_prompts;
+    return g_prompts <= static_cast<int>(g_answers.size()) ? g_answers[g_prompts - 1] : IDCANCEL;
 }
 
 class EventProxy : public MarshallingTest {
   protected:
     void SetUp() override {
         MarshallingTest::SetUp();
-        g_prompts.clear();
+        g_prompts = 0;
         g_answers.clear();
-        proxy_ = CEventProxy::Create(kSubscriber, kKey, CBstrHolder(L"tag-7"), &service_);
+        proxy_ = CEventProxy::Create({0x51, 0x52, 0x53, 0x54}, TargetKey{}, CBstrHolder(L"tag-7"),
+                                     &service_);
     }
 
     CFakeService service_;
@@ -54,22 +95,8 @@ bool IsNoResult(const VARIANT& result) {
     return result.vt == VT_UNKNOWN && result.punkVal == nullptr;
 }
 
-TEST_F(EventProxy, AnswersItsTwoInterfacesAndCountsReferences) {
-    EXPECT_EQ(ReferencesOf(proxy_.Get()), 1u);
-    void* object = nullptr;
-    ASSERT_EQ(proxy_->QueryInterface(IID_IIpcInvoke, &object), S_OK);
-    EXPECT_EQ(object, static_cast<IIpcInvoke*>(proxy_.Get()));
-    EXPECT_EQ(proxy_->AddRef(), 3u);
-    EXPECT_EQ(proxy_->Release(), 2u);
-    ASSERT_EQ(proxy_->QueryInterface(IID_IUnknown, &object), S_OK);
-    EXPECT_EQ(proxy_->Release(), 2u);
-    EXPECT_EQ(proxy_->Release(), 1u);
-    object = proxy_.Get();
-    EXPECT_EQ(proxy_->QueryInterface(IID_IDispatch, &object), E_NOINTERFACE);
-    EXPECT_EQ(object, nullptr);
-    EXPECT_EQ(ReferencesOf(proxy_.Get()), 1u);
-}
-
+// Names, address, key, target and plain payloads are checked in the service's and the
+// end-to-end tests.
 TEST_F(EventProxy, InvokeSendsTheEventWithItsPayloadsAndReturnsTheResult) {
     VARIANT decimal;
     VariantInit(&decimal);
@@ -85,8 +112,6 @@ TEST_F(EventProxy, InvokeSendsTheEventWithItsPayloadsAndReturnsTheResult) {
     VARIANT result = proxy_->Invoke(L"KeyPress", arguments, 4, 0x99);
 
     ASSERT_EQ(service_.sends, 1);
-    EXPECT_EQ(service_.sentTarget, 0x99u);
-    // The peer restores every argument; the other kinds are checked end to end.
     ASSERT_EQ(service_.peerArguments.size(), 4u);
     ASSERT_EQ(service_.peerArguments[3]->vt, VT_DECIMAL) << "a decimal is never a string";
     EXPECT_EQ(VarDecCmp(&service_.peerArguments[3]->decVal, &decimal.decVal), VARCMP_EQ);
@@ -97,57 +122,63 @@ TEST_F(EventProxy, InvokeSendsTheEventWithItsPayloadsAndReturnsTheResult) {
     EXPECT_EQ(arguments[1].lVal, 2);
     EXPECT_EQ(arguments[3].vt, VT_DECIMAL);
 
-    EXPECT_EQ(service_.wait.timeouts, std::vector<DWORD>{60000}) << "the product waits 60 s";
-    EXPECT_EQ(service_.releasedWaits, std::vector<IInvokeWait*>{&service_.wait});
-    EXPECT_TRUE(g_prompts.empty());
+    EXPECT_EQ(service_.releasedWaits, std::vector<IInvokeWait*>{&service_});
+    EXPECT_EQ(g_prompts, 0);
     EXPECT_EQ(result.vt, VT_BOOL);
     EXPECT_EQ(result.boolVal, VARIANT_TRUE);
 }
 
-TEST_F(EventProxy, EachTimeoutAsksAndRetryWaitsAgain) {
+// Retry waits again; cancel ends the wait with the initial result. Each wait is released once.
+TEST_F(EventProxy, EachTimeoutAsksAndRetryWaitsAgainUntilCancel) {
     proxy_->SetTimeoutPromptForTesting(5, &AnswerPrompt);
-    service_.wait.answers = {false, false, true};
+    service_.waits = {false, false, true};
     g_answers = {IDRETRY, IDRETRY};
     service_.answer = VARIANT_FALSE;
     VARIANT argument = MakeI4(1);
     const VARIANT result = proxy_->Invoke(L"Click", &argument, 1, 0);
-
-    EXPECT_EQ(service_.wait.timeouts, (std::vector<DWORD>{5, 5, 5}));
-    ASSERT_EQ(g_prompts.size(), 2u);
-    EXPECT_EQ(g_prompts[0].text,
-              L"Timeout waiting for response to last invocation.  Click Retry to keep waiting, or "
-              L"Cancel to discontinue");
-    EXPECT_EQ(g_prompts[0].caption, L"Timeout");
-    EXPECT_EQ(g_prompts[0].flags, static_cast<UINT>(MB_RETRYCANCEL));
-    EXPECT_EQ(g_prompts[0].owner, nullptr);
-    EXPECT_EQ(service_.releasedWaits.size(), 1u);
+    EXPECT_EQ(service_.timeouts, (std::vector<DWORD>{5, 5, 5}));
+    EXPECT_EQ(g_prompts, 2);
     EXPECT_EQ(result.vt, VT_BOOL);
     EXPECT_EQ(result.boolVal, VARIANT_FALSE);
-}
 
-TEST_F(EventProxy, CancelEndsTheWaitWithTheInitialResult) {
-    proxy_->SetTimeoutPromptForTesting(5, &AnswerPrompt);
-    service_.wait.answers = {false};
+    service_.waits.push_back(false);
     service_.answer.reset();
-    const VARIANT result = proxy_->Invoke(L"Click", nullptr, 0, 0);
-    EXPECT_EQ(service_.sends, 1);
-    EXPECT_EQ(g_prompts.size(), 1u);
-    EXPECT_EQ(service_.wait.timeouts.size(), 1u);
-    EXPECT_EQ(service_.releasedWaits.size(), 1u);
-    EXPECT_TRUE(IsNoResult(result));
+    EXPECT_TRUE(IsNoResult(proxy_->Invoke(L"Click", nullptr, 0, 0)));
+    EXPECT_EQ(g_prompts, 3) << "the third prompt cancels";
+    EXPECT_EQ(service_.timeouts.size(), 4u);
+    EXPECT_EQ(service_.releasedWaits.size(), 2u);
 }
 
 TEST_F(EventProxy, ArgumentsTheBlockCannotHoldAreNeitherSentNorMoved) {
     std::vector<VARIANT> arguments;
-    for (int i = 0; i < kMaxArguments + 1; ++i) arguments.push_back(MakeString(L"kept"));
+    for (int i = 0; i < kMaxArguments + 1; ++i) arguments.push_back(MakeString(L"k"));
     EXPECT_TRUE(IsNoResult(proxy_->Invoke(L"Click", arguments.data(), kMaxArguments + 1, 0)));
     EXPECT_TRUE(IsNoResult(proxy_->Invoke(L"Click", arguments.data(), -1, 0)));
     EXPECT_TRUE(IsNoResult(proxy_->Invoke(L"Click", nullptr, 1, 0)));
     EXPECT_EQ(service_.sends, 0);
     for (VARIANT& argument : arguments) {
-        EXPECT_STREQ(argument.bstrVal, L"kept");
+        EXPECT_STREQ(argument.bstrVal, L"k");
         VariantClear(&argument);
     }
+}
+
+// Its names and tag are read in the service's and the end-to-end tests, which ask the proxy
+// for IIpcInvoke.
+TEST_F(EventProxy, SubscriptionMakesOneEventProxyHeldByItsMessage) {
+    std::vector<std::uint8_t> bytes(800);
+    Put<std::uint16_t>(bytes, kMarker, 1);
+    Put<std::uint16_t>(bytes, kKind, kKindSubscription);
+    PutText(bytes, kEventName, L"TextChanged");
+    IncomingMessage incoming;
+    ASSERT_EQ(CMarshaller::UnmarshalBlock(&service_, bytes, incoming), 1);
+    auto* subscription = std::get_if<CEventSubscriptionMessage>(&incoming);
+    ASSERT_NE(subscription, nullptr);
+    IUnknown* held = subscription->GetEventProxy();
+    ASSERT_NE(held, nullptr);
+    void* object = held;
+    EXPECT_EQ(held->QueryInterface(IID_IDispatch, &object), E_NOINTERFACE);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(ReferencesOf(held), 1u) << "only the message holds the proxy";
 }
 
 }  // namespace

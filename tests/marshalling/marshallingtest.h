@@ -1,6 +1,5 @@
 #pragma once
-// What the marshalling tests share: a fixture that checks every test leaves as many live
-// shared-memory blocks as it found and that finds the suite's test type library, and small
+// The marshalling tests' fixture (no block left alive, the test type library found) and
 // helpers to make and read real OLE Automation values and blocks.
 
 #include <windows.h>
@@ -34,11 +33,8 @@ inline constexpr GUID kControlReference = {
 class MarshallingTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        static const bool added = [] {
-            const std::wstring testdata = ExecutableDirectory() + L"\\testdata";
-            GetTypeLibResolutionService()->AddSearchDirectory(testdata.c_str());
-            return true;
-        }();
+        static const HRESULT added = GetTypeLibResolutionService()->AddSearchDirectory(
+            (ExecutableDirectory() + L"\\testdata").c_str());
         (void)added;
     }
     void SetUp() override { liveBlocks_ = GetLiveBlockCount(); }
@@ -100,15 +96,13 @@ inline VARIANT MakeBool(VARIANT_BOOL flag) {
 
 // A one-dimensional array of VARIANTs that takes over the given values.
 inline VARIANT MakeArray(std::vector<VARIANT> elements) {
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_ARRAY | VT_VARIANT;
-    value.parray = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(elements.size()));
-    for (LONG i = 0; i < static_cast<LONG>(elements.size()); ++i) {
-        SafeArrayPutElement(value.parray, &i, &elements[i]);
-        VariantClear(&elements[i]);
-    }
-    return value;
+    return MakeVariant(VT_ARRAY | VT_VARIANT, [&](VARIANT& v) {
+        v.parray = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(elements.size()));
+        for (LONG i = 0; i < static_cast<LONG>(elements.size()); ++i) {
+            SafeArrayPutElement(v.parray, &i, &elements[i]);
+            VariantClear(&elements[i]);
+        }
+    });
 }
 
 // A copy of an element of a one-dimensional array of VARIANTs; a test failure when none.
@@ -122,22 +116,17 @@ inline VARIANT ElementOf(const VARIANT& array, LONG index) {
     return element;
 }
 
-inline Microsoft::WRL::ComPtr<IRecordInfo> RecordInfoOf(const GUID& guid) {
-    Microsoft::WRL::ComPtr<ITypeInfo> type;
-    Microsoft::WRL::ComPtr<IRecordInfo> info;
-    if (GetTypeLibResolutionService()->GetTypeInfoByGuid(&guid, &type)) {
-        GetRecordInfoFromTypeInfo(type.Get(), &info);
-    }
-    return info;
-}
-
 // A record of the given type with the given fields set; VT_EMPTY when the type is unknown.
 inline VARIANT MakeRecord(const GUID& guid,
                           const std::vector<std::pair<const wchar_t*, VARIANT>>& fields) {
     VARIANT value;
     VariantInit(&value);
-    Microsoft::WRL::ComPtr<IRecordInfo> info = RecordInfoOf(guid);
-    if (info == nullptr) return value;
+    Microsoft::WRL::ComPtr<ITypeInfo> type;
+    Microsoft::WRL::ComPtr<IRecordInfo> info;
+    if (!GetTypeLibResolutionService()->GetTypeInfoByGuid(&guid, &type) ||
+        FAILED(GetRecordInfoFromTypeInfo(type.Get(), &info))) {
+        return value;
+    }
     void* data = info->RecordCreate();
     // Written straight into the field's storage: Wine's PutField is not dependable.
     for (auto [name, field] : fields) {
@@ -170,12 +159,7 @@ inline ULONG ReferencesOf(IUnknown* object) {
     return object->Release();
 }
 
-inline std::uint32_t HandleIn(const VARIANT& value) {
-    return static_cast<std::uint32_t>(value.ullVal);
-}
-
-// A block made as a peer would make it: its handle, which the test or the code under test
-// frees.
+// A block made as a peer would make it; the test or the code under test frees it.
 inline std::uint32_t MakeBlock(std::span<const std::uint8_t> bytes) {
     std::uint32_t handle = 0;
     void* block = AllocateSharedMemory(&handle, static_cast<std::uint32_t>(bytes.size()),
@@ -185,14 +169,13 @@ inline std::uint32_t MakeBlock(std::span<const std::uint8_t> bytes) {
     return handle;
 }
 
-// The bytes of a live block, copied; empty when the handle names no block. The copy's open
-// reference is dropped again.
+// A copy of a live block's bytes (its open reference dropped again); empty when none.
 inline std::vector<std::uint8_t> BytesOf(std::uint32_t handle) {
     std::uint32_t size = 0;
     const void* block = OpenSharedMemory(handle, &size, __LINE__, "marshallingtest");
     if (block == nullptr) return {};
-    const auto* bytes = static_cast<const std::uint8_t*>(block);
-    std::vector<std::uint8_t> copy(bytes, bytes + size);
+    std::vector<std::uint8_t> copy(static_cast<const std::uint8_t*>(block),
+                                   static_cast<const std::uint8_t*>(block) + size);
     FreeSharedMemory(handle);
     return copy;
 }
@@ -200,8 +183,7 @@ inline std::vector<std::uint8_t> BytesOf(std::uint32_t handle) {
 inline bool IsLive(std::uint32_t handle) { return !BytesOf(handle).empty(); }
 
 inline void Destroy(std::uint32_t handle) {
-    while (FreeSharedMemory(handle) > 0) {
-    }
+    while (FreeSharedMemory(handle) > 0) continue;
 }
 
 template <typename T>
@@ -217,13 +199,10 @@ void Put(std::vector<std::uint8_t>& bytes, size_t offset, const T& value) {
     std::memcpy(bytes.data() + offset, &value, sizeof(T));
 }
 
+// The text from offset to its terminator or the end of the bytes.
 inline std::wstring TextAt(const std::vector<std::uint8_t>& bytes, size_t offset) {
     std::wstring text;
-    for (size_t i = offset; i + 1 < bytes.size(); i += 2) {
-        const wchar_t unit = At<wchar_t>(bytes, i);
-        if (unit == L'\0') break;
-        text.push_back(unit);
-    }
+    for (size_t i = offset; At<wchar_t>(bytes, i) != L'\0'; i += 2) text += At<wchar_t>(bytes, i);
     return text;
 }
 
