@@ -1,7 +1,6 @@
 // Remoting between two processes over IPC queues: this process is the target (the library's
-// service and a host notification); a child process is the peer (the peer library). The peer
-// subscribes, the target raises events with every payload kind that the peer answers, the
-// peer unsubscribes and then calls methods whose outcomes it checks itself; its exit code
+// service and a host); a child process is the peer (the peer library), which subscribes,
+// answers events raised with every payload kind, unsubscribes and calls methods; its exit code
 // counts what went wrong on its side. The demo runs a like session over both transports.
 #include <windows.h>
 
@@ -18,7 +17,6 @@
 #include "iipcinvoke.h"
 #include "iwindowsmessageinvoke.h"
 #include "marshalling/marshallingtest.h"
-#include "messages/cmarshalhelper.h"
 #include "messages/cmarshaller.h"
 #include "messages/sharedmemory.h"
 #include "peer/clpcpeer.h"
@@ -109,8 +107,7 @@ class CTargetHost final : public IInvokeNotification {
 
     // Raises the event at its subscriber; VT_EMPTY when there is none.
     VARIANT Raise(std::vector<VARIANT> arguments) {
-        VARIANT answer;
-        VariantInit(&answer);
+        VARIANT answer{};
         IIpcInvoke* subscriber = service->GetEventCollection()->GetSubscriber(&kSubscriber, kEvent);
         if (subscriber != nullptr) {
             answer =
