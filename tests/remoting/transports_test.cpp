@@ -20,7 +20,6 @@
 #include "messages/cmethodcallmessage.h"
 #include "messages/sharedmemory.h"
 #include "platform/vaskconduit.h"
-#include "platform/vaskreservoir.h"
 #include "remoting/ceventproxy.h"
 #include "remoting/clpcinvokemanagementservice.h"
 #include "remoting/cremotingservices.h"
@@ -103,14 +102,11 @@ std::wstring UniqueName(const wchar_t* stem) {
     return std::wstring(L"Tt") + stem + std::to_wstring(GetCurrentProcessId() % 100000);
 }
 
-// A method-call block as the peer sends it: Add(2).
+// A method-call block as the peer sends it: Add().
 std::uint32_t StoreCall() {
     CMethodCallMessage call;
     call.GetInvokeKind() = DISPATCH_METHOD;
     call.GetMemberName() = L"Add";
-    call.InitArguments(1);
-    VARIANT first = MakeI4(2);
-    call.AddArgument(&first);
     return CMarshaller::MarshalCall(call);
 }
 
@@ -156,8 +152,9 @@ LONG TakeOnlyReply(CPeerQueue& queue) {
 
 using TransportsTest = test::MarshallingTest;
 
-constexpr ReturnAddressRecord kNullQueueAddress{~0ull, ~0ull, ~0ull, 0x56};
-
+// Replies go to the latest announced peer queue, and nowhere before the first; records of the
+// wrong size or magic are dropped with their blocks untouched; a raised event goes to the peer
+// queue as it is.
 TEST_F(TransportsTest, QueueServiceRepliesToTheLatestAnnouncedPeerQueue) {
     const std::wstring own = UniqueName(L"O");
     const std::wstring first = UniqueName(L"F");
@@ -167,9 +164,6 @@ TEST_F(TransportsTest, QueueServiceRepliesToTheLatestAnnouncedPeerQueue) {
     ASSERT_TRUE(firstPeer.Created() && secondPeer.Created());
     CCallHost host;
     CLpcInvokeManagementService service(SysAllocString(own.c_str()), &host);
-    EXPECT_EQ(service.PeerQueueName(), L"");
-
-    // Before any return address the reply has nowhere to go and is discarded whole.
     ASSERT_TRUE(PostCall(own));
     ASSERT_TRUE(host.WaitForCalls(1));
     for (const auto& [name, peer] :
@@ -180,40 +174,29 @@ TEST_F(TransportsTest, QueueServiceRepliesToTheLatestAnnouncedPeerQueue) {
     }
     EXPECT_EQ(firstPeer.WaitFor(2, 0).size(), 1u) << "redirected";
 
-    // A raised event goes to the same queue; its wait is left to time out.
-    InvokeRecord raised{kInvokeRecordMagic, 0x1234, kInvokeRecordCallTag};
-    EXPECT_EQ(service.SendInvoke(&raised, nullptr, 0), 0);
-    const auto arrived = secondPeer.WaitFor(2);
-    ASSERT_EQ(arrived.size(), 2u);
-    EXPECT_EQ(std::memcmp(arrived[1].data(), &raised, sizeof raised), 0);
-    EXPECT_EQ(host.Calls(), 3);
-}
-
-TEST_F(TransportsTest, QueueServiceDropsRecordsOfWrongSizeOrMagicUntouched) {
-    const std::wstring own = UniqueName(L"D");
-    const std::wstring peer = UniqueName(L"E");
-    CPeerQueue peerQueue(peer);
-    CCallHost host;
-    CLpcInvokeManagementService service(SysAllocString(own.c_str()), &host);
-    ASSERT_TRUE(Announce(own, peer));
     const std::uint32_t block = StoreCall();
+    const InvokeRecord call{kInvokeRecordMagic, block, kInvokeRecordCallTag};
+    const InvokeRecord wrongMagic{0xABCE, block, kInvokeRecordCallTag};
     std::uint8_t bytes[17] = {};
-    InvokeRecord call{kInvokeRecordMagic, block, kInvokeRecordCallTag};
     std::memcpy(bytes, &call, sizeof call);
-    ASSERT_TRUE(Post(own, bytes, 15));
-    ASSERT_TRUE(Post(own, bytes, 17));
-    InvokeRecord wrongMagic{0xABCE, block, kInvokeRecordCallTag};
-    ASSERT_TRUE(Post(own, &wrongMagic, sizeof wrongMagic));
+    ASSERT_TRUE(Post(own, bytes, 15) && Post(own, bytes, 17) &&
+                Post(own, &wrongMagic, sizeof wrongMagic));
     // Records arrive in order: once this one is answered, the others have been dropped.
-    InvokeRecord good{kInvokeRecordMagic, StoreCall(), kInvokeRecordCallTag};
-    ASSERT_TRUE(Post(own, &good, sizeof good));
-    EXPECT_EQ(TakeOnlyReply(peerQueue), 42);
-    EXPECT_EQ(host.Calls(), 1);
+    ASSERT_TRUE(PostCall(own));
+    auto arrived = secondPeer.WaitFor(2);
+    ASSERT_EQ(arrived.size(), 2u);
+    EXPECT_EQ(TakeReplyResult(arrived[1]), 42);
+    EXPECT_EQ(host.Calls(), 4);
     EXPECT_TRUE(test::IsLive(block)) << "a dropped record's block is not touched";
     DestroySharedBlock(block);
-
     // A callback without its service is refused.
-    CLpcInvokeManagementService::Receive(nullptr, nullptr, &good, sizeof good);
+    CLpcInvokeManagementService::Receive(nullptr, nullptr, &call, sizeof call);
+
+    InvokeRecord raised{kInvokeRecordMagic, 0x1234, kInvokeRecordCallTag};
+    EXPECT_EQ(service.SendInvoke(&raised, nullptr, 0), 0);
+    arrived = secondPeer.WaitFor(3);
+    ASSERT_EQ(arrived.size(), 3u);
+    EXPECT_EQ(std::memcmp(arrived[2].data(), &raised, sizeof raised), 0);
 }
 
 // A raise that cannot be posted (no peer queue announced, or the peer gone) fails at once and
@@ -223,7 +206,8 @@ TEST_F(TransportsTest, QueueServiceFailsARaiseThatCannotBePostedAtOnce) {
     const std::wstring peer = UniqueName(L"G");
     CCallHost host;
     CLpcInvokeManagementService service(SysAllocString(own.c_str()), &host);
-    auto proxy = CEventProxy::Create(kNullQueueAddress, TargetKey{}, CBstrHolder(L"t"), &service);
+    auto proxy = CEventProxy::Create(ReturnAddressRecord{~0ull, ~0ull, ~0ull, 0x56}, TargetKey{},
+                                     CBstrHolder(L"t"), &service);
     proxy->SetTimeoutPromptForTesting(30000, [](HWND, LPCWSTR, LPCWSTR, UINT) { return IDCANCEL; });
     ExpectRaiseFailsAtOnce(*proxy.Get());  // before any return address
 
@@ -236,138 +220,65 @@ TEST_F(TransportsTest, QueueServiceFailsARaiseThatCannotBePostedAtOnce) {
     EXPECT_EQ(service.PendingCallCount(), 0u);
 }
 
-// The peer's window: answers message 0x8007 as the test tells it to.
-class CPeerWindow {
-  public:
-    enum class Answer { NotDelivered, NotHandled, Reply, Forward };
+// The peer's window procedure: records the target of message 0x8007 and answers as told.
+LRESULT g_peerAnswer = 0;
+WPARAM g_peerTarget = 0;
 
-    CPeerWindow() {
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = &Procedure;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"TarnwickTransportsTestPeer";
-        RegisterClassW(&windowClass);
-        window_ = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 10, 10,
-                                  nullptr, nullptr, windowClass.hInstance, this);
-    }
-    CPeerWindow(const CPeerWindow&) = delete;
-    CPeerWindow& operator=(const CPeerWindow&) = delete;
-    ~CPeerWindow() { DestroyWindow(window_); }
+LRESULT CALLBACK PeerProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != kInvokeWindowMessage) return DefWindowProcW(window, message, wParam, lParam);
+    g_peerTarget = wParam;
+    return g_peerAnswer;
+}
 
-    HWND Handle() const { return window_; }
-
-    Answer answer = Answer::NotDelivered;
-    IWindowsMessageInvoke* receiver = nullptr;  // for Answer::Forward
-    WPARAM lastTarget = 0;
-
-  private:
-    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        if (message == WM_NCCREATE) {
-            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-            SetWindowLongPtrW(window, GWLP_USERDATA,
-                              reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        }
-        auto* self = reinterpret_cast<CPeerWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (message != kInvokeWindowMessage || self == nullptr) {
-            return DefWindowProcW(window, message, wParam, lParam);
-        }
-        self->lastTarget = wParam;
-        const auto block = static_cast<std::uint32_t>(lParam);
-        switch (self->answer) {
-            case Answer::NotDelivered:
-                return 0;
-            case Answer::NotHandled:
-                return 1;
-            case Answer::Forward:
-                return self->receiver->ProcessWindowMessage(block) != 0
-                           ? kInvokeWindowMessageReplied
-                           : 0;
-            case Answer::Reply:
-                return self->ReplyTrue(block);
-        }
-        return 0;
-    }
-
-    // Answers a raised event the way the peer does: takes the call block and writes the
-    // record of a completed reply, with result true, into the 16-byte block.
-    static LRESULT ReplyTrue(std::uint32_t recordBlock) {
-        std::uint32_t size = 0;
-        auto* bytes =
-            static_cast<std::uint8_t*>(OpenSharedMemory(recordBlock, &size, __LINE__, "test"));
-        if (bytes == nullptr || size < sizeof(InvokeRecord)) return 0;
-        const auto call =
-            TakeSharedBlock(At<InvokeRecord>({bytes, bytes + size}, 0).Block, {__LINE__, "test"});
-        if (call && call->size() >= kReplySize) {
-            const InvokeRecord reply = test::StoreReply(*call, VARIANT_TRUE);
-            std::memcpy(bytes, &reply, sizeof reply);
-        }
-        FreeSharedMemory(recordBlock);
-        return call ? kInvokeWindowMessageReplied : 0;
-    }
-
-    HWND window_ = nullptr;
-};
-
-constexpr ReturnAddressRecord kNullAddress{~0ull, ~0ull, ~0ull, 0x55};
-
-TEST_F(TransportsTest, WindowServiceDeliversTheReplyOrFailsAtOnce) {
-    CPeerWindow peer;
-    ASSERT_NE(peer.Handle(), nullptr);
-    CWindowsMessageInvokeManagementService service(peer.Handle(), nullptr);
-    auto proxy = CEventProxy::Create(kNullAddress, TargetKey{}, CBstrHolder(L"t"), &service);
-
-    peer.answer = CPeerWindow::Answer::Reply;
-    const VARIANT answer = proxy->Invoke(L"Click", nullptr, 0, 0);
-    EXPECT_EQ(answer.vt, VT_BOOL);
-    EXPECT_EQ(answer.boolVal, VARIANT_TRUE);
-    EXPECT_EQ(peer.lastTarget, 0x55u);
-
-    for (auto failing : {CPeerWindow::Answer::NotDelivered, CPeerWindow::Answer::NotHandled}) {
-        peer.answer = failing;
+// A window that does not take the record (0) or does not reply (1) fails a raise at once.
+TEST_F(TransportsTest, WindowServiceFailsARaiseThatGetsNoReplyAtOnce) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = &PeerProcedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"TarnwickTransportsTestPeer";
+    RegisterClassW(&windowClass);
+    const HWND peer = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0,
+                                      nullptr, nullptr, windowClass.hInstance, nullptr);
+    ASSERT_NE(peer, nullptr);
+    CWindowsMessageInvokeManagementService service(peer, nullptr);
+    auto proxy = CEventProxy::Create(ReturnAddressRecord{~0ull, ~0ull, ~0ull, 0x55}, TargetKey{},
+                                     CBstrHolder(L"t"), &service);
+    for (const LRESULT answer : {0, 1}) {
+        SCOPED_TRACE(answer);
+        g_peerAnswer = answer;
         test::ExpectRaiseFailsAtOnce(*proxy.Get());
+        EXPECT_EQ(g_peerTarget, 0x55u);
+        InvokeRecord record{kInvokeRecordMagic, 0, kInvokeRecordCallTag};
+        InvokeRecord reply{kInvokeRecordMagic, 7, 0};
+        EXPECT_EQ(service.SendAndReceive(&record, &reply, 9), answer + 1);
+        EXPECT_EQ(reply.Block, 0u);
+        EXPECT_EQ(g_peerTarget, 9u);
     }
     EXPECT_EQ(service.PendingCallCount(), 0u);
-
-    InvokeRecord record{kInvokeRecordMagic, 0, kInvokeRecordCallTag};
-    InvokeRecord reply{kInvokeRecordMagic, 7, 0};
-    peer.answer = CPeerWindow::Answer::NotDelivered;
-    EXPECT_EQ(service.SendAndReceive(&record, &reply, 9), 1);
-    EXPECT_EQ(reply.Block, 0u);
-    peer.answer = CPeerWindow::Answer::NotHandled;
-    EXPECT_EQ(service.SendAndReceive(&record, &reply, 9), 2);
-    EXPECT_EQ(peer.lastTarget, 9u);
+    DestroyWindow(peer);
 }
 
-TEST_F(TransportsTest, WindowServicesCallEachOtherThroughTheBlock) {
-    CPeerWindow peer;
+// A record without the magic, or a handle that names no block, is refused untouched.
+TEST_F(TransportsTest, WindowServiceRefusesForgedRecordsUntouched) {
     CCallHost host;
     CWindowsMessageInvokeManagementService receiver(nullptr, &host);
-    CWindowsMessageInvokeManagementService sender(peer.Handle(), nullptr);
-    peer.answer = CPeerWindow::Answer::Forward;
-    peer.receiver = &receiver;
-
-    InvokeRecord call{kInvokeRecordMagic, StoreCall(), kInvokeRecordCallTag};
-    InvokeRecord reply{};
-    ASSERT_EQ(sender.SendAndReceive(&call, &reply, 3), 0);
-    EXPECT_EQ(host.Calls(), 1);
-    std::vector<std::uint8_t> arrived(sizeof reply);
-    std::memcpy(arrived.data(), &reply, sizeof reply);
-    EXPECT_EQ(TakeReplyResult(arrived), 42);
-
-    // A record without the magic, or a handle that names no block, is refused untouched.
-    const std::uint32_t block = StoreCall();
-    InvokeRecord forged{0x1111, block, kInvokeRecordCallTag};
-    EXPECT_EQ(sender.SendAndReceive(&forged, &reply, 3), 1);
-    EXPECT_TRUE(test::IsLive(block));
-    DestroySharedBlock(block);
+    const std::uint32_t call = StoreCall();
+    const InvokeRecord forged{0x1111, call, kInvokeRecordCallTag};
+    std::vector<std::uint8_t> bytes(sizeof forged);
+    std::memcpy(bytes.data(), &forged, sizeof forged);
+    const std::uint32_t record = test::MakeBlock(bytes);
+    EXPECT_EQ(receiver.ProcessWindowMessage(record), 0u);
     EXPECT_EQ(receiver.ProcessWindowMessage(0x7FFFFFF0), 0u);
-    EXPECT_EQ(host.Calls(), 1);
-
-    std::wstring address;
-    CWindowsMessageInvokeManagementService named(reinterpret_cast<HWND>(0x1A2B), nullptr);
-    EXPECT_EQ(std::wstring(named.GetAddress(address)), L"HWND:00001A2B");
+    EXPECT_EQ(test::BytesOf(record), bytes);
+    EXPECT_TRUE(test::IsLive(call));
+    EXPECT_EQ(host.Calls(), 0);
+    test::Destroy(record);
+    DestroySharedBlock(call);
 }
 
+// A service per notification: the first queue name or window stays; clean-up destroys the
+// queue, whose name can then be served again. The exported factories answer the module's
+// services, also for null arguments.
 TEST(RemotingServicesTest, FactoriesCacheByNotificationAndKeepTheFirstQueue) {
     CCallHost first;
     CCallHost second;
@@ -383,29 +294,21 @@ TEST(RemotingServicesTest, FactoriesCacheByNotificationAndKeepTheFirstQueue) {
     EXPECT_EQ(std::wstring(lpc->GetAddress(address)), queue);
 
     const HWND windowA = reinterpret_cast<HWND>(0xA0);
-    const HWND windowB = reinterpret_cast<HWND>(0xB0);
     auto* made = services.GetWindowsMessageService(windowA, &first);
-    EXPECT_EQ(services.GetWindowsMessageService(windowB, &first), made);
+    EXPECT_EQ(services.GetWindowsMessageService(reinterpret_cast<HWND>(0xB0), &first), made);
     EXPECT_EQ(made->PeerWindow(), windowA);
-    auto* another = services.GetWindowsMessageService(windowA, &second);
-    EXPECT_NE(another, made);
-
-    // Clean-up destroys the queue: its name can be served again.
+    EXPECT_NE(services.GetWindowsMessageService(windowA, &second), made);
     services.DestroyAll();
     EXPECT_NE(services.GetWindowsMessageService(windowA, &first), nullptr);
     CPeerQueue again(queue);
     EXPECT_TRUE(again.Created());
-}
 
-TEST(RemotingServicesTest, ExportedFactoriesReturnTheModuleServices) {
-    CCallHost host;
-    const HWND window = reinterpret_cast<HWND>(0xC0);
-    IInvokeManagementService* service = GetWindowsMessageInvokeManagementService(window, &host);
-    ASSERT_NE(service, nullptr);
-    EXPECT_EQ(GetWindowsMessageInvokeManagementService(nullptr, &host), service);
-    IInvokeManagementService* lpc =
-        GetLpcInvokeManagementService(SysAllocString(UniqueName(L"M").c_str()), &host);
-    EXPECT_EQ(GetLpcInvokeManagementService(nullptr, nullptr), lpc);
+    IInvokeManagementService* window = GetWindowsMessageInvokeManagementService(windowA, &first);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(GetWindowsMessageInvokeManagementService(nullptr, &first), window);
+    IInvokeManagementService* module =
+        GetLpcInvokeManagementService(SysAllocString(UniqueName(L"M").c_str()), &first);
+    EXPECT_EQ(GetLpcInvokeManagementService(nullptr, nullptr), module);
     CRemotingServices::Module().DestroyAll();
 }
 
