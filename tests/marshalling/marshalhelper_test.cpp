@@ -283,7 +283,7 @@ TEST_F(MarshalHelper, ARecordWhoseFieldNamesFailMovesNothingAndSizesNothing) {
     CMarshalHelper::MarshalValue(value);
     g_watchAllocations = false;
     EXPECT_LT(g_largestAllocation.load(), size_t{1} << 20) << "an unread count sized a vector";
-    EXPECT_EQ(HandleIn(value), 0u);
+    EXPECT_EQ(CMarshalHelper::HandleOf(value), 0u);
     EXPECT_EQ(info.destroyed, 1);
     EXPECT_EQ(info.references, 1u) << "the sender's reference is released";
 }
