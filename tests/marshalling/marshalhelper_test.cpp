@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <new>
 #include <string>
 #include <vector>
@@ -298,8 +297,8 @@ void* operator new(size_t size) {
         }
         if (size > (size_t{1} << 30)) throw std::bad_alloc();
     }
-    if (void* block = std::malloc(size != 0 ? size : 1)) return block;
+    if (void* block = HeapAlloc(GetProcessHeap(), 0, size != 0 ? size : 1)) return block;
     throw std::bad_alloc();
 }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete(void* block, size_t) noexcept { std::free(block); }
+void operator delete(void* block) noexcept { HeapFree(GetProcessHeap(), 0, block); }
+void operator delete(void* block, size_t) noexcept { HeapFree(GetProcessHeap(), 0, block); }
