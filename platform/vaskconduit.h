@@ -9,9 +9,10 @@
 // named event that wakes the delivery thread; a sender keeps both open after its first
 // post to a name, so that later posts touch no kernel object unless the thread sleeps.
 // Records from 1 to 64 bytes are carried. A post to a full ring waits for room, up to its
-// time-out and never longer than 5 seconds, then fails with ERROR_TIMEOUT. Records posted
-// while the owner has died without destroying its queue are lost; a post that meets such
-// a queue full fails with ERROR_FILE_NOT_FOUND.
+// time-out and never longer than 5 seconds, then fails with ERROR_TIMEOUT. When the owner
+// has died without destroying its queue, a post fails with ERROR_FILE_NOT_FOUND once it
+// finds the owner's delivery thread idle for 50 ms or more, or the ring full; a record posted
+// before that is lost.
 
 #include <stdint.h>
 #include <wchar.h>

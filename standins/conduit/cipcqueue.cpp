@@ -61,7 +61,6 @@ DWORD WINAPI CIpcQueue::ThreadMain(void* parameter) {
 }
 
 void CIpcQueue::Run() {
-    section_->PublishDeliveryThread();
     QueueRecord record{};
     while (!stopping_.load()) {
         if (section_->Take(record)) {

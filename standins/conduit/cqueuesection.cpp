@@ -42,8 +42,6 @@ std::uint32_t Capacity(const QueueHeader& header) {
 
 std::uint32_t Load(std::uint32_t& word) { return std::atomic_ref<std::uint32_t>(word).load(); }
 
-void CALLBACK WakeUp(ULONG_PTR) {}
-
 }  // namespace
 
 bool CQueueSection::IsValidName(const wchar_t* name) {
@@ -137,13 +135,8 @@ bool CQueueSection::Claim(std::uint32_t capacity, std::uint32_t recordSize) {
     header.head = 0;
     header.tail = 0;
     header.sleeping = 0;
-    header.deliveryThreadId = 0;
     header.alive = 1;
     return true;
-}
-
-void CQueueSection::PublishDeliveryThread() {
-    std::atomic_ref<std::uint32_t>(layout_->header.deliveryThreadId).store(GetCurrentThreadId());
 }
 
 void CQueueSection::Retire() {
@@ -178,13 +171,14 @@ void CQueueSection::WaitForRecords(HANDLE stop) {
     QueueHeader& header = layout_->header;
     // A sender reads `sleeping` after it has moved `tail`; storing `sleeping` before reading
     // `tail` here means that one of the two sides always sees the other.
+    std::atomic_ref<std::uint64_t>(header.sleepingSince).store(GetTickCount64());
     std::atomic_ref<std::uint32_t>(header.sleeping).store(1);
     if (Load(header.tail) != Load(header.head)) {
         std::atomic_ref<std::uint32_t>(header.sleeping).store(0);
         return;
     }
     const HANDLE handles[] = {stop, wake_.Get()};
-    WaitForMultipleObjectsEx(2, handles, FALSE, INFINITE, TRUE);
+    WaitForMultipleObjects(2, handles, FALSE, INFINITE);
 }
 
 bool CQueueSection::Post(const void* data, std::uint32_t size, DWORD timeoutMs) {
@@ -239,31 +233,14 @@ CQueueSection::PostResult CQueueSection::TryPost(const void* data, std::uint32_t
     return PostResult::Posted;
 }
 
-// The wake is an APC queued to the owner's delivery thread: it costs what setting the wake
-// event costs, and it fails once that thread has ended, which is how a post learns that the
-// owner died without destroying its queue. Without the thread's handle, the event wakes it.
+// Only a thread that slept a while is checked, so that a busy exchange of records pays no
+// kernel call for it; the check itself costs a few.
 bool CQueueSection::WakeOwner() {
-    QueueHeader& header = layout_->header;
-    const std::uint32_t owner = Load(header.ownerProcessId);
-    const std::uint64_t ownerStart = header.ownerStartTime;
-    const std::uint32_t thread = Load(header.deliveryThreadId);
-    if (thread != ownerThreadId_ || owner != ownerThreadProcess_ || ownerStart != ownerThreadStart_) {
-        // Once per owner: the id must still name that owner's thread, not a later one's.
-        ownerThread_.Reset(thread == 0 ? nullptr
-                                       : OpenThread(THREAD_SET_CONTEXT |
-                                                        THREAD_QUERY_LIMITED_INFORMATION,
-                                                    FALSE, thread));
-        if (ownerThread_.IsValid() && (GetProcessIdOfThread(ownerThread_.Get()) != owner ||
-                                       !IsProcessRunning(owner, ownerStart))) {
-            ownerThread_.Reset(nullptr);
-        }
-        ownerThreadId_ = thread;
-        ownerThreadProcess_ = owner;
-        ownerThreadStart_ = ownerStart;
-    }
-    if (ownerThread_.IsValid() && QueueUserAPC(&WakeUp, ownerThread_.Get(), 0) != 0) return true;
+    const std::uint64_t asleepSince =
+        std::atomic_ref<std::uint64_t>(layout_->header.sleepingSince).load();
+    if (GetTickCount64() - asleepSince >= kIdleBeforeOwnerCheckMs && IsOwnerGone()) return false;
     SetEvent(wake_.Get());
-    return !IsOwnerGone();
+    return true;
 }
 
 // A full ring whose owner has died stays full: the queue is then marked unserved.

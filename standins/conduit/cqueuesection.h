@@ -37,12 +37,8 @@ class CQueueSection {
     void Retire();
     // Copies out the next record; false when there is none or it was malformed (dropped).
     bool Take(QueueRecord& record);
-    // Waits until a record may have been posted or `stop` is signalled. The wait is
-    // alertable: senders wake the delivery thread with an APC.
+    // Waits until a record may have been posted or `stop` is signalled.
     void WaitForRecords(HANDLE stop);
-    // Names the calling thread as the one that senders wake; called by the delivery thread
-    // before its first wait.
-    void PublishDeliveryThread();
 
     // Sender side: copies the record into the ring and wakes the delivery thread when it
     // sleeps. False with an error code for GetLastError when the record was not queued.
@@ -54,15 +50,9 @@ class CQueueSection {
     enum class PostResult { Posted, Full, NotServed, LockTimeout };
     PostResult TryPost(const void* data, std::uint32_t size);
     bool IsOwnerGone();
-    // Wakes the sleeping delivery thread; false when it has ended with its process, which
-    // then no longer serves the queue.
+    // Wakes the sleeping delivery thread; false, with the queue marked unserved, when its
+    // owner has died since it fell asleep.
     bool WakeOwner();
-
-    // Sender side: the owner's delivery thread, for the owner it was opened for.
-    CScopedHandle ownerThread_;
-    std::uint32_t ownerThreadId_ = 0;
-    std::uint32_t ownerThreadProcess_ = 0;
-    std::uint64_t ownerThreadStart_ = 0;
 
     CScopedHandle mapping_;
     CMappedView view_;

@@ -19,9 +19,12 @@ struct QueueHeader {
     std::uint32_t tail;            // count of records posted; wraps
     std::uint32_t sleeping;        // 1 while the delivery thread waits for the wake event
     std::uint64_t ownerStartTime;  // tells the owner apart from a later process of its id
-    std::uint32_t deliveryThreadId;  // the owner's delivery thread, woken by an APC
-    std::uint32_t reserved;
+    std::uint64_t sleepingSince;   // GetTickCount64 when the delivery thread last went to sleep
 };
+
+// A post that wakes a delivery thread asleep for this long first checks that its owner still
+// runs: an owner that died idle then refuses posts instead of losing them.
+inline constexpr std::uint64_t kIdleBeforeOwnerCheckMs = 50;
 
 struct QueueSlot {
     std::uint32_t size;

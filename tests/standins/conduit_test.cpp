@@ -278,8 +278,9 @@ TEST(Conduit, NameBelongsToOneRunningProcessAndIsFreedByItsDeath) {
     ASSERT_EQ(Send(name), 1) << "the child's queue takes records";
     SetEvent(quit.Get());
     EXPECT_EQ(child.Wait(), std::optional<DWORD>(1));
-    // This process still holds the dead owner's queue open from its send, but posts to it
-    // fail instead of waiting there for nobody.
+    // This process still holds the dead owner's queue open from its send, but once the owner
+    // has been idle a while, posts to it fail instead of waiting there for nobody.
+    Sleep(static_cast<DWORD>(vask::conduit::kIdleBeforeOwnerCheckMs));
     ExpectRefused(name, ERROR_FILE_NOT_FOUND);
 
     ASSERT_TRUE(receiver.Create(name));
