@@ -1,5 +1,4 @@
-// The dispatch base, the interface table and the wrapper, on a test interface of the suite's
-// own type library (its Invoke path needs no record parameters).
+// The dispatch base, interface table and wrapper on the suite's own test interface.
 #include <windows.h>
 #include <oleauto.h>
 

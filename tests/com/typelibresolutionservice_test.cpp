@@ -60,9 +60,7 @@ TEST_F(TypeLibResolutionServiceTest, LoadsEveryLibraryOfADirectoryTheStandardOne
     library->Release();
     EXPECT_FALSE(service_.GetTypeLib(L"TarnwickTestDispatch", nullptr));
 
-    // The standard library is located by file name although the folder does not hold it. Types
-    // reached only through parameters count; two GUIDs that share their first eight bytes stay
-    // apart.
+    // The standard library is located by name; parameter-only types and shared-prefix GUIDs.
     EXPECT_TRUE(service_.GetTypeLib(L"TARNWICK.VIRTUAL.INTERFACES.TLB", nullptr));
     for (const GUID& guid :
          {__uuidof(IVirtualControl), __uuidof(IVirtualListView), kControlReference,
@@ -105,8 +103,7 @@ TEST_F(TypeLibResolutionServiceTest, DotsInFolderNamesAreKeptAndAFilePathNamesIt
     }
 }
 
-// A folder without libraries leaves the standard one for later; a library that fails to load
-// is tried again.
+// A folder without libraries leaves the standard one for later; a failed load is retried.
 TEST_F(TypeLibResolutionServiceTest, WhatCannotBeLoadedYetIsTriedAgainLater) {
     const std::wstring empty = folder_.MakeDirectory(L"empty");
     service_.AddSearchDirectory(empty.c_str());

@@ -1,5 +1,4 @@
-// The trace provider's registration, control callback and gate, driven through a substitute
-// platform that records what the provider asks of it; and the child-process helper.
+// The trace provider through a substitute platform; and the child-process helper.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -157,8 +156,7 @@ TEST_F(TraceProviderTest, WritesOnlyThroughAnOpenGateWithItsValues) {
     EXPECT_EQ(message.values[3], bytes(window));
 }
 
-// Every second-process test trusts the exit code it reports, so a mode that does not exist
-// must not look like a passing one.
+// Every second-process test trusts the exit code, so an unknown mode must not pass.
 TEST(ChildProcess, ReportsTheExitCodeOfItsModeAndFailsAnUnknownOne) {
     test::CChildProcess child, unknown;
     ASSERT_TRUE(child.Start(L"ExitWithArgument", {L"42"}));

@@ -1,6 +1,4 @@
-// The built Tarnwick.Virtual.Interfaces.tlb: every interface with its IID, dual flag,
-// operation count and order, each operation taking the control reference record (one 64-bit
-// field) first, and the tree view's node operations the node record second.
+// The built interface library: IIDs, dual flags, operation order and record parameters.
 #include <windows.h>
 #include <oleauto.h>
 #include <wrl/client.h>

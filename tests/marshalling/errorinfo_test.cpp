@@ -1,5 +1,4 @@
-// Replies for every outcome: written into the request block, copied into a real reply block,
-// applied to the waiting message, and their string blocks freed.
+// Replies for every outcome: written, copied to a reply block, applied, and their texts freed.
 #include <windows.h>
 #include <oleauto.h>
 
@@ -46,9 +45,7 @@ std::uint32_t Reply(std::vector<std::uint8_t>& request, CInvokeMessageBase& mess
     return record.Block;
 }
 
-// Each outcome's texts as sent (nullptr: no block) and as the waiting message reads them
-// (nullptr: empty), in the order of kTextOffsets, and its result type. A stale handle in the
-// request's failure detail is never sent on.
+// Each outcome's texts as sent (null: no block) and as read (null: empty); a stale handle stays.
 TEST_F(ErrorInfo, EveryOutcomeTravelsAndOnlyItsOwnPartsAreRead) {
     using Texts = std::array<const wchar_t*, 5>;
     CMethodCallMessage completed, exception, failed, failedCode;

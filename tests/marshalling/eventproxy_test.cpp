@@ -1,6 +1,4 @@
-// The event proxy against a fake service: its COM identity, the raised event it sends with
-// every payload moved, the wait with its timeout prompt (through the test seam), the result;
-// and the proxy a subscription block makes.
+// The event proxy against a fake service: payloads moved, the wait and its prompt, the result.
 #include <windows.h>
 #include <oleauto.h>
 
@@ -23,9 +21,7 @@ namespace {
 using namespace test;
 using namespace blockformat;
 
-// Marshals the raised event as the service does, reads the block back as the peer would
-// (freeing every payload), and answers with a real reply block when the test asks it to. It
-// is its own wait, which answers as scripted (false once the answers have run out).
+// Marshals the raise, reads it back as the peer would and answers when asked; its own wait.
 class CFakeService final : public IInvokeManagementService, public IInvokeWait {
   public:
     bool Wait(DWORD timeoutMs) override {
@@ -95,8 +91,7 @@ bool IsNoResult(const VARIANT& result) {
     return result.vt == VT_UNKNOWN && result.punkVal == nullptr;
 }
 
-// Names, address, key, target and plain payloads are checked in the service's and the
-// end-to-end tests.
+// Names, address, key and plain payloads: the service's and the end-to-end tests.
 TEST_F(EventProxy, InvokeSendsTheEventWithItsPayloadsAndReturnsTheResult) {
     VARIANT decimal;
     VariantInit(&decimal);
@@ -162,8 +157,7 @@ TEST_F(EventProxy, ArgumentsTheBlockCannotHoldAreNeitherSentNorMoved) {
     }
 }
 
-// Its names and tag are read in the service's and the end-to-end tests, which ask the proxy
-// for IIpcInvoke.
+// Its names and tag: the service's and the end-to-end tests.
 TEST_F(EventProxy, SubscriptionMakesOneEventProxyHeldByItsMessage) {
     std::vector<std::uint8_t> bytes(800);
     Put<std::uint16_t>(bytes, kMarker, 1);

@@ -1,6 +1,4 @@
-// Blocks that another process got wrong or forged, one known fault a row. Each is refused,
-// or its value arrives empty, without reading past a block, and every block it names is
-// freed: the fixture checks that no block is left alive.
+// Forged blocks, one known fault a row: refused or empty, no over-read, every block freed.
 #include <windows.h>
 #include <oleauto.h>
 
@@ -90,8 +88,7 @@ Bytes ArrayBlock(std::int16_t count, size_t elements) {
     return bytes;
 }
 
-// A record of the test library's two-field type whose one entry has a name of nameBytes
-// bytes and the given room after it.
+// A two-field record block whose one entry has a name of nameBytes and room after it.
 Bytes RecordBlock(std::uint32_t nameBytes, size_t room) {
     Bytes bytes(18 + 4 + room);
     Put(bytes, 0, kTwoFieldRecord);

@@ -1,7 +1,4 @@
-// Payloads through real shared memory and real OLE Automation values: strings at and past the
-// block size, arrays and records nested in each other, pointers that must not travel. The
-// receiver frees every block (the fixture checks). Hand-made blocks here and in the malformed
-// block tests pin the array and record layouts.
+// Payloads through real shared memory: page-size strings, nesting, pointers that must not travel.
 #include <windows.h>
 #include <oleauto.h>
 
@@ -22,9 +19,7 @@ using namespace test;
 
 class MarshalHelper : public MarshallingTest {};
 
-// A null string travels as its terminator alone and arrives empty, not null; a string whose
-// terminator fills the page still travels in a block; one unit more moves into a named mapping
-// that the receiver reads, nested too, freeing the descriptor.
+// Null arrives empty; a page-filling string rides a block, one unit more a mapping (nested too).
 TEST_F(MarshalHelper, StringsAtAndPastThePageSizeArriveWhole) {
     const size_t page = GetMaxPageSize(0);
     for (const size_t units : {size_t{0}, page / 2 - 1, page / 2}) {
@@ -141,8 +136,7 @@ TEST_F(MarshalHelper, SendersValuesAreReleasedAndForeignPointersArriveEmpty) {
     EXPECT_EQ(ReferencesOf(stream.Get()), alone);
 }
 
-// Pointers into the sender's process, at the top and in a record field, where converting the
-// field's value would read through it.
+// Pointers into the sender's process, at the top and in a record field, arrive empty.
 TEST_F(MarshalHelper, PointersIntoTheSendersProcessArriveEmpty) {
     for (VARTYPE type : {VARTYPE{VT_DISPATCH}, VARTYPE{VT_UNKNOWN}, VARTYPE(VT_BYREF | VT_I4),
                          VARTYPE(VT_BYREF | VT_VARIANT)}) {
@@ -225,8 +219,7 @@ TEST_F(MarshalHelper, MappingOfAnotherPartyIsSkippedNotOverwritten) {
     CloseHandle(other);
 }
 
-// The largest allocation asked for while a test watches. Requests past 1 GiB fail at once, as
-// running out of memory would, instead of taking the machine's memory.
+// The largest allocation while watched; past 1 GiB it fails at once as out of memory would.
 std::atomic<bool> g_watchAllocations{false};
 std::atomic<size_t> g_largestAllocation{0};
 

@@ -1,5 +1,4 @@
-// Every block kind this side writes, read back field by field from real shared memory, and
-// the wire values of VARIANTs. Subscriptions are read in the event proxy's tests.
+// Every block kind this side writes, read back from real shared memory; wire values.
 #include <windows.h>
 #include <oleauto.h>
 
@@ -105,8 +104,7 @@ TEST_F(Marshaller, CallBlocksReadBackWithArgumentsLastFirst) {
     }
 }
 
-// Kind 3 and puts without their value are refused in the end-to-end peer's test; eight
-// arguments are carried above.
+// Kind 3 and puts without their value: the end-to-end peer's test.
 TEST_F(Marshaller, CallsTheBlockCannotHoldAreRefused) {
     for (const auto& [kind, count] : {std::pair{DISPATCH_METHOD, 9}, {DISPATCH_PROPERTYPUT, 2}}) {
         CMethodCallMessage call;

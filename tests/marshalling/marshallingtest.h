@@ -1,6 +1,5 @@
 #pragma once
-// The marshalling tests' fixture (no block left alive, the test type library found) and
-// helpers to make and read real OLE Automation values and blocks.
+// The marshalling fixture (no block left alive, test library found) and value and block helpers.
 
 #include <windows.h>
 #include <oleauto.h>
@@ -23,8 +22,7 @@
 
 namespace tarnwick::test {
 
-// Record GUIDs: TestSecondShared {long B; long C;} of the suite's library, and
-// VirtualControlReference {__int64 WindowHandle;} of the interface library.
+// Records: TestSecondShared {long B; long C;} and VirtualControlReference {__int64 WindowHandle;}.
 inline constexpr GUID kTwoFieldRecord = {
     0x5a4f3c21, 0x7b6e, 0x4d2a, {0x80, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02}};
 inline constexpr GUID kControlReference = {
@@ -211,8 +209,7 @@ inline void PutText(std::vector<std::uint8_t>& bytes, size_t offset, const std::
     Put(bytes, offset + 2 * text.size(), L'\0');
 }
 
-// The peer's answer to a raised event: the call block's header as a completed method return
-// with the given result, stored in a block of its own, and the reply record naming it.
+// The peer's answer to a raise: a completed method return with the result, and its record.
 inline InvokeRecord StoreReply(std::span<const std::uint8_t> call, VARIANT_BOOL result) {
     using namespace blockformat;
     std::vector<std::uint8_t> reply(call.begin(), call.begin() + kReplySize);
@@ -223,8 +220,7 @@ inline InvokeRecord StoreReply(std::span<const std::uint8_t> call, VARIANT_BOOL 
             kInvokeRecordReplyTag};
 }
 
-// Raises an event with a string argument at a subscriber that cannot be reached: the raiser
-// must wake at once, not after its wait, with no return (the initial result).
+// A raise at a subscriber that cannot be reached wakes at once with the initial result.
 inline void ExpectRaiseFailsAtOnce(IIpcInvoke& proxy) {
     const DWORD start = GetTickCount();
     VARIANT argument = MakeString(L"payload");

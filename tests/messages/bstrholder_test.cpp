@@ -1,6 +1,4 @@
-// The BSTR holder: when it allocates, what copies share, and when the buffer is freed. Frees
-// are seen on the COM task allocator by a malloc spy, with the BSTR cache off so that every
-// freed string reaches the allocator.
+// The BSTR holder's allocations, sharing and frees, seen by a malloc spy with the cache off.
 #include <windows.h>
 #include <ole2.h>
 
@@ -13,11 +11,12 @@
 #include <vector>
 
 #include "cbstrholder.h"
+#include "support/mallocspy.h"
 
 namespace tarnwick {
 namespace {
 
-class CFreeSpy final : public IMallocSpy {
+class CFreeSpy final : public test::CMallocSpy {
   public:
     // Blocks are reused, so only frees after this call count.
     void Forget() { freed_.clear(); }
@@ -28,31 +27,10 @@ class CFreeSpy final : public IMallocSpy {
             return block < at && at - block <= 16;
         }));
     }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
-        *object = this;
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T size) override { return size; }
-    void* STDMETHODCALLTYPE PostAlloc(void* block) override { return block; }
     void* STDMETHODCALLTYPE PreFree(void* block, BOOL) override {
         freed_.push_back(reinterpret_cast<std::uintptr_t>(block));
         return block;
     }
-    void STDMETHODCALLTYPE PostFree(BOOL) override {}
-    SIZE_T STDMETHODCALLTYPE PreRealloc(void* block, SIZE_T size, void** out, BOOL) override {
-        *out = block;
-        return size;
-    }
-    void* STDMETHODCALLTYPE PostRealloc(void* block, BOOL) override { return block; }
-    void* STDMETHODCALLTYPE PreGetSize(void* block, BOOL) override { return block; }
-    SIZE_T STDMETHODCALLTYPE PostGetSize(SIZE_T size, BOOL) override { return size; }
-    void* STDMETHODCALLTYPE PreDidAlloc(void* block, BOOL) override { return block; }
-    int STDMETHODCALLTYPE PostDidAlloc(void*, BOOL, int actual) override { return actual; }
-    void STDMETHODCALLTYPE PreHeapMinimize() override {}
-    void STDMETHODCALLTYPE PostHeapMinimize() override {}
 
   private:
     std::vector<std::uintptr_t> freed_;

@@ -1,5 +1,4 @@
-// The text of an HRESULT (the system's message first, then the dispatch and unknown forms) and
-// the return address's text form and null rule.
+// The text of an HRESULT, and the return address's text form and null rule.
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -1,6 +1,4 @@
-// A host's view of the library: this file sees only the public headers, imports their symbols
-// (no TARNWICK_BUILDING_LIBRARY) and links the DLL's import library. Its own message, built on
-// the exported interfaces, constructs, copies and assigns through the DLL's special members.
+// A host's view: only the public headers, imported symbols and the DLL's import library.
 #ifdef TARNWICK_BUILDING_LIBRARY
 #error "a host sees the headers without TARNWICK_BUILDING_LIBRARY"
 #endif

@@ -1,5 +1,4 @@
-// The subscription table: filing, replacing, removing and looking up proxies, with the
-// references the collection holds; and the per-thread error storage.
+// The subscription table and its references; and the per-thread error storage.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -39,8 +38,7 @@ class CountedProxy : public IIpcInvoke {
 constexpr ReturnAddressRecord kKey{1, 2, 3, 0x1A2B};
 constexpr ReturnAddressRecord kOtherKey{1, 2, 3, 0x1A2C};
 
-// One proxy per key and name (case-sensitive), holding one reference; a replaced or removed
-// proxy loses it, and a key goes with its last name.
+// One proxy per key and (case-sensitive) name; a replaced or removed one loses its reference.
 TEST(EventCollection, FilesOneProxyPerKeyAndNameAndReplacesIt) {
     CEventCollection collection;
     CountedProxy first;

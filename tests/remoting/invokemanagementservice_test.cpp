@@ -1,14 +1,11 @@
-// The invoke management service over a loopback transport of the suite's own: call records
-// go to a fake peer that answers raised events the way the automation host does, and blocks
-// that arrive are built as the peer builds them. Every test ends with the blocks it found.
+// The invoke management service over a loopback transport, with a fake peer answering raises.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -25,6 +22,7 @@
 #include "remoting/cinvokewait.h"
 #include "support/childmode.h"
 #include "support/childprocess.h"
+#include "support/mallocspy.h"
 
 namespace tarnwick {
 namespace {
@@ -42,9 +40,7 @@ class CLoopbackService final : public CInvokeManagementServiceBase {
     using CInvokeManagementServiceBase::CInvokeManagementServiceBase;
 
     const wchar_t* GetAddress(std::wstring& text) override { return (text = L"L").c_str(); }
-    void SetReturnAddress(IReturnAddress* address) override {
-        returnAddress = address->GetAddressText();
-    }
+    void SetReturnAddress(IReturnAddress*) override {}
     int SendInvoke(InvokeRecord* record, IInvokeWait*, std::uint64_t target) override {
         lastTarget = target;
         if (failSends) return 1;
@@ -55,7 +51,6 @@ class CLoopbackService final : public CInvokeManagementServiceBase {
     int SendAndReceive(InvokeRecord*, InvokeRecord*, std::uint64_t) override { return 1; }
 
     std::function<void(const InvokeRecord&)> sink;
-    std::wstring returnAddress;
     std::uint64_t lastTarget = 0;
     bool failSends = false;
 };
@@ -79,44 +74,24 @@ class CCallHost final : public IInvokeNotification {
     std::function<void(IMethodCallMessage&)> answer_;
 };
 
-// The peer's side of raised events: restores and frees the arguments and answers with a
-// method-return block from its own thread, as a transport delivers it.
+// Restores and frees a raise's arguments and answers it from another thread, as a transport does.
 class CFakePeer {
   public:
     explicit CFakePeer(CLoopbackService& raiser) : raiser_(raiser) {
         raiser.sink = [this](const InvokeRecord& record) {
             std::lock_guard lock(mutex_);
-            queue_.push_back(record);
-            ready_.notify_one();
+            answers_.push_back(std::async(std::launch::async, [this, record] { Answer(record); }));
         };
-        thread_ = std::thread([this] { Run(); });
     }
     ~CFakePeer() {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-            ready_.notify_one();
-        }
-        thread_.join();
         raiser_.sink = nullptr;
+        std::lock_guard lock(mutex_);
+        answers_.clear();  // waits for every answer
     }
 
-    std::atomic<VARIANT_BOOL> answer{VARIANT_TRUE};
     std::atomic<int> answered{0};
 
   private:
-    void Run() {
-        for (;;) {
-            std::unique_lock lock(mutex_);
-            ready_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-            if (queue_.empty()) return;
-            const InvokeRecord record = queue_.front();
-            queue_.pop_front();
-            lock.unlock();
-            Answer(record);
-        }
-    }
-
     void Answer(const InvokeRecord& call) {
         const auto bytes = TakeSharedBlock(call.Block, {__LINE__, "test"});
         ASSERT_TRUE(bytes.has_value());
@@ -126,7 +101,7 @@ class CFakePeer {
                 CMarshaller::WidenWireValue(At<WireValue>(*bytes, kRaisedEventArguments + 16 * i)));
             CMarshalHelper::UnmarshalValue(*value);
         }
-        InvokeRecord returned = test::StoreReply(*bytes, answer);
+        InvokeRecord returned = test::StoreReply(*bytes, VARIANT_TRUE);
         // Counted before the return wakes the raiser, which reads the count at once.
         ++answered;
         EXPECT_EQ(raiser_.ProcessMessage(&returned), 0);
@@ -134,10 +109,7 @@ class CFakePeer {
 
     CLoopbackService& raiser_;
     std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<InvokeRecord> queue_;
-    bool stop_ = false;
-    std::thread thread_;
+    std::vector<std::future<void>> answers_;
 };
 
 // A block as the peer writes it, stored in shared memory, and its call record.
@@ -240,8 +212,7 @@ TEST_F(InvokeManagementServiceTest, AFailedSendFreesExactlyThePayloadsItMade) {
     if (still != nullptr) FreeSharedMemory(bystander.Get());
 }
 
-// Each raise takes the next call id, whichever service sends it. Its target: O of a null
-// address, else what the host resolves O to, else 0.
+// Call ids grow across services; the target is O of a null address, else the host's O, else 0.
 TEST_F(InvokeManagementServiceTest, CallIdsGrowByOneAndTargetsComeFromTheAddress) {
     CCallHost host;
     CLoopbackService hosted(&host);
@@ -272,9 +243,7 @@ TEST_F(InvokeManagementServiceTest, CallIdsGrowByOneAndTargetsComeFromTheAddress
     }
 }
 
-// Records that get no reply are freed: kinds this side does not take, a call the host leaves
-// pending, a handle that names no block. A return address is taken; requests are answered
-// without a host.
+// Records without a reply are freed; subscriptions are answered without a host.
 TEST_F(InvokeManagementServiceTest, EveryOtherRecordIsRoutedOrDropped) {
     CCallHost host;
     CLoopbackService service(&host);
@@ -288,14 +257,6 @@ TEST_F(InvokeManagementServiceTest, EveryOtherRecordIsRoutedOrDropped) {
         EXPECT_EQ(service.ProcessMessage(&record), 0) << record.Block;
     }
     EXPECT_EQ(host.calls, 1) << "only the method call reached the host";
-
-    std::vector<std::uint8_t> address(64);
-    Put<std::uint16_t>(address, kKind, kKindReturnAddress);
-    PutText(address, kReturnAddress, L"PeerQueue");
-    InvokeRecord addressRecord{kInvokeRecordMagic, test::MakeBlock(address), kInvokeRecordCallTag};
-    EXPECT_EQ(service.ProcessMessage(&addressRecord), 0);
-    EXPECT_EQ(service.returnAddress, L"PeerQueue");
-
     CLoopbackService alone(nullptr);
     for (const auto& [kind, size] :
          {std::pair{kKindSubscription, 800}, std::pair{kKindUnsubscription, 600}}) {
@@ -311,8 +272,7 @@ std::uint32_t StringBlock(const wchar_t* text) {
     return CMarshalHelper::StoreString(text, static_cast<UINT>(wcslen(text)));
 }
 
-// Payloads that name the call's own block, or a block this call took already, are refused;
-// the call is answered, and a block the host makes meanwhile is not written over.
+// Payloads naming the call's block or one it took are refused; a block the host makes survives.
 TEST_F(InvokeManagementServiceTest, PayloadsNamingHeldBlocksAreRefused) {
     std::vector<VARTYPE> types;
     std::vector<std::uint8_t> pattern(kMethodCallSize, 0xAB);
@@ -359,8 +319,7 @@ TEST_F(InvokeManagementServiceTest, PayloadsNamingHeldBlocksAreRefused) {
     EXPECT_EQ(test::BytesOf(bystander.Get()), pattern) << "the reply went into another block";
 }
 
-// Replies that no waiting raise takes, and property puts that cannot be performed, are dealt
-// with at once: the one's blocks are freed, the other is answered without the host.
+// A reply no raise waits for is freed; a put without its one value is answered without the host.
 TEST_F(InvokeManagementServiceTest, LateRepliesAreFreedAndMalformedPutsAnswered) {
     CCallHost host([](IMethodCallMessage& call) { call.SetCompleted(); });
     CLoopbackService service(&host);
@@ -391,35 +350,20 @@ TEST_F(InvokeManagementServiceTest, LateRepliesAreFreedAndMalformedPutsAnswered)
     EXPECT_EQ(host.calls, 0);
 }
 
-// Counts frees through the task allocator, which with the string cache off every
-// SysFreeString reaches: a pointer freed again without being allocated in between.
-class CDoubleFreeSpy final : public IMallocSpy {
+// Counts pointers freed twice through the task allocator (the string cache off).
+class CDoubleFreeSpy final : public test::CMallocSpy {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        *object = iid == IID_IUnknown || iid == IID_IMallocSpy ? this : nullptr;
-        return *object != nullptr ? S_OK : E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T size) override { return size; }
     void* STDMETHODCALLTYPE PostAlloc(void* actual) override { return Forget(actual); }
     void* STDMETHODCALLTYPE PreFree(void* request, BOOL) override {
         std::lock_guard lock(mutex_);
         if (request != nullptr && !freed_.insert(request).second) ++doubleFrees;
         return request;
     }
-    void STDMETHODCALLTYPE PostFree(BOOL) override {}
     SIZE_T STDMETHODCALLTYPE PreRealloc(void* request, SIZE_T size, void** actual, BOOL) override {
         *actual = Forget(request);
         return size;
     }
     void* STDMETHODCALLTYPE PostRealloc(void* actual, BOOL) override { return Forget(actual); }
-    void* STDMETHODCALLTYPE PreGetSize(void* request, BOOL) override { return request; }
-    SIZE_T STDMETHODCALLTYPE PostGetSize(SIZE_T size, BOOL) override { return size; }
-    void* STDMETHODCALLTYPE PreDidAlloc(void* request, BOOL) override { return request; }
-    int STDMETHODCALLTYPE PostDidAlloc(void*, BOOL, int actual) override { return actual; }
-    void STDMETHODCALLTYPE PreHeapMinimize() override {}
-    void STDMETHODCALLTYPE PostHeapMinimize() override {}
     int doubleFrees = 0;
 
   private:

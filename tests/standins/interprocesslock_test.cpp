@@ -1,6 +1,4 @@
-// The lock word that the stand-ins keep in shared memory: recovery from a holder that died
-// holding it, and a bounded wait on a live holder. Exclusion between processes is shown by the
-// reservoir's and the queue's tests with two processes at once.
+// The stand-ins' shared lock word: a dead holder's lock is taken over, a live one times out.
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// Vask.Lantern.x64.dll and Vask.Relay.x64.dll: text conversion that always stays within and
-// terminates its destination, the trace switches, the native folder and file lookup.
+// Vask.Lantern.x64.dll and Vask.Relay.x64.dll: bounded conversion, trace switches, lookups.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -62,8 +61,7 @@ TEST(Lantern, NativePathIsTheFolderOfTheSupportLibrary) {
     EXPECT_EQ(native + std::wstring(L"\\Vask.Lantern.x64.dll"), path);
 }
 
-// Found by name and located in the search path by the type library tests; here what is not
-// a bare name, or does not fit.
+// Bare names are located in the type library tests; here what is not bare, or does not fit.
 TEST(Relay, LocatesBareFileNamesOnly) {
     wchar_t buffer[260] = {};
     for (const wchar_t* name : {L"", L"..\\bin\\Vask.Relay.x64.dll", L"C:Vask.Relay.x64.dll",
