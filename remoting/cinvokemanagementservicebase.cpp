@@ -190,8 +190,8 @@ void CInvokeManagementServiceBase::DeliverReturn(std::span<std::uint8_t> block,
         TraceAt(TraceLevel::Verbose, kReturnDelivered, message->GetMemberName().Get());
     } else {
         // A late reply, or one for a wait without a message: what it names is still ours.
-        TraceAt(TraceLevel::Error, wait == nullptr ? kReturnForUnknownCall : kReturnForForeignMessage,
-                cookie);
+        TraceAt(TraceLevel::Error,
+                wait == nullptr ? kReturnForUnknownCall : kReturnForForeignMessage, cookie);
         DiscardReply(block, held);
     }
     if (wait != nullptr) wait->Signal();
