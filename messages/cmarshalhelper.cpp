@@ -511,26 +511,29 @@ std::optional<std::vector<std::uint8_t>> TakePayload(VARIANT& value, int depth,
 // A value that points into the sender's process: an interface pointer or a reference. It
 // means nothing here, and copying, converting or clearing it would go through it.
 bool PointsIntoSender(const VARIANT& value) noexcept {
-    if ((value.vt & VT_BYREF) != 0) return value.byref != nullptr;
+    if ((value.vt & VT_BYREF) != 0) return true;
     return (value.vt == VT_UNKNOWN || value.vt == VT_DISPATCH) && value.punkVal != nullptr;
 }
 
-// The string that a named mapping holds: at most as many bytes as both its descriptor and the
-// mapping allow, up to the first zero unit. Nothing when the mapping cannot be read.
-std::optional<std::wstring> ReadMappedString(const MappedString& mapped) {
+// The string that a named mapping holds, as a new BSTR: at most as many bytes as both its
+// descriptor and the mapping's first run of committed, readable pages allow, up to the first
+// zero unit. Null when the mapping cannot be read.
+BSTR ReadMappedString(const MappedString& mapped) {
     // Only the mappings this format makes are opened, never another of the session's.
-    if (mapped.name.rfind(kMappingPrefix, 0) != 0) return std::nullopt;
+    if (mapped.name.rfind(kMappingPrefix, 0) != 0) return nullptr;
     const UniqueHandle mapping(OpenFileMappingW(FILE_MAP_READ, FALSE, mapped.name.c_str()));
-    if (mapping == nullptr) return std::nullopt;
+    if (mapping == nullptr) return nullptr;
     const UniqueView view(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
     MEMORY_BASIC_INFORMATION region{};
-    if (view == nullptr || VirtualQuery(view.get(), &region, sizeof region) == 0) {
-        return std::nullopt;
+    constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY;
+    if (view == nullptr || VirtualQuery(view.get(), &region, sizeof region) == 0 ||
+        region.State != MEM_COMMIT || (region.Protect & kReadable) == 0) {
+        return nullptr;
     }
     const std::uint64_t bytes = std::min<std::uint64_t>(mapped.size, region.RegionSize);
     const auto* units = static_cast<const wchar_t*>(view.get());
     const size_t count = std::min<size_t>(bytes / sizeof(wchar_t), 0x7FFFFFFF);
-    return std::wstring(units, wcsnlen(units, count));
+    return SysAllocStringLen(units, static_cast<UINT>(wcsnlen(units, count)));
 }
 
 // A type-14 value that names a descriptor becomes the mapped string, or VT_EMPTY when the
@@ -539,14 +542,13 @@ void RestoreMappedString(VARIANT& value, CReceivedBlocks& received) {
     const std::optional<MappedString> mapped = TakeDescriptor(value.vt, &value, received);
     if (!mapped) return;
     MakeEmpty(value);
-    const std::optional<std::wstring> text = ReadMappedString(*mapped);
-    if (!text) {
+    const BSTR text = ReadMappedString(*mapped);
+    if (text == nullptr) {
         TraceError(kTraceMappedStringUnreadable, mapped->name.c_str());
         return;
     }
-    V_BSTR(&value) = SysAllocStringLen(text->data(), static_cast<UINT>(text->size()));
-    if (V_BSTR(&value) == nullptr) throw CComError(E_OUTOFMEMORY);
     value.vt = VT_BSTR;
+    V_BSTR(&value) = text;
 }
 
 // A value that another process sent, at any depth: its payload restored and its blocks
@@ -834,9 +836,9 @@ void CMarshalHelper::UnmarshalValue(VARIANT& value, CReceivedBlocks& received) {
     RestoreTraced(value, [&] { RestoreReceived(value, 0, received); });
 }
 
-void CMarshalHelper::UnmarshalString(VARIANT& value) {
-    CReceivedBlocks received;
-    RestoreString(value, received);
+void CMarshalHelper::DiscardReceived(const WireValue& wire, CReceivedBlocks& received) {
+    VARIANT traced = CMarshaller::WidenWireValue(wire);
+    RestoreTraced(traced, [&] { DrainPayload(wire, received); });
 }
 
 void CMarshalHelper::DiscardValue(VARIANT& value) {

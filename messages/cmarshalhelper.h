@@ -55,8 +55,9 @@ class CMarshalHelper {
     static void UnmarshalValue(VARIANT& value, CReceivedBlocks& received);
     // The same for a value that arrives on its own.
     static void UnmarshalValue(VARIANT& value);
-    // The string case of UnmarshalValue alone.
-    static void UnmarshalString(VARIANT& value);
+    // Frees the blocks of a wire value that another process sent and that will not be
+    // restored, without restoring anything; blocks `received` holds are left alone.
+    static void DiscardReceived(const WireValue& wire, CReceivedBlocks& received);
     // Frees the blocks of a moved value that will not be sent after all; the value is left
     // VT_EMPTY.
     static void DiscardValue(VARIANT& value);

@@ -1,5 +1,6 @@
 #include "messages/cmarshaller.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -166,8 +167,15 @@ void AddWireArgument(CMethodCallMessage& call, std::span<const std::uint8_t> byt
 }
 
 // A property put takes exactly one value. One with another count is answered at once as
-// failed, so that its sender does not wait for a reply that would never come.
-void RefusePropertyPut(const CommonPart& part, IncomingMessage& message) {
+// failed, so that its sender does not wait for a reply that would never come; the values it
+// carries are freed all the same.
+void RefusePropertyPut(std::span<const std::uint8_t> bytes, const CommonPart& part,
+                       IncomingMessage& message, CReceivedBlocks& received) {
+    for (int i = 0; i < std::min<int>(part.argumentCount, kMaxArguments); ++i) {
+        WireValue wire{};
+        if (!ReadAt(bytes, kCallArguments + sizeof(WireValue) * i, wire)) break;
+        CMarshalHelper::DiscardReceived(wire, received);
+    }
     auto& call = message.emplace<CMethodCallMessage>();
     FillInvokeBase(call, part);
     call.GetInvokeKind() = kKindPropertyPut;
@@ -184,7 +192,7 @@ int ReadCall(std::span<const std::uint8_t> bytes, Kind kind, IncomingMessage& me
     if (kind == kKindPropertyPut && count != 1 && bytes.size() >= kAccessorSize) {
         TraceError(kTraceArgumentCountInvalid, static_cast<std::uint32_t>(kind), count,
                    static_cast<std::uint64_t>(bytes.size()));
-        RefusePropertyPut(*part, message);
+        RefusePropertyPut(bytes, *part, message, received);
         return 1;
     }
     if (!ArgumentsFit(kind, count, bytes.size())) {

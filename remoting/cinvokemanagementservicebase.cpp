@@ -184,12 +184,14 @@ void CInvokeManagementServiceBase::DeliverReturn(std::span<std::uint8_t> block,
     CMutexLock lock(mutex_);
     const auto it = pending_.find(cookie);
     auto* wait = it == pending_.end() ? nullptr : static_cast<CInvokeWait*>(it->second);
-    CRaiseEventMessage* message = wait != nullptr ? wait->Message() : nullptr;
+    // A wait already signalled has its outcome: a second return for it is not applied.
+    CRaiseEventMessage* message = wait != nullptr && !wait->Signalled() ? wait->Message() : nullptr;
     if (message != nullptr) {
         ApplyReplyAndFree(block, *message, held);
         TraceAt(TraceLevel::Verbose, kReturnDelivered, message->GetMemberName().Get());
     } else {
-        // A late reply, or one for a wait without a message: what it names is still ours.
+        // A late or repeated reply, or one for a wait without a message: what it names is
+        // still ours to free.
         TraceAt(TraceLevel::Error,
                 wait == nullptr ? kReturnForUnknownCall : kReturnForForeignMessage, cookie);
         DiscardReply(block, held);
@@ -216,11 +218,10 @@ int CInvokeManagementServiceBase::HandleMethodCall(CMethodCallMessage& message,
     return replied;
 }
 
-int CInvokeManagementServiceBase::Route(InvokeRecord* record, std::span<std::uint8_t> block,
-                                        std::uint32_t envelope) {
+int CInvokeManagementServiceBase::Route(InvokeRecord* record, std::span<std::uint8_t> block) {
     const std::uint16_t kind = CMarshaller::GetBlockKind(block);
-    // The blocks open while the message is read: no payload it names may be one of them.
-    const CReceivedBlocks held{record->Block, envelope};
+    // The blocks open while the message is read are held process-wide (ProcessMessage).
+    const CReceivedBlocks held;
     int replied = 0;
     if (kind == blockformat::kKindMethodReturn) {
         DeliverReturn(block, held);
@@ -256,6 +257,9 @@ int CInvokeManagementServiceBase::Route(InvokeRecord* record, std::span<std::uin
 
 int CInvokeManagementServiceBase::ProcessMessage(InvokeRecord* record, std::uint32_t envelope) {
     if (record == nullptr) return 0;
+    // Held for the whole call, host callbacks included, in which further messages may arrive.
+    const CHeldBlock heldCall(record->Block);
+    const CHeldBlock heldEnvelope(envelope);
     COpenedBlock opened(record->Block, {__LINE__, "cinvokemanagementservicebase"});
     if (!opened.IsOpen()) {
         TraceAt(TraceLevel::Error, kBlockNotOpened);
@@ -263,7 +267,7 @@ int CInvokeManagementServiceBase::ProcessMessage(InvokeRecord* record, std::uint
     }
     int replied = 0;
     try {
-        replied = Route(record, opened.Bytes(), envelope);
+        replied = Route(record, opened.Bytes());
     } catch (const CComError& error) {
         // Running out of memory while a message is built drops the record, never the thread.
         TraceAt(TraceLevel::Error, kRoutingFailed, static_cast<std::uint32_t>(error.Error()));

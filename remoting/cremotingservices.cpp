@@ -18,6 +18,7 @@ enum TracePoint : USHORT {
     kWindowMessageServiceFound = 1,
     kWindowMessageServiceMade,
     kNoWindowMessageService,
+    kRefusedWhileDestroying,
 };
 
 }  // namespace
@@ -36,6 +37,11 @@ CRemotingServices& CRemotingServices::Module() {
 CLpcInvokeManagementService* CRemotingServices::GetLpcService(BSTR queueName,
                                                               IInvokeNotification* notification) {
     std::lock_guard lock(mutex_);
+    if (destroying_) {
+        Trace(kTraceGuid, TraceLevel::Error, kTraceFlagComponent, kRefusedWhileDestroying,
+              notification);
+        return nullptr;
+    }
     if (!lpc_) lpc_ = std::make_unique<CLpcInvokeManagementService>(queueName, notification);
     return lpc_.get();
 }
@@ -43,6 +49,11 @@ CLpcInvokeManagementService* CRemotingServices::GetLpcService(BSTR queueName,
 CWindowsMessageInvokeManagementService* CRemotingServices::GetWindowsMessageService(
     HWND peerWindow, IInvokeNotification* notification) {
     std::lock_guard lock(mutex_);
+    if (destroying_) {
+        Trace(kTraceGuid, TraceLevel::Error, kTraceFlagComponent, kRefusedWhileDestroying,
+              notification);
+        return nullptr;
+    }
     auto& entry = windowMessage_[notification];
     if (entry) {
         Trace(kTraceGuid, TraceLevel::Verbose, kTraceFlagComponent, kWindowMessageServiceFound,
@@ -64,11 +75,14 @@ void CRemotingServices::DestroyAll() {
         windowMessage;
     {
         std::lock_guard lock(mutex_);
+        destroying_ = true;
         lpc = std::move(lpc_);
         windowMessage.swap(windowMessage_);
     }
     lpc.reset();
     windowMessage.clear();
+    std::lock_guard lock(mutex_);
+    destroying_ = false;
 }
 
 void DestroyModuleServices() {

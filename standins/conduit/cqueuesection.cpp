@@ -135,6 +135,7 @@ bool CQueueSection::Claim(std::uint32_t capacity, std::uint32_t recordSize) {
     header.head = 0;
     header.tail = 0;
     header.sleeping = 0;
+    header.lastTakeAt = GetTickCount64();
     header.alive = 1;
     return true;
 }
@@ -156,6 +157,7 @@ bool CQueueSection::Take(QueueRecord& record) {
     if (!lock.Held() || header.head == header.tail) return false;
     const QueueSlot& slot = layout_->slots[header.head % Capacity(header)];
     ++header.head;
+    std::atomic_ref<std::uint64_t>(header.lastTakeAt).store(GetTickCount64());
     // Every process of the session can write the ring: a size no post makes is refused.
     if (slot.size == 0 || slot.size > kMaxRecordSize) {
         DebugTrace(kComponent, L"dropped a record of impossible size %lu",
@@ -186,14 +188,21 @@ bool CQueueSection::Post(const void* data, std::uint32_t size, DWORD timeoutMs) 
     const ULONGLONG start = GetTickCount64();
     ULONGLONG lastOwnerCheck = start;
     for (;;) {
-        switch (TryPost(data, size)) {
-            case PostResult::Posted:
-                if (std::atomic_ref<std::uint32_t>(layout_->header.sleeping).exchange(0) != 0 &&
-                    !WakeOwner()) {
+        std::uint32_t waiting = 0;
+        switch (TryPost(data, size, waiting)) {
+            case PostResult::Posted: {
+                QueueHeader& header = layout_->header;
+                const bool wakes = std::atomic_ref<std::uint32_t>(header.sleeping).exchange(0) != 0;
+                const std::uint64_t idleSince =
+                    std::atomic_ref<std::uint64_t>(wakes ? header.sleepingSince : header.lastTakeAt)
+                        .load();
+                if ((wakes || waiting > 0) && IdleOwnerIsGone(idleSince)) {
                     SetLastError(ERROR_FILE_NOT_FOUND);
                     return false;
                 }
+                if (wakes) SetEvent(wake_.Get());
                 return true;
+            }
             case PostResult::NotServed:
                 SetLastError(ERROR_FILE_NOT_FOUND);
                 return false;
@@ -219,13 +228,15 @@ bool CQueueSection::Post(const void* data, std::uint32_t size, DWORD timeoutMs) 
     }
 }
 
-CQueueSection::PostResult CQueueSection::TryPost(const void* data, std::uint32_t size) {
+CQueueSection::PostResult CQueueSection::TryPost(const void* data, std::uint32_t size,
+                                                 std::uint32_t& waiting) {
     QueueHeader& header = layout_->header;
     CInterprocessLock lock(header.lock, kComponent);
     if (!lock.Held()) return PostResult::LockTimeout;
     if (header.alive == 0) return PostResult::NotServed;
     const std::uint32_t capacity = Capacity(header);
-    if (header.tail - header.head >= capacity) return PostResult::Full;
+    waiting = header.tail - header.head;
+    if (waiting >= capacity) return PostResult::Full;
     QueueSlot& slot = layout_->slots[header.tail % capacity];
     slot.size = size;
     std::memcpy(slot.data, data, size);
@@ -233,14 +244,8 @@ CQueueSection::PostResult CQueueSection::TryPost(const void* data, std::uint32_t
     return PostResult::Posted;
 }
 
-// Only a thread that slept a while is checked, so that a busy exchange of records pays no
-// kernel call for it; the check itself costs a few.
-bool CQueueSection::WakeOwner() {
-    const std::uint64_t asleepSince =
-        std::atomic_ref<std::uint64_t>(layout_->header.sleepingSince).load();
-    if (GetTickCount64() - asleepSince >= kIdleBeforeOwnerCheckMs && IsOwnerGone()) return false;
-    SetEvent(wake_.Get());
-    return true;
+bool CQueueSection::IdleOwnerIsGone(std::uint64_t since) {
+    return GetTickCount64() - since >= kIdleBeforeOwnerCheckMs && IsOwnerGone();
 }
 
 // A full ring whose owner has died stays full: the queue is then marked unserved.
