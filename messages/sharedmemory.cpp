@@ -71,6 +71,41 @@ void COpenedBlock::Destroy() noexcept {
     DestroySharedBlock(handle_);
 }
 
+namespace {
+
+// Few blocks are held at once (one or two a message being read), so a short list will do.
+SRWLOCK g_heldLock = SRWLOCK_INIT;
+std::vector<std::uint32_t> g_held;
+
+}  // namespace
+
+CHeldBlock::CHeldBlock(std::uint32_t handle) : handle_(handle) {
+    if (handle_ == 0) return;
+    AcquireSRWLockExclusive(&g_heldLock);
+    try {
+        g_held.push_back(handle_);
+    } catch (...) {
+        handle_ = 0;
+    }
+    ReleaseSRWLockExclusive(&g_heldLock);
+}
+
+CHeldBlock::~CHeldBlock() {
+    if (handle_ == 0) return;
+    AcquireSRWLockExclusive(&g_heldLock);
+    const auto it = std::find(g_held.begin(), g_held.end(), handle_);
+    if (it != g_held.end()) g_held.erase(it);
+    ReleaseSRWLockExclusive(&g_heldLock);
+}
+
+bool CHeldBlock::IsHeld(std::uint32_t handle) noexcept {
+    if (handle == 0) return false;
+    AcquireSRWLockShared(&g_heldLock);
+    const bool held = std::find(g_held.begin(), g_held.end(), handle) != g_held.end();
+    ReleaseSRWLockShared(&g_heldLock);
+    return held;
+}
+
 CReceivedBlocks::CReceivedBlocks(std::initializer_list<std::uint32_t> held) {
     for (std::uint32_t handle : held) {
         if (handle != 0) handles_.insert(handle);

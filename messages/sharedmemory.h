@@ -80,16 +80,36 @@ class COpenedBlock {
     std::span<std::uint8_t> bytes_;
 };
 
+// Marks a block that this process keeps open while it reads a message or waits for a reply,
+// on any thread, for as long as the marker lives. A payload of another message (a call nested
+// in a host's callback, or one on another thread) may not name it either.
+class CHeldBlock {
+  public:
+    explicit CHeldBlock(std::uint32_t handle);
+    CHeldBlock(const CHeldBlock&) = delete;
+    CHeldBlock& operator=(const CHeldBlock&) = delete;
+    ~CHeldBlock();
+
+    static bool IsHeld(std::uint32_t handle) noexcept;
+
+  private:
+    std::uint32_t handle_;
+};
+
 // The blocks that the receiver of one message holds open or has taken over. A payload that
-// names one of them again is refused: taking it would free a block under its holder, or twice.
+// names one of them again, or a block held anywhere in the process, is refused: taking it
+// would free a block under its holder, or twice.
 class CReceivedBlocks {
   public:
     CReceivedBlocks() = default;
     // `held`: the message's own block, and any other its receiver keeps open meanwhile.
     CReceivedBlocks(std::initializer_list<std::uint32_t> held);
 
-    // Whether the handle names a block held or taken here; never for handle 0.
-    bool Holds(std::uint32_t handle) const { return handles_.count(handle) != 0; }
+    // Whether the handle names a block held or taken here, or held by the process; never for
+    // handle 0.
+    bool Holds(std::uint32_t handle) const {
+        return handles_.count(handle) != 0 || CHeldBlock::IsHeld(handle);
+    }
     // Notes the block as taken; false, with nothing noted, when it is held or taken already.
     // Handle 0 names no block and is always accepted.
     bool Claim(std::uint32_t handle);

@@ -68,7 +68,7 @@ class CInvokeManagementServiceBase : public IInvokeManagementService {
   private:
     std::uint64_t DeriveTarget(IRaiseEventMessage& message) const;
     // Hands the opened block on by its kind; 1 when a reply was written.
-    int Route(InvokeRecord* record, std::span<std::uint8_t> block, std::uint32_t envelope);
+    int Route(InvokeRecord* record, std::span<std::uint8_t> block);
     void DeliverReturn(std::span<std::uint8_t> block, const CReceivedBlocks& held);
     int HandleMethodCall(CMethodCallMessage& message, InvokeRecord* record,
                          std::span<std::uint8_t> block);

@@ -67,6 +67,8 @@ int CWindowsMessageInvokeManagementService::SendAndReceive(InvokeRecord* record,
     const auto bytes = block.Allocate(sizeof(InvokeRecord), {__LINE__, kSourceFile});
     if (bytes.empty()) return kNotSent;
     std::memcpy(bytes.data(), record, sizeof(InvokeRecord));
+    // Calls that arrive while this one is out may not name the block the reply comes back in.
+    const CHeldBlock held(block.Get());
     const LRESULT answer = SendMessageW(peerWindow_, message_, static_cast<WPARAM>(target),
                                         static_cast<LPARAM>(block.Get()));
     reply->Block = 0;

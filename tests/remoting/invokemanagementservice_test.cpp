@@ -341,6 +341,7 @@ TEST_F(InvokeManagementServiceTest, LateRepliesAreFreedAndMalformedPutsAnswered)
         Put<std::uint16_t>(put, kKind, kKindPropertyPut);
         PutText(put, kMemberName, L"Caption");
         Put<std::int16_t>(put, kArgumentCount, count);
+        if (count > 0) Put(put, kCallArguments, Moved(VT_BSTR, StringBlock(L"value")));
         record = {kInvokeRecordMagic, test::MakeBlock(put), kInvokeRecordCallTag};
         ASSERT_EQ(service.ProcessMessage(&record), 1) << count;
         const auto reply = test::BytesOf(record.Block);
@@ -412,6 +413,38 @@ TEST_F(InvokeManagementServiceTest, AResultTakenFromAnArgumentIsFreedOnce) {
     SetEnvironmentVariableW(L"OANOCACHE", nullptr);
     ASSERT_TRUE(started);
     EXPECT_EQ(child.Wait(), std::optional<DWORD>(0)) << "10 for each string freed twice";
+}
+
+// A call that arrives while the host answers another, as over window messages when the peer's
+// event handler calls back, may not take the outer call's block.
+TEST_F(InvokeManagementServiceTest, ANestedCallMayNotNameTheOuterCallsBlock) {
+    std::vector<VARTYPE> types;
+    CLoopbackService* service = nullptr;
+    InvokeRecord outer{kInvokeRecordMagic, 0, kInvokeRecordCallTag};
+    auto callBlock = [](const wchar_t* name, const WireValue& argument) {
+        std::vector<std::uint8_t> bytes(kMethodCallSize);
+        Put<std::uint16_t>(bytes, kMarker, 1);
+        Put<std::uint16_t>(bytes, kKind, kKindMethod);
+        PutText(bytes, kMemberName, name);
+        Put<std::int16_t>(bytes, kArgumentCount, 1);
+        Put(bytes, kCallArguments, argument);
+        return test::MakeBlock(bytes);
+    };
+    CCallHost host([&](IMethodCallMessage& call) {
+        types.push_back(call.GetArgument(0)->vt);
+        if (std::wstring(call.GetMemberName()) == L"Outer") {
+            InvokeRecord inner{kInvokeRecordMagic, callBlock(L"Inner", Moved(VT_BSTR, outer.Block)),
+                               kInvokeRecordCallTag};
+            if (service->ProcessMessage(&inner) == 1) TakeReplyState(inner);
+        }
+        call.SetCompleted();
+    });
+    CLoopbackService loopback(&host);
+    service = &loopback;
+    outer.Block = callBlock(L"Outer", WireValue{VT_I4, {}, 5});
+    ASSERT_EQ(loopback.ProcessMessage(&outer), 1);
+    EXPECT_EQ(TakeReplyState(outer), StateCompleted);
+    EXPECT_EQ(types, (std::vector<VARTYPE>{VT_I4, VT_EMPTY}));
 }
 
 }  // namespace
