@@ -14,6 +14,7 @@ bool CInvokeWait::Wait(DWORD timeoutMs) {
 }
 
 void CInvokeWait::Signal() {
+    signalled_.store(true);
     if (event_ != nullptr) SetEvent(event_);
 }
 

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "iinvokewait.h"
 
 namespace tarnwick {
@@ -24,6 +26,8 @@ class CInvokeWait final : public IInvokeWait {
 
     // Marks the call complete; every later Wait returns true at once.
     void Signal();
+    // Whether Signal ran: the call's outcome is settled, and a later return is not applied.
+    bool Signalled() const { return signalled_.load(); }
 
     CRaiseEventMessage* Message() const { return message_; }
     HANDLE Event() const { return event_; }
@@ -31,6 +35,7 @@ class CInvokeWait final : public IInvokeWait {
   private:
     HANDLE event_;
     CRaiseEventMessage* message_;
+    std::atomic<bool> signalled_{false};
 };
 
 }  // namespace tarnwick
