@@ -28,7 +28,8 @@ class CRemotingServices {
     static CRemotingServices& Module();
 
     // The one IPC-queue service: made by the first call, which takes over queueName; later
-    // calls return it whatever their arguments.
+    // calls return it whatever their arguments. Both factories answer null while DestroyAll
+    // runs: a service made then would outlive the clean-up.
     CLpcInvokeManagementService* GetLpcService(BSTR queueName, IInvokeNotification* notification);
     // The service filed under the notification, whatever window it was made for; else a new
     // one for peerWindow.
@@ -40,6 +41,7 @@ class CRemotingServices {
 
   private:
     std::mutex mutex_;
+    bool destroying_ = false;
     std::unique_ptr<CLpcInvokeManagementService> lpc_;
     std::unordered_map<IInvokeNotification*,
                        std::unique_ptr<CWindowsMessageInvokeManagementService>>

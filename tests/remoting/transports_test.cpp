@@ -291,7 +291,8 @@ class CUnloadingHost final : public IInvokeNotification {
         // The unload has begun once the queue takes no more records; no event tells when.
         const InvokeRecord probe{};
         while (Post(queue, &probe, sizeof probe)) Sleep(1);
-        madeDuringUnload = services->GetLpcService(SysAllocString(L"TtLate"), this);
+        madeDuringUnload = services->GetLpcService(lateName, this);
+        asked = true;
         message->SetCompleted();
         return 0;
     }
@@ -302,6 +303,8 @@ class CUnloadingHost final : public IInvokeNotification {
     CRemotingServices* services = nullptr;
     std::wstring queue = UniqueName(L"U");
     HANDLE inCall = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    BSTR lateName = SysAllocString(L"TtLate");
+    bool asked = false;
     CLpcInvokeManagementService* madeDuringUnload = nullptr;
 };
 
@@ -322,7 +325,9 @@ TEST(RemotingServicesTest, AFactoryCalledFromACallbackDuringUnloadReturns) {
         FAIL() << "the unload and the callback wait for each other";
     }
     unload.join();
-    EXPECT_NE(host.madeDuringUnload, nullptr);
+    EXPECT_TRUE(host.asked);
+    EXPECT_EQ(host.madeDuringUnload, nullptr) << "a service made now would outlive the unload";
+    SysFreeString(host.lateName);
     host.services->DestroyAll();
     delete host.services;
     CloseHandle(unloaded);
