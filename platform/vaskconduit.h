@@ -10,9 +10,9 @@
 // post to a name, so that later posts touch no kernel object unless the thread sleeps.
 // Records from 1 to 64 bytes are carried. A post to a full ring waits for room, up to its
 // time-out and never longer than 5 seconds, then fails with ERROR_TIMEOUT. When the owner
-// has died without destroying its queue, a post fails with ERROR_FILE_NOT_FOUND once it
-// finds the owner's delivery thread idle for 50 ms or more, or the ring full; a record posted
-// before that is lost.
+// has died without destroying its queue, a post fails with ERROR_FILE_NOT_FOUND once the
+// owner has looked idle for 50 ms or more (its delivery thread asleep, or records waiting
+// untaken), or the ring is full; a record posted before that is lost.
 
 #include <stdint.h>
 #include <wchar.h>

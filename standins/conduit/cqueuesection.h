@@ -48,11 +48,12 @@ class CQueueSection {
     CQueueSection(CScopedHandle mapping, CMappedView view, CScopedHandle wake);
 
     enum class PostResult { Posted, Full, NotServed, LockTimeout };
-    PostResult TryPost(const void* data, std::uint32_t size);
+    // `waiting`: the records the ring held before this one.
+    PostResult TryPost(const void* data, std::uint32_t size, std::uint32_t& waiting);
     bool IsOwnerGone();
-    // Wakes the sleeping delivery thread; false, with the queue marked unserved, when its
-    // owner has died since it fell asleep.
-    bool WakeOwner();
+    // Whether an owner idle since `since` has died (the queue is then marked unserved).
+    // Asked only after a while, so that a busy exchange of records pays no kernel call.
+    bool IdleOwnerIsGone(std::uint64_t since);
 
     CScopedHandle mapping_;
     CMappedView view_;

@@ -20,10 +20,12 @@ struct QueueHeader {
     std::uint32_t sleeping;        // 1 while the delivery thread waits for the wake event
     std::uint64_t ownerStartTime;  // tells the owner apart from a later process of its id
     std::uint64_t sleepingSince;   // GetTickCount64 when the delivery thread last went to sleep
+    std::uint64_t lastTakeAt;      // GetTickCount64 when the owner last took a record
 };
 
-// A post that wakes a delivery thread asleep for this long first checks that its owner still
-// runs: an owner that died idle then refuses posts instead of losing them.
+// A post that wakes a delivery thread asleep for this long, or that finds records waiting
+// that the owner has not taken for this long, first checks that the owner still runs: an
+// owner that died then refuses posts instead of losing them.
 inline constexpr std::uint64_t kIdleBeforeOwnerCheckMs = 50;
 
 struct QueueSlot {
