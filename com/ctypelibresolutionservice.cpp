@@ -178,9 +178,9 @@ HRESULT CTypeLibResolutionService::LoadCachedTypeLibraries(const wchar_t* direct
         TraceAt(TraceLevel::Error, kPathTooLong, directory);
         return E_FAIL;
     }
+    // An existing directory is its own base: the file-name trimming never applies here.
     if (!IsDirectory(directory)) return E_FAIL;
-    const std::wstring base = TrimToDirectory(directory);
-    wcsncpy_s(baseDirectory_, base.c_str(), _TRUNCATE);
+    wcsncpy_s(baseDirectory_, directory, _TRUNCATE);
     const std::wstring cache = JoinPath(baseDirectory_, L"cache").substr(0, kPathChars - 1);
     wcsncpy_s(cacheDirectory_, cache.c_str(), _TRUNCATE);
     if (!IsDirectory(cache)) return E_FAIL;
