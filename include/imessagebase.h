@@ -68,8 +68,8 @@ class TARNWICK_API IMethodCallMessage : public virtual IInvokeMessageBase {
     virtual VARIANT* GetArgument(int index) = 0;
     virtual DISPPARAMS* GetDispParams() = 0;
     virtual void SetCompleted() = 0;
-    // The message takes over what the VARIANT owns (a bitwise copy); a value that holds one
-    // of the message's own arguments is copied instead, so that nothing is freed twice.
+    // The message takes over what the VARIANT owns (a bitwise copy). A result that holds one
+    // of an arriving call's own arguments is copied before the reply, so nothing is freed twice.
     virtual void SetResult(const VARIANT* value) = 0;
     virtual VARIANT* GetResult() = 0;
     // Writes an object-reference block of the two records and two strings; 1 on success.

@@ -66,27 +66,26 @@ void CMethodCallMessage::SetResult(const VARIANT* value) {
               static_cast<const wchar_t*>(GetMemberName()));
         return;
     }
-    // The message owns its arguments and frees them after the reply: a result that is one of
-    // them becomes a copy of its own.
-    bool fromArgument = false;
-    for (int i = 0; i < argumentCount_ && !fromArgument; ++i) {
-        fromArgument = SharePayload(*value, arguments_[i]);
-    }
-    if (fromArgument) {
-        VARIANT copy;
-        VariantInit(&copy);
-        const HRESULT hr = VariantCopy(&copy, const_cast<VARIANT*>(value));
-        if (FAILED(hr)) {
-            Trace(kTraceGuid, TraceLevel::Error, kTraceFlagComponent, kTraceResultNotCopied,
-                  static_cast<const wchar_t*>(GetMemberName()), static_cast<std::uint32_t>(hr));
-        }
-        result_ = copy;
-    } else {
-        result_ = *value;
-    }
+    result_ = *value;
     State() = StateCompleted;
     Trace(kTraceGuid, TraceLevel::Verbose, kTraceFlagComponent, kTraceResult,
           static_cast<const wchar_t*>(GetMemberName()));
+}
+
+void CMethodCallMessage::OwnResult() {
+    bool fromArgument = false;
+    for (int i = 0; i < argumentCount_ && !fromArgument; ++i) {
+        fromArgument = SharePayload(result_, arguments_[i]);
+    }
+    if (!fromArgument) return;
+    VARIANT copy;
+    VariantInit(&copy);
+    const HRESULT hr = VariantCopy(&copy, &result_);
+    if (FAILED(hr)) {
+        Trace(kTraceGuid, TraceLevel::Error, kTraceFlagComponent, kTraceResultNotCopied,
+              static_cast<const wchar_t*>(GetMemberName()), static_cast<std::uint32_t>(hr));
+    }
+    result_ = copy;
 }
 
 int CMethodCallMessage::CreateObjectReference(const ReturnAddressRecord* first,

@@ -38,6 +38,10 @@ public:
     // argument. Refused (false, traced) without room left or without a value.
     bool AddArgument(const VARIANT* value);
     void SetSuppressResult(int suppress) noexcept { suppressResult_ = suppress; }
+    // Makes the result a copy of its own when it holds one of the arguments' strings, arrays,
+    // records or objects (set with SetResult or written through GetResult): the arguments are
+    // freed after the reply, and the result's payload moves with it.
+    void OwnResult();
 
 private:
     unsigned short invokeKind_ = DISPATCH_METHOD;

@@ -212,6 +212,7 @@ int CInvokeManagementServiceBase::HandleMethodCall(CMethodCallMessage& message,
     if (notification_ != nullptr && message.GetState() == StatePending) {
         notification_->OnMethodCall(&message);
     }
+    message.OwnResult();
     const int replied = Reply(message, record, block);
     if (!replied) TraceAt(TraceLevel::Error, kMethodReplyNotWritten);
     ClearArguments(message);

@@ -382,7 +382,16 @@ TARNWICK_CHILD_MODE(ResultFromArgument) {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     static CDoubleFreeSpy spy;
     if (FAILED(CoRegisterMallocSpy(&spy))) return 100;
-    CCallHost host([](IMethodCallMessage& call) { call.SetResult(call.GetArgument(0)); });
+    // The first call's host sets its result from the argument; the second writes it in.
+    int calls = 0;
+    CCallHost host([&](IMethodCallMessage& call) {
+        if (calls++ == 0) {
+            call.SetResult(call.GetArgument(0));
+        } else {
+            *call.GetResult() = *call.GetArgument(0);
+            call.SetCompleted();
+        }
+    });
     CLoopbackService service(&host);
     int failures = 0;
     for (VARIANT argument : {MakeString(L"echo me"), test::MakeArray({MakeString(L"in")})}) {
