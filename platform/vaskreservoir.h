@@ -53,6 +53,10 @@ VASK_RESERVOIR_API uint32_t GetMaxPageSize(uint32_t reserved);
 // be reached.
 VASK_RESERVOIR_API uint32_t GetLiveBlockCount(void);
 
+// Stand-in diagnostic, for tests only, as above: the process id a live block was made for, or 0
+// when the handle names no block.
+VASK_RESERVOIR_API uint32_t GetBlockProcessId(uint32_t handle);
+
 #ifdef __cplusplus
 }
 #endif

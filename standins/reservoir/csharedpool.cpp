@@ -257,4 +257,13 @@ std::uint32_t CSharedPool::LiveBlocks() noexcept {
     return lock.Held() ? header->liveBlocks : 0;
 }
 
+std::uint32_t CSharedPool::ProcessOf(std::uint32_t handle) noexcept {
+    PoolHeader* header = Header();
+    if (header == nullptr) return 0;
+    CInterprocessLock lock(header->lock, kComponent);
+    if (!lock.Held()) return 0;
+    const PoolSlot* slot = LiveSlot(*header, handle);
+    return slot != nullptr ? slot->processId : 0;
+}
+
 }  // namespace vask::reservoir

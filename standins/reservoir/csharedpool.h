@@ -41,6 +41,8 @@ class CSharedPool {
     std::int32_t Free(std::uint32_t handle) noexcept;
     // Blocks alive in the pool (a diagnostic for tests); 0 when the pool cannot be reached.
     std::uint32_t LiveBlocks() noexcept;
+    // The process a live block was made for (a diagnostic for tests); 0 when none is alive.
+    std::uint32_t ProcessOf(std::uint32_t handle) noexcept;
 
   private:
     CSharedPool() = default;

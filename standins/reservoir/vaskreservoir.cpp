@@ -23,6 +23,8 @@ uint32_t GetMaxPageSize(uint32_t /*reserved*/) { return CSharedPool::kMaxBlockSi
 
 uint32_t GetLiveBlockCount() { return CSharedPool::Instance().LiveBlocks(); }
 
+uint32_t GetBlockProcessId(uint32_t handle) { return CSharedPool::Instance().ProcessOf(handle); }
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE /*module*/, DWORD reason, LPVOID /*reserved*/) {
     if (reason == DLL_PROCESS_ATTACH) CSharedPool::Instance().EnsureMapped();
     return TRUE;
