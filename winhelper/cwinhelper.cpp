@@ -110,6 +110,40 @@ ClickRequest CentreRequest(const RECT& rect, std::int32_t button, std::int32_t c
     return PointRequest(Centre(rect), button, clickCount);
 }
 
+// The rectangle of a tree item's text; zeros when the tree has none for it (a hidden item).
+RECT TreeItemRect(HWND tree, HTREEITEM item) {
+    // The message takes the item in the rectangle's first bytes.
+    RECT rect{};
+    std::memcpy(&rect, &item, sizeof item);
+    if (SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&rect)) == 0) {
+        rect = RECT{};
+    }
+    return rect;
+}
+
+// The bounds of a list-view item, or its label's when the bounds cannot be had; zeros when
+// neither can.
+RECT ListItemRect(HWND list, int index) {
+    for (const LONG part : {LVIR_BOUNDS, LVIR_LABEL}) {
+        RECT rect{part, 0, 0, 0};
+        if (SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(index),
+                         reinterpret_cast<LPARAM>(&rect)) != 0) {
+            return rect;
+        }
+    }
+    return RECT{};
+}
+
+void ClickTreeItem(HWND tree, HTREEITEM item, Button button, std::int32_t clickCount) {
+    SendClickRequest(tree, CentreRequest(TreeItemRect(tree, item), button, clickCount));
+}
+
+// Scrolls the item fully into view before its rectangle is taken.
+void ClickListItem(HWND list, int index, Button button, std::int32_t clickCount) {
+    WinHelper::EnsureListViewItemVisible(list, index);
+    SendClickRequest(list, CentreRequest(ListItemRect(list, index), button, clickCount));
+}
+
 // WM_CONTEXTMENU at the centre of an item's rectangle, which the message carries in screen
 // coordinates.
 void OpenContextMenu(HWND control, const RECT& rect) {
@@ -149,83 +183,47 @@ void WinHelper::PerformRightClick(HWND window, int x, int y, int skipKeyText, wc
 // Item clicks.
 
 void WinHelper::GetTreeNodeRect(HWND tree, HTREEITEM item, RECT* out) {
-    if (out == nullptr) return;
-    // The message takes the item in the rectangle's first bytes and answers the text part.
-    RECT rect{};
-    std::memcpy(&rect, &item, sizeof item);
-    if (SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&rect)) == 0) {
-        rect = RECT{};
-    }
-    *out = rect;
+    if (out != nullptr) *out = TreeItemRect(tree, item);
 }
 
 void WinHelper::GetListViewItemRect(HWND list, int index, RECT* out) {
-    if (out == nullptr) return;
-    RECT rect{};
-    for (const LONG part : {LVIR_BOUNDS, LVIR_LABEL}) {
-        rect = RECT{part, 0, 0, 0};
-        if (SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(index),
-                         reinterpret_cast<LPARAM>(&rect)) != 0) {
-            *out = rect;
-            return;
-        }
-    }
-    *out = RECT{};
+    if (out != nullptr) *out = ListItemRect(list, index);
 }
 
 void WinHelper::PerformClick(HWND tree, HTREEITEM item) {
-    RECT rect{};
-    GetTreeNodeRect(tree, item, &rect);
-    SendClickRequest(tree, CentreRequest(rect, kLeftButton, 1));
+    ClickTreeItem(tree, item, kLeftButton, 1);
 }
 
 void WinHelper::PerformDoubleClick(HWND tree, HTREEITEM item) {
-    RECT rect{};
-    GetTreeNodeRect(tree, item, &rect);
-    SendClickRequest(tree, CentreRequest(rect, kLeftButton, 2));
+    ClickTreeItem(tree, item, kLeftButton, 2);
 }
 
 void WinHelper::PerformRightClick(HWND tree, HTREEITEM item) {
-    RECT rect{};
-    GetTreeNodeRect(tree, item, &rect);
-    SendClickRequest(tree, CentreRequest(rect, kRightButton, 1));
+    ClickTreeItem(tree, item, kRightButton, 1);
 }
 
 void WinHelper::ClickListViewItem(HWND list, int index) {
-    RECT rect{};
-    EnsureListViewItemVisible(list, index);
-    GetListViewItemRect(list, index, &rect);
-    SendClickRequest(list, CentreRequest(rect, kLeftButton, 1));
+    ClickListItem(list, index, kLeftButton, 1);
 }
 
 void WinHelper::DoubleClickListViewItem(HWND list, int index) {
-    RECT rect{};
-    EnsureListViewItemVisible(list, index);
-    GetListViewItemRect(list, index, &rect);
-    SendClickRequest(list, CentreRequest(rect, kLeftButton, 2));
+    ClickListItem(list, index, kLeftButton, 2);
 }
 
 void WinHelper::RightClickListViewItem(HWND list, int index) {
-    RECT rect{};
-    EnsureListViewItemVisible(list, index);
-    GetListViewItemRect(list, index, &rect);
-    SendClickRequest(list, CentreRequest(rect, kRightButton, 1));
+    ClickListItem(list, index, kRightButton, 1);
 }
 
 // Context menus.
 
 void WinHelper::ShowContextMenu(HWND tree, HTREEITEM item) {
-    RECT rect{};
-    GetTreeNodeRect(tree, item, &rect);
-    OpenContextMenu(tree, rect);
+    OpenContextMenu(tree, TreeItemRect(tree, item));
 }
 
 void WinHelper::ShowListViewItemContextMenu(HWND list, int index) {
-    RECT rect{};
     EnsureListViewItemVisible(list, index);
     SetListViewItemSelected(list, index, 1);
-    GetListViewItemRect(list, index, &rect);
-    OpenContextMenu(list, rect);
+    OpenContextMenu(list, ListItemRect(list, index));
 }
 
 // Keys.
