@@ -127,12 +127,20 @@ LRESULT CALLBACK CRecordingParent::Procedure(HWND window, UINT message, WPARAM w
 
 CRequestReceiver::CRequestReceiver() {
     RegisterOnce(kReceiverClass, &Procedure);
-    window_ = CreateWindowExW(0, kReceiverClass, L"receiver", WS_OVERLAPPEDWINDOW, 0, 0, 100,
-                              100, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+    window_ = CreateWindowExW(0, kReceiverClass, L"receiver", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                              nullptr, nullptr, GetModuleHandleW(nullptr), this);
 }
 
 CRequestReceiver::~CRequestReceiver() {
+    for (HWND control : intercepted_) {
+        if (IsWindow(control)) RemoveWindowSubclass(control, &Subclass, 1);
+    }
     if (window_ != nullptr) DestroyWindow(window_);
+}
+
+void CRequestReceiver::Intercept(HWND control) {
+    SetWindowSubclass(control, &Subclass, 1, reinterpret_cast<DWORD_PTR>(this));
+    intercepted_.push_back(control);
 }
 
 const std::vector<ReceivedRequest>& CRequestReceiver::Received() {
@@ -159,8 +167,19 @@ LRESULT CALLBACK CRequestReceiver::Procedure(HWND window, UINT message, WPARAM w
                                              LPARAM lParam) {
     if (message == WM_NCCREATE) Attach(window, lParam);
     auto* self = Owner<CRequestReceiver>(window);
-    if (self == nullptr || message < 0xC000 || message > 0xFFFF) {
-        return DefWindowProcW(window, message, wParam, lParam);
+    if (self != nullptr && self->Take(message, wParam, lParam)) return 0;
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK CRequestReceiver::Subclass(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                            UINT_PTR, DWORD_PTR self) {
+    if (reinterpret_cast<CRequestReceiver*>(self)->Take(message, wParam, lParam)) return 0;
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
+bool CRequestReceiver::Take(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != ClickMessage() && message != DoubleClickMessage() && message != KeysMessage()) {
+        return false;
     }
     ReceivedRequest request;
     request.message = message;
@@ -174,8 +193,8 @@ LRESULT CALLBACK CRequestReceiver::Procedure(HWND window, UINT message, WPARAM w
         request.textBytes = CopyBlock(request.textHandle, nullptr);
         request.freed = request.freed && GetBlockProcessId(request.textHandle) == 0;
     }
-    self->received_.push_back(std::move(request));
-    return 0;
+    received_.push_back(std::move(request));
+    return true;
 }
 
 }  // namespace tarnwick::test

@@ -21,7 +21,7 @@ struct ParentNote {
     int item = -1;        // WM_NOTIFY of a list view: iItem
     UINT newState = 0;    // LVN_ITEMCHANGED: uNewState
     UINT oldState = 0;
-    UINT changed = 0;     // LVN_ITEMCHANGED and LVN_ITEMACTIVATE: uChanged
+    UINT changed = 0;  // LVN_ITEMCHANGED and LVN_ITEMACTIVATE: uChanged
 };
 
 // A top-level window (shown, so that focus and hit tests behave) that records the
@@ -52,18 +52,18 @@ class CRecordingParent {
 
 // What a request receiver found in one request's blocks.
 struct ReceivedRequest {
-    UINT message = 0;               // the registered message it came with
-    std::uint32_t handle = 0;       // wParam: the ClickRequest or keys block
-    std::uint32_t textHandle = 0;   // lParam: the key text block
-    std::uint32_t madeFor = 0;      // the process the (first) block was made for
+    UINT message = 0;                     // the registered message it came with
+    std::uint32_t handle = 0;             // wParam: the ClickRequest or keys block
+    std::uint32_t textHandle = 0;         // lParam: the key text block
+    std::uint32_t madeFor = 0;            // the process the (first) block was made for
     std::vector<std::uint8_t> bytes;      // the (first) block's bytes, as allocated
     std::vector<std::uint8_t> textBytes;  // the key text block's bytes
-    bool freed = false;             // every block was gone after the receiver's free
+    bool freed = false;                   // every block was gone after the receiver's free
 };
 
 // A window that answers "WM_TW_PERFORMCLICK" and "WM_TW_SIMULATE_KEYBOARD_INPUT" as the
-// receiving side does: it opens the blocks by handle, copies them and frees them. Every other
-// registered message it gets is recorded with no block.
+// receiving side does: it opens the blocks by handle, copies them and frees them. A
+// "WM_TW_PERFORMDBLCLICK" is recorded with no block.
 class CRequestReceiver {
   public:
     CRequestReceiver();
@@ -72,6 +72,9 @@ class CRequestReceiver {
     ~CRequestReceiver();
 
     HWND Window() const { return window_; }
+    // Makes a control of this thread answer the requests too, recorded here, until the
+    // receiver goes.
+    void Intercept(HWND control);
     // Dispatches what was posted to this thread, then answers what was received.
     const std::vector<ReceivedRequest>& Received();
 
@@ -81,8 +84,13 @@ class CRequestReceiver {
 
   private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK Subclass(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                     UINT_PTR id, DWORD_PTR self);
+    // Takes a request's blocks when the message is one; false for any other message.
+    bool Take(UINT message, WPARAM wParam, LPARAM lParam);
 
     HWND window_ = nullptr;
+    std::vector<HWND> intercepted_;
     std::vector<ReceivedRequest> received_;
 };
 
