@@ -22,12 +22,12 @@ void DestroySharedBlock(std::uint32_t handle) noexcept {
     }
 }
 
-std::span<std::uint8_t> CBlockHolder::Allocate(std::uint32_t size,
-                                               const SourcePlace& place) noexcept {
+std::span<std::uint8_t> CBlockHolder::Allocate(std::uint32_t size, const SourcePlace& place,
+                                               std::uint32_t processId) noexcept {
     Reset();
     std::uint32_t handle = 0;
-    void* bytes =
-        AllocateSharedMemory(&handle, size, GetCurrentProcessId(), place.line, place.file);
+    if (processId == 0) processId = GetCurrentProcessId();
+    void* bytes = AllocateSharedMemory(&handle, size, processId, place.line, place.file);
     if (bytes == nullptr || handle == 0) {
         Trace(kTraceGuid, TraceLevel::Error, kTraceFlagComponent, kTraceAllocationFailed, size,
               static_cast<std::int32_t>(place.line), static_cast<std::uint32_t>(GetLastError()));

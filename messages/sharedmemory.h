@@ -1,6 +1,7 @@
 #pragma once
 // Scoped ownership of the shared-memory library's blocks, and reading and writing of block
-// bytes that never leaves the block. Blocks are always made for the current process.
+// bytes that never leaves the block. Blocks are made for the current process unless the caller
+// names the process that is to receive them.
 //
 // A block's owner destroys it by freeing until no reference is left; a party that only opened
 // a block drops the one reference its open took. Bytes that another process wrote are read
@@ -43,9 +44,10 @@ class CBlockHolder {
     }
     ~CBlockHolder() { Reset(); }
 
-    // Makes a block of size bytes for the current process in place of any held one; its
-    // zero-filled bytes, or an empty span (traced) when none could be made.
-    std::span<std::uint8_t> Allocate(std::uint32_t size, const SourcePlace& place) noexcept;
+    // Makes a block of size bytes in place of any held one, for process `processId` (0: the
+    // current process); its zero-filled bytes, or an empty span (traced) when none could be made.
+    std::span<std::uint8_t> Allocate(std::uint32_t size, const SourcePlace& place,
+                                     std::uint32_t processId = 0) noexcept;
 
     std::uint32_t Get() const noexcept { return handle_; }
     // Hands the block over: the holder forgets it.
