@@ -7,9 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <map>
+#include <functional>
+#include <iterator>
 #include <set>
-#include <span>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,25 +25,30 @@
 namespace tarnwick::test {
 namespace {
 
-ClickRequest AsClick(const ReceivedRequest& received) {
+// The one request a receiver got, checked to be made for `process` and freed by the receiver.
+const ReceivedRequest& OnlyRequest(CRequestReceiver& receiver, UINT message,
+                                   DWORD process = GetCurrentProcessId()) {
+    static const ReceivedRequest none;
+    const auto& received = receiver.Received();
+    EXPECT_EQ(received.size(), 1u);
+    if (received.size() != 1) return none;
+    EXPECT_EQ(received[0].message, message);
+    EXPECT_EQ(received[0].madeFor, process);
+    EXPECT_TRUE(received[0].freed);
+    return received[0];
+}
+
+ClickRequest OnlyClick(CRequestReceiver& receiver) {
+    const ReceivedRequest& received = OnlyRequest(receiver, CRequestReceiver::ClickMessage());
     ClickRequest request{};
+    EXPECT_EQ(received.bytes.size(), sizeof request);
     if (received.bytes.size() == sizeof request) {
         std::memcpy(&request, received.bytes.data(), sizeof request);
     }
     return request;
 }
 
-// Checks that exactly one click request arrived, made for `process` and freed by its receiver.
-ClickRequest OnlyClick(CRequestReceiver& receiver, DWORD process = GetCurrentProcessId()) {
-    const auto& received = receiver.Received();
-    EXPECT_EQ(received.size(), 1u);
-    if (received.size() != 1) return {};
-    EXPECT_EQ(received[0].message, CRequestReceiver::ClickMessage());
-    EXPECT_EQ(received[0].bytes.size(), sizeof(ClickRequest));
-    EXPECT_EQ(received[0].madeFor, process);
-    EXPECT_TRUE(received[0].freed);
-    return AsClick(received[0]);
-}
+wchar_t* Text(const wchar_t* text) { return const_cast<wchar_t*>(text); }
 
 TEST(InputRequests, CoordinateClicksCarryTheirButtonCountAndKeyText) {
     const std::wstring longText(60, L'k');
@@ -50,62 +56,46 @@ TEST(InputRequests, CoordinateClicksCarryTheirButtonCountAndKeyText) {
         void (*click)(HWND, int, int, int, wchar_t*);
         int skipKeyText;
         const wchar_t* keyText;
-        int button, clickCount, included;
-        std::string expectedText;
+        ClickRequest expected;  // at (-10, 20)
     } cases[] = {
-        {&WinHelper::PerformClick, 0, L"{ENTER}", 1, 1, 1, "{ENTER}"},
-        {&WinHelper::PerformDoubleClick, 0, L"", 1, 2, 1, ""},
-        {&WinHelper::PerformRightClick, 0, L"\u00e9t\u00e9", 2, 1, 1, "\xc3\xa9t\xc3\xa9"},
-        {&WinHelper::PerformClick, 1, nullptr, 1, 1, 0, ""},  // the text is not read
-        {&WinHelper::PerformClick, 0, nullptr, 1, 1, 1, ""},  // null counts as empty
-        {&WinHelper::PerformClick, 0, longText.c_str(), 1, 1, 1, std::string(42, 'k')},
+        {&WinHelper::PerformClick, 0, L"{ENTER}", {-10, 20, 1, 1, 1, 0, "{ENTER}"}},
+        {&WinHelper::PerformDoubleClick, 0, L"", {-10, 20, 1, 2, 1, 0, ""}},
+        {&WinHelper::PerformRightClick,
+         0,
+         L"\u00e9t\u00e9",
+         {-10, 20, 2, 1, 1, 0, "\xc3\xa9t\xc3\xa9"}},
+        {&WinHelper::PerformClick, 1, nullptr, {-10, 20, 1, 1, 0, 0, ""}},  // not read
+        {&WinHelper::PerformClick, 0, nullptr, {-10, 20, 1, 1, 1, 0, ""}},  // null is empty
+        // At most 43 bytes with the terminator; the 44th stays zero.
+        {&WinHelper::PerformClick, 0, longText.c_str(), {-10, 20, 1, 1, 1, 0, {}}},
     };
+    std::memset(cases[5].expected.keyText, 'k', 42);
     for (const Case& c : cases) {
         CRequestReceiver receiver;
-        c.click(receiver.Window(), -10, 20, c.skipKeyText, const_cast<wchar_t*>(c.keyText));
+        c.click(receiver.Window(), -10, 20, c.skipKeyText, Text(c.keyText));
         const ClickRequest request = OnlyClick(receiver);
-        EXPECT_EQ(request.x, -10);
-        EXPECT_EQ(request.y, 20);
-        EXPECT_EQ(request.button, c.button);
-        EXPECT_EQ(request.clickCount, c.clickCount);
-        EXPECT_EQ(request.keyTextIncluded, c.included);
-        EXPECT_EQ(std::string(request.keyText), c.expectedText);
-        // The field holds at most 43 bytes with the terminator; the 44th stays zero.
-        EXPECT_EQ(request.keyText[43], '\0');
+        EXPECT_EQ(std::memcmp(&request, &c.expected, sizeof request), 0) << request.keyText;
     }
 }
 
 TEST(InputRequests, KeyRequestsCarryTheKeysWithTheirTerminatorAndAKeyTextBlock) {
-    struct Case {
-        const wchar_t* keys;  // null: no BSTR at all
-        const wchar_t* keyText;
-        std::string expectedText;
-    } cases[] = {
-        {L"ab{TAB}c", L"xyz", "xyz"},
-        {L"", nullptr, ""},
-        {nullptr, L"x", ""},
-    };
-    for (const Case& c : cases) {
+    for (const auto& [keys, keyText] : std::vector<std::pair<const wchar_t*, const wchar_t*>>{
+             {L"ab{TAB}c", L"xyz"}, {L"", nullptr}, {nullptr, L"x"}}) {
         CRequestReceiver receiver;
-        BSTR keys = c.keys != nullptr ? SysAllocString(c.keys) : nullptr;
-        WinHelper::SendKeys(receiver.Window(), keys, const_cast<wchar_t*>(c.keyText));
-        const auto& received = receiver.Received();
-        if (keys == nullptr) {
-            EXPECT_TRUE(received.empty());
+        BSTR bstr = keys != nullptr ? SysAllocString(keys) : nullptr;
+        WinHelper::SendKeys(receiver.Window(), bstr, Text(keyText));
+        if (bstr == nullptr) {
+            EXPECT_TRUE(receiver.Received().empty());
             continue;
         }
-        ASSERT_EQ(received.size(), 1u);
-        const ReceivedRequest& request = received[0];
-        EXPECT_EQ(request.message, CRequestReceiver::KeysMessage());
-        EXPECT_EQ(request.madeFor, GetCurrentProcessId());
-        EXPECT_TRUE(request.freed);
-        const size_t units = SysStringLen(keys) + 1;
-        ASSERT_EQ(request.bytes.size(), units * sizeof(wchar_t));
-        EXPECT_EQ(std::memcmp(request.bytes.data(), keys, units * sizeof(wchar_t)), 0);
+        const ReceivedRequest& request = OnlyRequest(receiver, CRequestReceiver::KeysMessage());
+        const size_t bytes = (SysStringLen(bstr) + 1) * sizeof(wchar_t);
+        ASSERT_EQ(request.bytes.size(), bytes);
+        EXPECT_EQ(std::memcmp(request.bytes.data(), bstr, bytes), 0);
         ASSERT_EQ(request.textBytes.size(), kKeyTextBlockSize);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(request.textBytes.data())),
-                  c.expectedText);
-        SysFreeString(keys);
+        EXPECT_STREQ(reinterpret_cast<const char*>(request.textBytes.data()),
+                     keyText != nullptr ? "xyz" : "");
+        SysFreeString(bstr);
     }
 }
 
@@ -113,207 +103,171 @@ TEST(InputRequests, ARequestThatReachesNoWindowLeavesNoBlock) {
     HWND gone = CRequestReceiver().Window();
     BSTR keys = SysAllocString(L"a");
     const std::uint32_t before = GetLiveBlockCount();
-    WinHelper::PerformClick(gone, 1, 1, 0, const_cast<wchar_t*>(L"t"));
+    WinHelper::PerformClick(gone, 1, 1, 0, Text(L"t"));
     WinHelper::SendKeys(gone, keys, nullptr);
     EXPECT_EQ(GetLiveBlockCount(), before);
     SysFreeString(keys);
 }
 
-HTREEITEM AddNode(HWND tree, HTREEITEM parent, const wchar_t* text) {
-    TVINSERTSTRUCTW insert{};
-    insert.hParent = parent;
-    insert.hInsertAfter = TVI_LAST;
+HTREEITEM AddNode(HWND tree, HTREEITEM parent) {
+    TVINSERTSTRUCTW insert{parent, TVI_LAST};
     insert.item.mask = TVIF_TEXT;
-    insert.item.pszText = const_cast<wchar_t*>(text);
+    insert.item.pszText = Text(L"node");
     return reinterpret_cast<HTREEITEM>(
         SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
 }
 
-POINT CentreOf(const RECT& rect) {
-    return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-}
-
-TEST(InputRequests, TreeItemClicksAimAtTheTextOfTheItemAndAHiddenItemAtTheOrigin) {
-    CRecordingParent parent;
-    const HWND tree = parent.AddChild(WC_TREEVIEWW, TVS_HASBUTTONS, 7);
-    const HTREEITEM first = AddNode(tree, TVI_ROOT, L"first");
-    const HTREEITEM second = AddNode(tree, TVI_ROOT, L"second item");
-    const HTREEITEM hidden = AddNode(tree, first, L"collapsed child");
-    RECT text{};
-    std::memcpy(&text, &second, sizeof second);
-    ASSERT_TRUE(SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&text)));
-    struct Case {
-        void (*click)(HWND, HTREEITEM);
-        HTREEITEM item;
-        POINT point;
-        int button, clickCount;
-    } cases[] = {
-        {&WinHelper::PerformClick, second, CentreOf(text), 1, 1},
-        {&WinHelper::PerformDoubleClick, second, CentreOf(text), 1, 2},
-        {&WinHelper::PerformRightClick, second, CentreOf(text), 2, 1},
-        {&WinHelper::PerformClick, hidden, {0, 0}, 1, 1},
-    };
-    for (const Case& c : cases) {
-        CRequestReceiver receiver;
-        receiver.Intercept(tree);
-        c.click(tree, c.item);
-        const ClickRequest request = OnlyClick(receiver);
-        EXPECT_EQ(request.x, c.point.x);
-        EXPECT_EQ(request.y, c.point.y);
-        EXPECT_EQ(request.button, c.button);
-        EXPECT_EQ(request.clickCount, c.clickCount);
-        EXPECT_EQ(request.keyTextIncluded, 0);
-    }
-}
-
-HWND ReportList(CRecordingParent& parent, int items) {
-    const HWND list = parent.AddChild(WC_LISTVIEWW, LVS_REPORT, 8);
-    LVCOLUMNW column{};
-    column.mask = LVCF_WIDTH | LVCF_TEXT;
-    column.cx = 120;
-    column.pszText = const_cast<wchar_t*>(L"name");
+HWND ReportList(CRecordingParent& parent, int items, RECT bounds) {
+    const HWND list = parent.AddChild(WC_LISTVIEWW, LVS_REPORT, 8, bounds);
+    LVCOLUMNW column{LVCF_WIDTH, 0, 120};
     SendMessageW(list, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
     for (int i = 0; i < items; ++i) {
-        const std::wstring text = L"item " + std::to_wstring(i);
-        LVITEMW item{};
-        item.mask = LVIF_TEXT;
-        item.iItem = i;
-        item.pszText = const_cast<wchar_t*>(text.c_str());
+        LVITEMW item{LVIF_TEXT, i};
+        item.pszText = Text(L"item");
         SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
     }
     return list;
 }
 
-TEST(InputRequests, ListViewItemClicksScrollTheItemIntoViewAndDoNotSelectIt) {
+POINT Centre(const RECT& rect) {
+    return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+TEST(InputRequests, ItemClicksAimAtTheItemScrolledIntoViewAndSelectNothing) {
     CRecordingParent parent;
-    const HWND list = ReportList(parent, 60);
+    const HWND tree = parent.AddChild(WC_TREEVIEWW, 0, 7);
+    const HTREEITEM first = AddNode(tree, TVI_ROOT), second = AddNode(tree, TVI_ROOT);
+    const HTREEITEM hidden = AddNode(tree, first);  // a child of a collapsed item
+    RECT text{};
+    std::memcpy(&text, &second, sizeof second);
+    ASSERT_TRUE(SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&text)));
+    const HWND list = ReportList(parent, 60, {250, 10, 450, 160});
+    // The list-view item's bounds once it is scrolled fully into view.
+    const auto listItemCentre = [list] {
+        RECT bounds{LVIR_BOUNDS}, client{};
+        SendMessageW(list, LVM_GETITEMRECT, 55, reinterpret_cast<LPARAM>(&bounds));
+        GetClientRect(list, &client);
+        EXPECT_TRUE(bounds.top >= 0 && bounds.bottom <= client.bottom);
+        return Centre(bounds);
+    };
     struct Case {
-        void (*click)(HWND, int);
+        HWND control;
+        std::function<void()> click;
+        std::function<POINT()> point;
         int button, clickCount;
-    } cases[] = {{&WinHelper::ClickListViewItem, 1, 1},
-                 {&WinHelper::DoubleClickListViewItem, 1, 2},
-                 {&WinHelper::RightClickListViewItem, 2, 1}};
+    } cases[] = {
+        {tree, [&] { WinHelper::PerformClick(tree, second); }, [&] { return Centre(text); }, 1, 1},
+        {tree, [&] { WinHelper::PerformDoubleClick(tree, second); }, [&] { return Centre(text); },
+         1, 2},
+        {tree, [&] { WinHelper::PerformRightClick(tree, second); }, [&] { return Centre(text); }, 2,
+         1},
+        {tree, [&] { WinHelper::PerformClick(tree, hidden); }, [] { return POINT{}; }, 1, 1},
+        {list, [&] { WinHelper::ClickListViewItem(list, 55); }, listItemCentre, 1, 1},
+        {list, [&] { WinHelper::DoubleClickListViewItem(list, 55); }, listItemCentre, 1, 2},
+        {list, [&] { WinHelper::RightClickListViewItem(list, 55); }, listItemCentre, 2, 1},
+    };
     for (const Case& c : cases) {
         SendMessageW(list, LVM_ENSUREVISIBLE, 0, FALSE);
         CRequestReceiver receiver;
-        receiver.Intercept(list);
-        c.click(list, 55);
+        receiver.Intercept(c.control);
+        c.click();
         const ClickRequest request = OnlyClick(receiver);
-        RECT bounds{LVIR_BOUNDS};
-        ASSERT_TRUE(SendMessageW(list, LVM_GETITEMRECT, 55, reinterpret_cast<LPARAM>(&bounds)));
-        RECT client{};
-        GetClientRect(list, &client);
-        EXPECT_GE(bounds.top, 0);
-        EXPECT_LE(bounds.bottom, client.bottom);
-        EXPECT_EQ(request.x, CentreOf(bounds).x);
-        EXPECT_EQ(request.y, CentreOf(bounds).y);
+        const POINT expected = c.point();
+        EXPECT_EQ(request.x, expected.x);
+        EXPECT_EQ(request.y, expected.y);
         EXPECT_EQ(request.button, c.button);
         EXPECT_EQ(request.clickCount, c.clickCount);
-        EXPECT_EQ(WinHelper::IsListViewItemSelected(list, 55), 0);
+        EXPECT_EQ(request.keyTextIncluded, 0);
     }
+    EXPECT_EQ(WinHelper::IsListViewItemSelected(list, 55), 0);
 }
 
-// The item that the point of the parent's one WM_CONTEXTMENU from the control hits.
-template <typename HitTest>
-auto ContextMenuTarget(CRecordingParent& parent, HWND control, HitTest hitTest) {
+// Where the parent's one WM_CONTEXTMENU from the control points, in the control's client area.
+POINT ContextMenuPoint(CRecordingParent& parent, HWND control) {
     std::vector<ParentNote> menus;
     for (const ParentNote& note : parent.Notes()) {
         if (note.message == WM_CONTEXTMENU) menus.push_back(note);
     }
+    parent.ClearNotes();
     EXPECT_EQ(menus.size(), 1u);
-    EXPECT_EQ(menus.empty() ? nullptr : menus[0].from, control);
-    POINT point{};
-    if (!menus.empty()) point = {GET_X_LPARAM(menus[0].lParam), GET_Y_LPARAM(menus[0].lParam)};
+    if (menus.size() != 1) return {-1, -1};
+    EXPECT_EQ(menus[0].from, control);
+    EXPECT_EQ(GetFocus(), control);
+    POINT point{GET_X_LPARAM(menus[0].lParam), GET_Y_LPARAM(menus[0].lParam)};
     ScreenToClient(control, &point);
-    return hitTest(point);
+    return point;
 }
 
 TEST(InputRequests, ContextMenusArriveAtTheScreenPointOfTheItemAskedFor) {
     CRecordingParent parent;
     const HWND tree = parent.AddChild(WC_TREEVIEWW, 0, 7, {10, 10, 210, 300});
     HTREEITEM nodes[4];
-    for (int i = 0; i < 4; ++i) nodes[i] = AddNode(tree, TVI_ROOT, L"node");
-    const HWND list = ReportList(parent, 10);
-    SetWindowPos(list, nullptr, 250, 10, 200, 300, SWP_NOZORDER);
+    for (HTREEITEM& node : nodes) node = AddNode(tree, TVI_ROOT);
+    const HWND list = ReportList(parent, 10, {250, 10, 450, 300});
     parent.ClearNotes();
 
     WinHelper::ShowContextMenu(tree, nodes[2]);
-    EXPECT_EQ(GetFocus(), tree);
-    const HTREEITEM hitNode = ContextMenuTarget(parent, tree, [&](POINT point) {
-        TVHITTESTINFO hit{point};
-        return reinterpret_cast<HTREEITEM>(
-            SendMessageW(tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
-    });
-    EXPECT_EQ(hitNode, nodes[2]);
+    TVHITTESTINFO treeHit{ContextMenuPoint(parent, tree)};
+    EXPECT_EQ(SendMessageW(tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&treeHit)),
+              reinterpret_cast<LRESULT>(nodes[2]));
 
-    parent.ClearNotes();
     WinHelper::ShowListViewItemContextMenu(list, 6);
-    EXPECT_EQ(GetFocus(), list);
     EXPECT_EQ(WinHelper::IsListViewItemSelected(list, 6), 1);
-    const int hitItem = ContextMenuTarget(parent, list, [&](POINT point) {
-        LVHITTESTINFO hit{point};
-        return static_cast<int>(SendMessageW(list, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
-    });
-    EXPECT_EQ(hitItem, 6);
+    LVHITTESTINFO listHit{ContextMenuPoint(parent, list)};
+    EXPECT_EQ(SendMessageW(list, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&listHit)), 6);
 }
 
-TEST(InputRequests, MouseHelpersNameTheButtonsMessagesAndNotifyEveryAncestor) {
-    const std::map<int, std::vector<UINT>> buttons = {
-        {MK_RBUTTON, {WM_RBUTTONDOWN, WM_RBUTTONUP, WM_RBUTTONDBLCLK}},
-        {MK_MBUTTON, {WM_MBUTTONDOWN, WM_MBUTTONUP, WM_MBUTTONDBLCLK}},
-        {MK_LBUTTON, {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK}},
-        {4, {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK}}};
-    for (const auto& [button, expected] : buttons) {
-        std::vector<UINT> messages(3);
+TEST(InputRequests, MouseHelpersNameTheButtonsMessagesAndNotifyTheParent) {
+    for (const auto& [button, down] :
+         std::vector<std::pair<int, UINT>>{{MK_RBUTTON, WM_RBUTTONDOWN},
+                                           {MK_MBUTTON, WM_MBUTTONDOWN},
+                                           {MK_LBUTTON, WM_LBUTTONDOWN},
+                                           {4, WM_LBUTTONDOWN}}) {
+        UINT messages[3] = {};
         CWinHelperPrivateAccess::GetMouseMessages(button, &messages[0], &messages[1], &messages[2]);
-        EXPECT_EQ(messages, expected) << button;
+        EXPECT_EQ(std::vector<UINT>(messages, messages + 3),
+                  (std::vector<UINT>{down, down + 1, down + 2}));
     }
-
     CRecordingParent parent;
     const HWND child = parent.AddChild(L"Static", 0, 3, {30, 40, 80, 90});
-    parent.ClearNotes();
-    CWinHelperPrivateAccess::SendParentNotify(child, 5, 6, WM_RBUTTONDOWN);
-    ASSERT_EQ(parent.Notes().size(), 1u);
-    EXPECT_EQ(parent.Notes()[0].message, static_cast<UINT>(WM_PARENTNOTIFY));
-    EXPECT_EQ(parent.Notes()[0].wParam, static_cast<WPARAM>(WM_RBUTTONDOWN));
-    EXPECT_EQ(GET_X_LPARAM(parent.Notes()[0].lParam), 35);
-    EXPECT_EQ(GET_Y_LPARAM(parent.Notes()[0].lParam), 46);
-
-    SetWindowLongPtrW(child, GWL_EXSTYLE, WS_EX_NOPARENTNOTIFY);
-    parent.ClearNotes();
-    CWinHelperPrivateAccess::SendParentNotify(child, 5, 6, WM_RBUTTONDOWN);
-    EXPECT_TRUE(parent.Notes().empty());
+    for (const bool quiet : {false, true}) {
+        if (quiet) SetWindowLongPtrW(child, GWL_EXSTYLE, WS_EX_NOPARENTNOTIFY);
+        parent.ClearNotes();
+        CWinHelperPrivateAccess::SendParentNotify(child, 5, 6, WM_RBUTTONDOWN);
+        ASSERT_EQ(parent.Notes().size(), quiet ? 0u : 1u);
+        if (quiet) continue;
+        EXPECT_EQ(parent.Notes()[0].wParam, static_cast<WPARAM>(WM_RBUTTONDOWN));
+        EXPECT_EQ(parent.Notes()[0].lParam, MAKELPARAM(35, 46));
+    }
 }
 
 // A receiver in a second process: it writes its window handle into the block it is given,
-// signals the event, and answers 0 once one click request arrived made for it, as expected,
-// and freed by it.
+// signals the event, and answers 0 once one click request arrived as expected, made for this
+// process and freed here.
 TARNWICK_CHILD_MODE(ClickReceiver) {
     if (args.size() != 2) return 2;
-    const auto block = static_cast<std::uint32_t>(std::stoul(args[0]));
     CRequestReceiver receiver;
-    std::uint32_t size = 0;
-    void* bytes = OpenSharedMemory(block, &size, __LINE__, "inputrequests_test");
-    if (bytes == nullptr || size != sizeof(HWND)) return 3;
     const HWND window = receiver.Window();
-    std::memcpy(bytes, &window, sizeof window);
-    FreeSharedMemory(block);
+    {
+        const COpenedBlock handOver(static_cast<std::uint32_t>(std::stoul(args[0])),
+                                    {__LINE__, "inputrequests_test"});
+        if (!WriteAt(handOver.Bytes(), 0, window)) return 3;
+    }
     const HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, args[1].c_str());
     if (ready == nullptr || !SetEvent(ready)) return 4;
     CloseHandle(ready);
-    const DWORD deadline = GetTickCount() + 30000;
-    while (receiver.Received().empty() && GetTickCount() < deadline) {
+    for (const DWORD deadline = GetTickCount() + 30000;
+         receiver.Received().empty() && GetTickCount() < deadline;) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 1000, QS_ALLINPUT);
     }
     const auto& received = receiver.Received();
-    if (received.size() != 1 || !received[0].freed) return 5;
-    if (received[0].madeFor != GetCurrentProcessId()) return 6;
-    const ClickRequest request = AsClick(received[0]);
-    if (request.x != 3 || request.y != 4 || request.button != 2 || request.clickCount != 1 ||
-        request.keyTextIncluded != 1 || std::string(request.keyText) != "far") {
-        return 7;
-    }
-    return 0;
+    const ClickRequest expected{3, 4, 2, 1, 1, 0, "far"};
+    if (received.size() != 1 || received[0].message != CRequestReceiver::ClickMessage()) return 5;
+    if (received[0].madeFor != GetCurrentProcessId() || !received[0].freed) return 6;
+    return received[0].bytes.size() == sizeof expected &&
+                   std::memcmp(received[0].bytes.data(), &expected, sizeof expected) == 0
+               ? 0
+               : 7;
 }
 
 TEST(InputRequests, AClickRequestIsMadeForTheWindowsProcessAndFreedThere) {
@@ -328,27 +282,25 @@ TEST(InputRequests, AClickRequestIsMadeForTheWindowsProcessAndFreedThere) {
     const HANDLE waits[] = {ready, child.Handle()};
     ASSERT_EQ(WaitForMultipleObjects(2, waits, FALSE, 30000), WAIT_OBJECT_0);
     CloseHandle(ready);
-    const COpenedBlock opened(handOver.Get(), {__LINE__, "inputrequests_test"});
     HWND window = nullptr;
+    const COpenedBlock opened(handOver.Get(), {__LINE__, "inputrequests_test"});
     ASSERT_TRUE(ReadAt(std::span<const std::uint8_t>(opened.Bytes()), 0, window));
 
-    WinHelper::PerformRightClick(window, 3, 4, 0, const_cast<wchar_t*>(L"far"));
+    WinHelper::PerformRightClick(window, 3, 4, 0, Text(L"far"));
     EXPECT_EQ(child.Wait(30000), std::optional<DWORD>(0));
 }
 
-// Every member of WinHelper, overloads counted, as the DLL exports them.
+// The members of WinHelper, overloads counted, that the DLL exports.
 std::multiset<std::string> ExportedWinHelperMembers() {
     std::multiset<std::string> members;
     const HMODULE module =
         LoadLibraryExW(L"Tarnwick.Virtual.Native.x64.dll", nullptr, DONT_RESOLVE_DLL_REFERENCES);
     if (module == nullptr) return members;
     const auto* base = reinterpret_cast<const std::uint8_t*>(module);
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& entry =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-    const auto* exports =
-        reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + entry.VirtualAddress);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(
+        base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);
     const auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
     const std::string gnu = "_ZN8tarnwick9WinHelper", msvc = "@WinHelper@tarnwick@@";
     for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
@@ -357,7 +309,7 @@ std::multiset<std::string> ExportedWinHelperMembers() {
             size_t digits = 0;
             const size_t length = std::stoul(name.substr(gnu.size()), &digits);
             members.insert(name.substr(gnu.size() + digits, length));
-        } else if (name.size() > 1 && name[0] == '?' && name.find(msvc) != std::string::npos) {
+        } else if (name.rfind('?', 0) == 0 && name.find(msvc) != std::string::npos) {
             members.insert(name.substr(1, name.find(msvc) - 1));
         }
     }
@@ -366,98 +318,26 @@ std::multiset<std::string> ExportedWinHelperMembers() {
 }
 
 TEST(InputRequests, TheDllExportsEveryMemberOfWinHelper) {
-    const std::multiset<std::string> expected = {"GetWindowClassName",
-                                                 "GetText",
-                                                 "SetText",
-                                                 "Clear",
-                                                 "GetTop",
-                                                 "GetLeft",
-                                                 "GetBottom",
-                                                 "GetRight",
-                                                 "SetTop",
-                                                 "SetLeft",
-                                                 "SetBottom",
-                                                 "SetRight",
-                                                 "GetWindowBounds",
-                                                 "SetWindowBounds",
-                                                 "GetVisible",
-                                                 "SetVisible",
-                                                 "GetEnabled",
-                                                 "SetEnabled",
-                                                 "GetFocused",
-                                                 "Focus",
-                                                 "Activate",
-                                                 "GetMaxTextLength",
-                                                 "SetMaxTextLength",
-                                                 "GetReadOnly",
-                                                 "SetReadOnly",
-                                                 "GetTextLength",
-                                                 "GetIsPassword",
-                                                 "SetIsPassword",
-                                                 "GetPasswordChar",
-                                                 "SetPasswordChar",
-                                                 "AppendText",
-                                                 "GetAutoChecked",
-                                                 "GetThreeState",
-                                                 "GetCheckState",
-                                                 "GetComboItemCount",
-                                                 "GetSelectedComboIndex",
-                                                 "SetSelectedComboIndex",
-                                                 "GetComboItems",
-                                                 "IsMultiSelectListBox",
-                                                 "GetListItemCount",
-                                                 "GetSelectedListIndex",
-                                                 "SetSelectedListIndex",
-                                                 "GetListItems",
-                                                 "GetSelectedCount",
-                                                 "GetSelectedItems",
-                                                 "GetSelectedTab",
-                                                 "SetSelectedTab",
-                                                 "GetTabs",
-                                                 "IsNodeSelected",
-                                                 "IsNodeExpanded",
-                                                 "GetNodeText",
-                                                 "GetSelectedNode",
-                                                 "Collapse",
-                                                 "Expand",
-                                                 "EnsureVisible",
-                                                 "Select",
-                                                 "GetChildren",
-                                                 "IsMultiSelect",
-                                                 "GetView",
-                                                 "SetView",
-                                                 "GetListViewCount",
-                                                 "GetListViewColumnCount",
-                                                 "ActivateSelectedItems",
-                                                 "GetColumns",
-                                                 "GetListViewItemText",
-                                                 "GetListViewSubItemText",
-                                                 "IsListViewItemSelected",
-                                                 "EnsureListViewItemVisible",
-                                                 "SetListViewItemSelected",
-                                                 "PerformClick",
-                                                 "PerformClick",
-                                                 "PerformClick",
-                                                 "PerformDoubleClick",
-                                                 "PerformDoubleClick",
-                                                 "PerformRightClick",
-                                                 "PerformRightClick",
-                                                 "ClickListViewItem",
-                                                 "DoubleClickListViewItem",
-                                                 "RightClickListViewItem",
-                                                 "ShowContextMenu",
-                                                 "ShowListViewItemContextMenu",
-                                                 "SendKeys",
-                                                 "WindowTop",
-                                                 "WindowLeft",
-                                                 "WindowBottom",
-                                                 "WindowRight",
-                                                 "IsWindowChild",
-                                                 "GetMouseMessages",
-                                                 "SendMouseActivate",
-                                                 "SendParentNotify",
-                                                 "GetTreeNodeRect",
-                                                 "GetListViewItemRect"};
+    std::istringstream names(
+        "GetWindowClassName GetText SetText Clear GetTop GetLeft GetBottom GetRight SetTop "
+        "SetLeft SetBottom SetRight GetWindowBounds SetWindowBounds GetVisible SetVisible "
+        "GetEnabled SetEnabled GetFocused Focus Activate GetMaxTextLength SetMaxTextLength "
+        "GetReadOnly SetReadOnly GetTextLength GetIsPassword SetIsPassword GetPasswordChar "
+        "SetPasswordChar AppendText GetAutoChecked GetThreeState GetCheckState "
+        "GetComboItemCount GetSelectedComboIndex SetSelectedComboIndex GetComboItems "
+        "IsMultiSelectListBox GetListItemCount GetSelectedListIndex SetSelectedListIndex "
+        "GetListItems GetSelectedCount GetSelectedItems GetSelectedTab SetSelectedTab GetTabs "
+        "IsNodeSelected IsNodeExpanded GetNodeText GetSelectedNode Collapse Expand EnsureVisible "
+        "Select GetChildren IsMultiSelect GetView SetView GetListViewCount "
+        "GetListViewColumnCount ActivateSelectedItems GetColumns GetListViewItemText "
+        "GetListViewSubItemText IsListViewItemSelected EnsureListViewItemVisible "
+        "SetListViewItemSelected PerformClick PerformClick PerformClick PerformDoubleClick "
+        "PerformDoubleClick PerformRightClick PerformRightClick ClickListViewItem "
+        "DoubleClickListViewItem RightClickListViewItem ShowContextMenu "
+        "ShowListViewItemContextMenu SendKeys WindowTop WindowLeft WindowBottom WindowRight "
+        "IsWindowChild GetMouseMessages SendMouseActivate SendParentNotify GetTreeNodeRect "
+        "GetListViewItemRect");
+    const std::multiset<std::string> expected{std::istream_iterator<std::string>(names), {}};
     EXPECT_EQ(ExportedWinHelperMembers(), expected);
 }
 
