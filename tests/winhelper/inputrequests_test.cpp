@@ -132,55 +132,6 @@ POINT Centre(const RECT& rect) {
     return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
-TEST(InputRequests, ItemClicksAimAtTheItemScrolledIntoViewAndSelectNothing) {
-    CRecordingParent parent;
-    const HWND tree = parent.AddChild(WC_TREEVIEWW, 0, 7);
-    const HTREEITEM first = AddNode(tree, TVI_ROOT), second = AddNode(tree, TVI_ROOT);
-    const HTREEITEM hidden = AddNode(tree, first);  // a child of a collapsed item
-    RECT text{};
-    std::memcpy(&text, &second, sizeof second);
-    ASSERT_TRUE(SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&text)));
-    const HWND list = ReportList(parent, 60, {250, 10, 450, 160});
-    // The list-view item's bounds once it is scrolled fully into view.
-    const auto listItemCentre = [list] {
-        RECT bounds{LVIR_BOUNDS}, client{};
-        SendMessageW(list, LVM_GETITEMRECT, 55, reinterpret_cast<LPARAM>(&bounds));
-        GetClientRect(list, &client);
-        EXPECT_TRUE(bounds.top >= 0 && bounds.bottom <= client.bottom);
-        return Centre(bounds);
-    };
-    struct Case {
-        HWND control;
-        std::function<void()> click;
-        std::function<POINT()> point;
-        int button, clickCount;
-    } cases[] = {
-        {tree, [&] { WinHelper::PerformClick(tree, second); }, [&] { return Centre(text); }, 1, 1},
-        {tree, [&] { WinHelper::PerformDoubleClick(tree, second); }, [&] { return Centre(text); },
-         1, 2},
-        {tree, [&] { WinHelper::PerformRightClick(tree, second); }, [&] { return Centre(text); }, 2,
-         1},
-        {tree, [&] { WinHelper::PerformClick(tree, hidden); }, [] { return POINT{}; }, 1, 1},
-        {list, [&] { WinHelper::ClickListViewItem(list, 55); }, listItemCentre, 1, 1},
-        {list, [&] { WinHelper::DoubleClickListViewItem(list, 55); }, listItemCentre, 1, 2},
-        {list, [&] { WinHelper::RightClickListViewItem(list, 55); }, listItemCentre, 2, 1},
-    };
-    for (const Case& c : cases) {
-        SendMessageW(list, LVM_ENSUREVISIBLE, 0, FALSE);
-        CRequestReceiver receiver;
-        receiver.Intercept(c.control);
-        c.click();
-        const ClickRequest request = OnlyClick(receiver);
-        const POINT expected = c.point();
-        EXPECT_EQ(request.x, expected.x);
-        EXPECT_EQ(request.y, expected.y);
-        EXPECT_EQ(request.button, c.button);
-        EXPECT_EQ(request.clickCount, c.clickCount);
-        EXPECT_EQ(request.keyTextIncluded, 0);
-    }
-    EXPECT_EQ(WinHelper::IsListViewItemSelected(list, 55), 0);
-}
-
 // Where the parent's one WM_CONTEXTMENU from the control points, in the control's client area.
 POINT ContextMenuPoint(CRecordingParent& parent, HWND control) {
     std::vector<ParentNote> menus;
@@ -197,19 +148,55 @@ POINT ContextMenuPoint(CRecordingParent& parent, HWND control) {
     return point;
 }
 
-TEST(InputRequests, ContextMenusArriveAtTheScreenPointOfTheItemAskedFor) {
+TEST(InputRequests, ItemClicksAndContextMenusAimAtTheItemAskedFor) {
     CRecordingParent parent;
     const HWND tree = parent.AddChild(WC_TREEVIEWW, 0, 7, {10, 10, 210, 300});
     HTREEITEM nodes[4];
     for (HTREEITEM& node : nodes) node = AddNode(tree, TVI_ROOT);
-    const HWND list = ReportList(parent, 10, {250, 10, 450, 300});
+    const HTREEITEM hidden = AddNode(tree, nodes[0]);  // a child of a collapsed item
+    RECT text{};
+    std::memcpy(&text, &nodes[1], sizeof nodes[1]);
+    ASSERT_TRUE(SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&text)));
+    const HWND list = ReportList(parent, 60, {250, 10, 450, 160});
+    struct Case {
+        std::function<void()> click;
+        HWND control;
+        int button, clickCount;
+        POINT point;  // for the list view: the item's centre once it is fully in view
+    } cases[] = {
+        {[&] { WinHelper::PerformClick(tree, nodes[1]); }, tree, 1, 1, Centre(text)},
+        {[&] { WinHelper::PerformDoubleClick(tree, nodes[1]); }, tree, 1, 2, Centre(text)},
+        {[&] { WinHelper::PerformRightClick(tree, nodes[1]); }, tree, 2, 1, Centre(text)},
+        {[&] { WinHelper::PerformClick(tree, hidden); }, tree, 1, 1, {0, 0}},
+        {[&] { WinHelper::ClickListViewItem(list, 55); }, list, 1, 1},
+        {[&] { WinHelper::DoubleClickListViewItem(list, 55); }, list, 1, 2},
+        {[&] { WinHelper::RightClickListViewItem(list, 55); }, list, 2, 1},
+    };
+    for (const Case& c : cases) {
+        SendMessageW(list, LVM_ENSUREVISIBLE, 0, FALSE);
+        CRequestReceiver receiver;
+        receiver.Intercept(c.control);
+        c.click();
+        const ClickRequest request = OnlyClick(receiver);
+        RECT bounds{LVIR_BOUNDS}, client{};
+        SendMessageW(list, LVM_GETITEMRECT, 55, reinterpret_cast<LPARAM>(&bounds));
+        GetClientRect(list, &client);
+        const POINT expected = c.control == list ? Centre(bounds) : c.point;
+        EXPECT_TRUE(c.control != list || (bounds.top >= 0 && bounds.bottom <= client.bottom));
+        EXPECT_EQ(request.x, expected.x);
+        EXPECT_EQ(request.y, expected.y);
+        EXPECT_EQ(request.button, c.button);
+        EXPECT_EQ(request.clickCount, c.clickCount);
+        EXPECT_EQ(request.keyTextIncluded, 0);
+    }
+    EXPECT_EQ(WinHelper::IsListViewItemSelected(list, 55), 0);
     parent.ClearNotes();
 
+    // The menu's point is in screen coordinates, so the parent's hit test finds the item.
     WinHelper::ShowContextMenu(tree, nodes[2]);
     TVHITTESTINFO treeHit{ContextMenuPoint(parent, tree)};
     EXPECT_EQ(SendMessageW(tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&treeHit)),
               reinterpret_cast<LRESULT>(nodes[2]));
-
     WinHelper::ShowListViewItemContextMenu(list, 6);
     EXPECT_EQ(WinHelper::IsListViewItemSelected(list, 6), 1);
     LVHITTESTINFO listHit{ContextMenuPoint(parent, list)};
