@@ -1,0 +1,69 @@
+#pragma once
+// The factory that gives a window its control translator, and the two hook entry points through
+// which a message-hooking host hands a hooked window's messages to that translator.
+//
+// A host calls, for each window it hooks: GetCommonControlTranslator once (a window whose class
+// has no translator answers null and is left alone); when `created` comes back true, it sets the
+// new translator's event target with SetTranslatorEventTarget, since until then the translator
+// raises no events; then VirtualControlSubclassProc for every message sent or dispatched to the
+// window and VirtualControlPeekProc for every message taken from its thread's queue. When
+// `handled` comes back 1, the host drops the message so that the control never sees it.
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "iinvokemanagementservice.h"
+#include "tarnwickapi.h"
+
+namespace tarnwick {
+
+class CVirtualControlTranslator;
+template <typename T>
+class CTarnwickIUnknownWrapper;
+
+// What the host passes for one message: pointers to the window, the message and its parameters.
+// The five leading fields are the host's own and are not read.
+struct _MESSAGE_NOTIFICATION {
+    void* hostFields[5];
+    HWND* window;
+    UINT* message;
+    WPARAM* wParam;
+    LPARAM* lParam;
+};
+static_assert(offsetof(_MESSAGE_NOTIFICATION, window) == 40);
+static_assert(offsetof(_MESSAGE_NOTIFICATION, lParam) == 64);
+
+// The window property that names a classified window's translator.
+inline constexpr wchar_t kTranslatorProperty[] = L"Tarnwick.Translators.Virtual";
+
+// The size of each of the caller's type-name buffers, in characters.
+inline constexpr size_t kTypeNameChars = 260;
+
+}  // namespace tarnwick
+
+// The process-wide translator for the window's kind of control, attached to the window as its
+// property; null for a window that is not valid or whose class has no translator. The pointer
+// is the translator's primary object and is not AddRef'd for the caller. `created` (when not
+// null) is set to true only when this call created the kind's translator; the two buffers (when
+// not null, kTypeNameChars characters each) receive the kind's interface and adapter type names.
+extern "C++" TARNWICK_API tarnwick::CTarnwickIUnknownWrapper<tarnwick::CVirtualControlTranslator>*
+GetCommonControlTranslator(HWND window, bool* created, wchar_t* interfaceTypeName,
+                           wchar_t* adapterTypeName);
+
+// Sets where a translator's events go: the owner id copied into every event key, and the
+// service whose event collection holds the subscribers (not owned; null stops the events).
+extern "C++" TARNWICK_API void SetTranslatorEventTarget(
+    tarnwick::CTarnwickIUnknownWrapper<tarnwick::CVirtualControlTranslator>* translator,
+    std::uint64_t ownerId, tarnwick::IInvokeManagementService* service);
+
+// A message sent or dispatched to a hooked window. `handled` becomes 1 when a subscriber
+// cancelled what the message would do; it is left as it was otherwise. `result` is not touched.
+extern "C++" TARNWICK_API void VirtualControlSubclassProc(
+    const tarnwick::_MESSAGE_NOTIFICATION& notification, int& handled, __int64& result);
+
+// A message taken from a hooked thread's queue: only WM_LBUTTONUP is looked at, so that a
+// cancelled click can be dropped before the control sees it.
+extern "C++" TARNWICK_API void VirtualControlPeekProc(
+    const tarnwick::_MESSAGE_NOTIFICATION& notification, int& handled, __int64& result);

@@ -1,0 +1,51 @@
+#pragma once
+// The root of every control translator: its COM identity with IVirtualControl first, where its
+// events go, and how they are raised.
+//
+// One translator serves every window of its kind in the process; each operation names its
+// window through the VirtualControlReference record of its first argument.
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "Tarnwick.Virtual.Interfaces.h"
+#include "com/cidispatchbase.h"
+#include "com/ciunknownbase.h"
+#include "com/ctypelibresolutionservice.h"
+#include "iinvokemanagementservice.h"
+
+namespace tarnwick {
+
+class CVirtualControlTranslator
+    : public CIUnknownBase,
+      public CIDispatchBase<IVirtualControl, STANDARD_VIRTUAL_INTERFACES_LIBRARY> {
+  public:
+    CVirtualControlTranslator();
+
+    // A message of a hooked window; sets *handled when a subscriber cancelled what it does.
+    virtual LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                  bool* handled);
+    // A mouse release (or double click) at (x, y) in client coordinates; button 0 left, 1
+    // middle, 2 right. Answers the cancel answer of "MouseUp".
+    virtual bool HandleMouseUp(HWND window, UINT message, int button, int clicks, int x, int y,
+                               bool* handled);
+
+    // Raises the event about the window to its subscriber, if any; true when the subscriber
+    // answered VARIANT_TRUE (cancel). The arguments' payloads travel with the event.
+    bool RaiseEvent(HWND window, const wchar_t* name, VARIANT* arguments = nullptr, int count = 0);
+
+    // Set once by the code that created the translator; until a service is set, no event
+    // leaves.
+    std::uint64_t OwnerId = 0;
+    IInvokeManagementService* EventService = nullptr;
+};
+
+// The window a reference names; null for a null reference.
+inline HWND WindowOf(const VirtualControlReference* reference) {
+    return reference != nullptr
+               ? reinterpret_cast<HWND>(static_cast<std::intptr_t>(reference->WindowHandle))
+               : nullptr;
+}
+
+}  // namespace tarnwick
