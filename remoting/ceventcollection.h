@@ -1,9 +1,18 @@
 #pragma once
 // The subscription table of a service: ReturnAddressRecord -> event name -> event proxy,
 // each filed proxy holding one reference, all access under the collection mutex.
+//
+// A lookup first asks a filter that it reads without the mutex: a bit set with two bits for
+// each filed (key, name). A pair whose bits are not all set has no subscriber, so the common
+// miss of a hooked message costs no kernel call. Bits are set under the mutex before an add
+// returns, and after a removal the filter is rebuilt from what is left, word by word: a
+// reader may see old and new words mixed, but every filed pair has its bits in both.
 
 #include <windows.h>
 
+#include <array>
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <string_view>
 
@@ -52,7 +61,21 @@ class CEventCollection final : public IEventCollection {
 
     IIpcInvoke* LookUp(const ReturnAddressRecord* key, const wchar_t* eventName) const;
 
+    static constexpr size_t kFilterWords = 16;
+    static constexpr std::uint32_t kFilterBits = kFilterWords * 64;
+    static std::uint64_t Hash(const ReturnAddressRecord& key, std::wstring_view name);
+    // The pair's two bits of the filter.
+    static std::array<std::uint32_t, 2> Bits(const ReturnAddressRecord& key,
+                                             std::wstring_view name);
+    static std::uint64_t Mask(std::uint32_t bit) { return std::uint64_t{1} << (bit % 64); }
+    // False only when the pair is surely not filed; takes no lock.
+    bool MayHold(const ReturnAddressRecord& key, std::wstring_view name) const;
+    // Under the mutex: sets the pair's bits, or recomputes every word from the table.
+    void FilterAdd(const ReturnAddressRecord& key, std::wstring_view name);
+    void FilterRebuild();
+
     std::map<ReturnAddressRecord, Names, KeyLess> subscriptions_;
+    std::array<std::atomic<std::uint64_t>, kFilterWords> filter_{};
     CMutex mutex_;
 };
 
