@@ -39,6 +39,18 @@ CPeer::EventHandler StampingHandler(void* stamp) {
     };
 }
 
+// The hook peer's handler: counts the events it answers and cancels each.
+CPeer::EventHandler CountingHandler(void* counter) {
+    return [counter](const PeerEvent&) {
+        InterlockedIncrement64(static_cast<volatile LONG64*>(counter));
+        VARIANT cancel;
+        VariantInit(&cancel);
+        cancel.vt = VT_BOOL;
+        cancel.boolVal = VARIANT_TRUE;
+        return CVariantHolder(cancel);
+    };
+}
+
 PeerTarget BenchTarget() {
     PeerTarget target;
     target.Address = {1, 2, 3, kPeerAddressO};
@@ -46,8 +58,9 @@ PeerTarget BenchTarget() {
 }
 
 // Ready once subscribed; then serves until told to stop.
-int Serve(CPeer& peer, HANDLE ready, HANDLE stop) {
-    const PeerReply reply = peer.Subscribe(BenchTarget(), CBenchHost::kEventName, L"bench");
+int Serve(CPeer& peer, HANDLE ready, HANDLE stop, const PeerTarget& target = BenchTarget(),
+          const wchar_t* eventName = CBenchHost::kEventName) {
+    const PeerReply reply = peer.Subscribe(target, eventName, L"bench");
     if (!reply.Arrived || reply.State != StateCompleted) return 3;
     SetEvent(ready);
     return WaitForSingleObject(stop, kPeerLifetimeMs) == WAIT_OBJECT_0 ? 0 : 4;
@@ -63,19 +76,37 @@ int RunQueuePeer(HANDLE ready, HANDLE stop, const std::wstring& targetQueue,
     return Serve(peer, ready, stop);
 }
 
+// Greets the host, which makes its service for the peer's window before the send returns.
+bool Greet(HWND host, const CWindowsMessagePeer& peer) {
+    DWORD_PTR answer = 0;
+    return peer.Window() != nullptr &&
+           SendMessageTimeoutW(host, kHelloMessage, reinterpret_cast<WPARAM>(peer.Window()),
+                               kHelloLibrary, SMTO_NORMAL, kStartTimeoutMs, &answer) != 0;
+}
+
 int RunWindowPeer(HANDLE ready, HANDLE stop, HWND host, const std::wstring& stamps) {
     const CSharedView stamp = CSharedView::Open(stamps);
     if (stamp.Get() == nullptr) return 2;
     CWindowsMessagePeer peer(host);
-    if (peer.Window() == nullptr) return 2;
     peer.SetEventHandler(StampingHandler(stamp.Get()));
-    DWORD_PTR answer = 0;
-    // The host makes its service for this window before the send returns.
-    if (SendMessageTimeoutW(host, kHelloMessage, reinterpret_cast<WPARAM>(peer.Window()),
-                            kHelloLibrary, SMTO_NORMAL, kStartTimeoutMs, &answer) == 0) {
-        return 2;
-    }
+    if (!Greet(host, peer)) return 2;
     return Serve(peer, ready, stop);
+}
+
+// args: HOSTWINDOW COUNTER P B T O EVENT after the mode and the two event names.
+int RunHookPeer(HANDLE ready, HANDLE stop, const std::vector<std::wstring>& args) {
+    if (args.size() < 10) return 1;
+    const HWND host = WindowOf(args[3]);
+    const CSharedView counter = CSharedView::Open(args[4]);
+    if (counter.Get() == nullptr) return 2;
+    PeerTarget target;
+    std::uint64_t* values[] = {&target.Address.P, &target.Address.B, &target.Address.T,
+                               &target.Address.O};
+    for (size_t i = 0; i < 4; ++i) *values[i] = std::wcstoull(args[5 + i].c_str(), nullptr, 16);
+    CWindowsMessagePeer peer(host);
+    peer.SetEventHandler(CountingHandler(counter.Get()));
+    if (!Greet(host, peer)) return 2;
+    return Serve(peer, ready, stop, target, args[9].c_str());
 }
 
 struct BareQueue {
@@ -152,6 +183,7 @@ int RunPeer(const std::vector<std::wstring>& args) {
     if (mode == L"window")
         return RunWindowPeer(ready.Get(), stop.Get(), WindowOf(args[3]), args[4]);
     if (mode == L"barequeue") return RunBareQueuePeer(ready.Get(), stop.Get(), args[3], args[4]);
+    if (mode == L"hook") return RunHookPeer(ready.Get(), stop.Get(), args);
     if (mode == L"barewindow") {
         return RunBareWindowPeer(ready.Get(), stop.Get(), WindowOf(args[3]), args[4]);
     }

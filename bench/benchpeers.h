@@ -1,5 +1,5 @@
 #pragma once
-// The peer processes of the remoting benchmark and what they share with its host.
+// The peer processes of the remoting and hook benchmarks and what they share with its host.
 //
 // Every mode takes the names of its ready and stop events first: it sets the ready event
 // once the host can start timing, and ends when the stop event is set.
@@ -8,6 +8,10 @@
 //   barequeue   HOSTQUEUE PEERQUEUE  echoes each 16-byte record back, no library
 //   barewindow  HOSTWINDOW RECORD    answers message 0x8007 by rewriting the record in a
 //                                    named 16-byte mapping, no library
+//   hook        HOSTWINDOW COUNTER P B T O EVENT
+//                                    the peer library over window messages, subscribed to
+//                                    EVENT of the return address P B T O (hex); counts the
+//                                    events it answers in the 64-bit COUNTER mapping
 // STAMPS names a mapping of one 64-bit performance-counter value that the library peers
 // write when their event handler starts.
 
