@@ -1,0 +1,112 @@
+#pragma once
+// Vask.HookHost.x64.dll: the message-hooking host that runs inside the application's process.
+//
+// Attached to one GUI thread of the calling process, the host gives each control of that
+// thread its translator (GetCommonControlTranslator of Tarnwick.Virtual.Native.x64.dll), both
+// the windows that exist at attach and those created later (a WH_CBT hook classifies them at
+// HCBT_CREATEWND, before their first message). It subclasses every classified window and the
+// parent of each, and then:
+// - hands every message sent or dispatched to a classified window to VirtualControlSubclassProc
+//   and every message taken from the queue for one (PM_REMOVE, a WH_GETMESSAGE hook) to
+//   VirtualControlPeekProc; a message marked handled is dropped: the subclass answers 0
+//   without passing it on, the queued one becomes WM_NULL;
+// - reflects WM_COMMAND and WM_NOTIFY that a parent receives from a classified child to the
+//   child's translator (with the child as the window). A notification marked handled is
+//   swallowed: the parent never sees it and the sender gets 0 for WM_COMMAND and TRUE for
+//   WM_NOTIFY, the answer that cancels the *ING notifications (TVN_SELCHANGING,
+//   LVN_ITEMCHANGING, TCN_SELCHANGING, TVN_BEGINLABELEDIT, ...), except FALSE for
+//   TVN_ENDLABELEDIT and LVN_ENDLABELEDIT, whose FALSE rejects the new label;
+// - reports tree-view changes with kTreeChangeMessage (below);
+// - answers the click and key requests ("WM_TW_PERFORMCLICK", "WM_TW_SIMULATE_KEYBOARD_INPUT")
+//   sent to any window it subclasses: it copies the blocks, frees them as their owner and posts
+//   the input to that window, so that it travels through the queue like real input.
+//
+// Clicks: the button messages at the request's client point, posted: button 1 WM_LBUTTONDOWN
+// (MK_LBUTTON) and WM_LBUTTONUP, button 2 the right-button pair; a click count of 2 posts down,
+// up, double click (with the button flag), up. When keyTextIncluded is 1, the key text names the
+// modifier keys held during the click with the prefixes of the key syntax below: "+" Shift, "^"
+// Ctrl, in any order ("" holds none). Their key-down messages are posted before the button
+// messages and their key-up messages after, and the button messages carry MK_SHIFT and
+// MK_CONTROL. Any other key text (Alt included, whose release would open the menu bar) is
+// reported in the debug trace and the click is made without modifiers. A request whose block
+// is not 68 bytes, or whose button or click count is not 1 or 2, is freed and not performed.
+//
+// Keys: the keys block is typed into the window it was posted to. Syntax:
+// - any character other than + ^ % { } is typed as itself;
+// - {ENTER} {TAB} {ESC} {BACKSPACE} {DELETE} {LEFT} {RIGHT} {UP} {DOWN} {HOME} {END} name keys
+//   (the names in any letter case); {{} {}} {+} {^} {%} type the character between the braces;
+// - the prefixes + (Shift), ^ (Ctrl) and % (Alt) hold that modifier for the next key only;
+//   several may precede one key, each at most once ("+^{HOME}").
+// A key is a WM_KEYDOWN, the character it types as WM_CHAR, and a WM_KEYUP; with Alt (and not
+// Ctrl) the three are WM_SYSKEYDOWN, WM_SYSCHAR and WM_SYSKEYUP, as from a keyboard. Modifier
+// keys go down before the key and up after it, and the host keeps the thread's key state
+// (GetKeyState) in step with them as their messages are taken from the queue. The character
+// typed: a plain character itself, with Shift its upper case; Ctrl with a letter its control
+// character (^a types 0x01), Ctrl with {ENTER} 0x0A and with {BACKSPACE} 0x7F, Ctrl with
+// anything else none, Ctrl with Alt none. {ENTER} types '\r', {TAB} '\t', {ESC} 0x1B,
+// {BACKSPACE} 0x08; the other named keys type none. A character that no key of the keyboard
+// layout types is only a WM_CHAR. The posted key messages carry bit 25 of lParam (a bit the
+// system reserves); a character message that TranslateMessage makes from one of them is
+// dropped as it leaves the queue, since the host posts the character itself. Bad syntax (an
+// unknown name, a brace not closed or not opened, a repeated prefix or one that ends the text)
+// types nothing and is reported in the debug trace.
+// The key text is a label for diagnostics: it names the request in that trace.
+//
+// Threads: attach runs on the thread to attach. Detach on that thread removes everything at
+// once; on another thread it sends the detach to the host's message-only window on the attached
+// thread and waits until that thread answers (it must pump messages, or wait in a way that
+// answers sent messages); when that thread has ended, it frees what is left itself. Unloading
+// the DLL detaches the same way; on another thread it then waits while holding the loader lock,
+// so detach before unloading there. At detach the host resets the event target of the
+// translators it set to (0, null); the library's window property "Tarnwick.Translators.Virtual"
+// stays.
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(VASK_HOOKHOST_EXPORTS)
+#define VASK_HOOKHOST_API __declspec(dllexport)
+#else
+#define VASK_HOOKHOST_API __declspec(dllimport)
+#endif
+
+namespace tarnwick {
+class IInvokeManagementService;
+}
+
+extern "C" {
+
+// Attaches the host to `threadId`, which must be the calling thread. `ownerId` and
+// `eventService` (not owned; null raises no events) become the event target of each
+// translator the host meets for the first time in this attachment. Answers 1, or 0 when
+// `threadId` is not the calling thread, the host is attached already or a hook fails.
+VASK_HOOKHOST_API int AttachHookHost(DWORD threadId, std::uint64_t ownerId,
+                                     tarnwick::IInvokeManagementService* eventService);
+
+// Removes every hook and subclass of the host. Answers 1 when it detached, 0 when the host
+// was not attached or the attached thread did not answer.
+VASK_HOOKHOST_API int DetachHookHost(void);
+}
+
+namespace vask {
+
+// Sent to a classified tree view after it has inserted an item (TVM_INSERTITEMW answered
+// non-null) and before it deletes one (TVM_DELETEITEM that no translator cancelled), with
+// wParam = a TreeChangeRecord, lParam = 0. It passes the host's subclass like any message, so
+// that the tree view's translator sees it, and reaches the tree view.
+inline constexpr UINT kTreeChangeMessage = 0x8006;
+
+struct TreeChangeRecord {
+    std::uint32_t size;     // 32
+    std::uint32_t message;  // TVM_INSERTITEMW or TVM_DELETEITEM
+    std::uint64_t wParam;   // the tree message's parameters
+    std::int64_t lParam;
+    std::uint64_t item;  // the inserted item, or the item to delete (lParam)
+};
+static_assert(sizeof(TreeChangeRecord) == 32);
+static_assert(offsetof(TreeChangeRecord, message) == 4);
+static_assert(offsetof(TreeChangeRecord, item) == 24);
+
+}  // namespace vask

@@ -1,0 +1,46 @@
+#pragma once
+// The key syntax of the host's key requests (see platform/vaskhookhost.h), the key messages
+// that type it, and the queue-side care of those messages.
+
+#include <windows.h>
+
+#include <string_view>
+#include <vector>
+
+namespace vask {
+
+enum Modifier : unsigned { kShift = 1, kControl = 2, kAlt = 4 };
+
+// One key pressed and released with its modifiers held.
+struct KeyStroke {
+    WORD virtualKey = 0;    // 0: a character that no key of the layout types (WM_CHAR only)
+    wchar_t character = 0;  // what the key types without modifiers; 0 for none
+    bool extended = false;  // an extended key (the arrow keys, Home, End, Delete)
+    unsigned modifiers = 0;
+};
+
+// One message to post: a key message, or a button message of a click.
+struct PostedMessage {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+// The strokes that `keys` names; false, with no strokes, when its syntax is bad.
+bool ParseKeys(std::wstring_view keys, std::vector<KeyStroke>& strokes);
+
+// The modifiers that a click's key text holds (only "+" and "^"); false when it holds more.
+bool ParseClickModifiers(std::string_view text, unsigned& modifiers);
+
+// The messages that type the strokes, modifiers included.
+std::vector<PostedMessage> KeyMessages(const std::vector<KeyStroke>& strokes);
+
+// The messages that press (or release) the modifier keys.
+std::vector<PostedMessage> ModifierMessages(unsigned modifiers, bool down);
+
+// For a message as it leaves the queue: true when it is a character that TranslateMessage made
+// from a key message of the host (to be dropped). A modifier key message of the host updates
+// the thread's key state.
+bool TakeQueuedKeyMessage(const MSG& message);
+
+}  // namespace vask

@@ -1,0 +1,254 @@
+// The hooking host's own duties on controls of the test thread: click and key requests answered
+// with posted input, tree-view changes reported, and the windows left as they were at detach.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "cbstrholder.h"
+#include "platform/vaskhookhost.h"
+#include "platform/vaskreservoir.h"
+#include "winhelper.h"
+
+namespace tarnwick::test {
+namespace {
+
+wchar_t* Text(const wchar_t* text) { return const_cast<wchar_t*>(text); }
+
+UINT ClickMessage() {
+    static const UINT message = RegisterWindowMessageW(L"WM_TW_PERFORMCLICK");
+    return message;
+}
+
+void Pump(bool translate = false) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (translate) TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+// A button message, click request or tree change as the control was given it.
+struct Seen {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    vask::TreeChangeRecord change;  // of a tree change
+    bool itemInTree;                // the change's item was in the tree when it came
+};
+
+LRESULT CALLBACK Record(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                        DWORD_PTR seen) {
+    if ((message >= WM_LBUTTONDOWN && message <= WM_RBUTTONDBLCLK) || message == ClickMessage() ||
+        message == vask::kTreeChangeMessage) {
+        Seen note{message, wParam, lParam, {}, false};
+        if (message == vask::kTreeChangeMessage) {
+            note.change = *reinterpret_cast<const vask::TreeChangeRecord*>(wParam);
+            TVITEMW item{TVIF_HANDLE, reinterpret_cast<HTREEITEM>(note.change.item)};
+            note.itemInTree = TreeView_GetItem(window, &item) != FALSE;
+        }
+        reinterpret_cast<std::vector<Seen>*>(seen)->push_back(note);
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
+// Detaches on a new thread while this one answers what that thread sends it.
+int DetachOnOtherThread() {
+    int detached = -1;
+    const std::unique_ptr<void, decltype(&CloseHandle)> thread(CreateThread(
+                                                                   nullptr, 0,
+                                                                   [](void* result) -> DWORD {
+                                                                       *static_cast<int*>(result) =
+                                                                           DetachHookHost();
+                                                                       return 0;
+                                                                   },
+                                                                   &detached, 0, nullptr),
+                                                               &CloseHandle);
+    HANDLE handle = thread.get();
+    MSG message;
+    while (MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_SENDMESSAGE) !=
+           WAIT_OBJECT_0) {
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // answers sent messages
+    }
+    return detached;
+}
+
+// A shown top-level window of the test thread, for controls that the host may hook.
+class HookHostTest : public testing::Test {
+  protected:
+    HookHostTest() {
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TREEVIEW_CLASSES};
+        InitCommonControlsEx(&controls);
+        top_ = CreateWindowExW(0, L"Static", L"", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 400,
+                               300, nullptr, nullptr, nullptr, nullptr);
+    }
+    ~HookHostTest() override {
+        DetachHookHost();
+        DestroyWindow(top_);
+    }
+    // A control, whose messages are recorded into seen_ when asked (before the host's subclass).
+    HWND Add(const wchar_t* className, DWORD style, bool record = false) {
+        const HWND control = CreateWindowExW(0, className, L"", WS_CHILD | WS_VISIBLE | style, 10,
+                                             10, 200, 100, top_, nullptr, nullptr, nullptr);
+        if (record) SetWindowSubclass(control, &Record, 1, reinterpret_cast<DWORD_PTR>(&seen_));
+        return control;
+    }
+    static int Attach() { return AttachHookHost(GetCurrentThreadId(), 7, nullptr); }
+
+    std::vector<Seen> seen_;
+    HWND top_ = nullptr;
+};
+
+TEST_F(HookHostTest, ClickRequestsToggleCheckBoxesFoundAtAttachAndMadeLater) {
+    const HWND existing = Add(L"Button", BS_AUTOCHECKBOX);
+    ASSERT_EQ(Attach(), 1);
+    const HWND later = Add(L"Button", BS_AUTOCHECKBOX);
+    const std::uint32_t blocks = GetLiveBlockCount();
+    for (const HWND checkBox : {existing, later}) {
+        for (const LRESULT expected : {BST_CHECKED, BST_UNCHECKED}) {
+            WinHelper::PerformClick(checkBox, 1, 1, 0, Text(L""));
+            Pump();
+            EXPECT_EQ(SendMessageW(checkBox, BM_GETCHECK, 0, 0), expected);
+        }
+    }
+    EXPECT_EQ(GetLiveBlockCount(), blocks);
+}
+
+TEST_F(HookHostTest, ClickRequestsArriveAsPostedButtonSequences) {
+    const HWND button = Add(L"Button", BS_PUSHBUTTON, true);
+    ASSERT_EQ(Attach(), 1);
+    using Sequence = std::vector<std::pair<UINT, WPARAM>>;
+    const Sequence click{{WM_LBUTTONDOWN, MK_LBUTTON}, {WM_LBUTTONUP, 0}};
+    const struct {
+        void (*request)(HWND, int, int, int, wchar_t*);
+        int skipKeyText;
+        const wchar_t* keyText;
+        Sequence expected;
+    } rows[] = {
+        {&WinHelper::PerformClick, 0, L"", click},
+        {&WinHelper::PerformDoubleClick,
+         0,
+         L"",
+         {{WM_LBUTTONDOWN, MK_LBUTTON},
+          {WM_LBUTTONUP, 0},
+          {WM_LBUTTONDBLCLK, MK_LBUTTON},
+          {WM_LBUTTONUP, 0}}},
+        {&WinHelper::PerformRightClick,
+         1,
+         nullptr,
+         {{WM_RBUTTONDOWN, MK_RBUTTON}, {WM_RBUTTONUP, 0}}},
+        {&WinHelper::PerformClick,
+         0,
+         L"^+",
+         {{WM_LBUTTONDOWN, MK_LBUTTON | MK_SHIFT | MK_CONTROL},
+          {WM_LBUTTONUP, MK_SHIFT | MK_CONTROL}}},
+        {&WinHelper::PerformClick, 0, L"{ENTER}", click},  // not modifiers: ignored
+    };
+    for (const auto& row : rows) {
+        seen_.clear();
+        const std::uint32_t blocks = GetLiveBlockCount();
+        row.request(button, 7, -9, row.skipKeyText, Text(row.keyText));
+        Pump();
+        Sequence sequence;
+        for (const Seen& seen : seen_) {
+            sequence.emplace_back(seen.message, seen.wParam);
+            EXPECT_EQ(seen.lParam, MAKELPARAM(7, -9));
+        }
+        EXPECT_EQ(sequence, row.expected) << row.keyText;
+        EXPECT_EQ(GetLiveBlockCount(), blocks);
+    }
+}
+
+TEST_F(HookHostTest, KeyRequestsTypeIntoAnEditWhetherTheLoopTranslatesOrNot) {
+    const HWND edit = Add(L"Edit", ES_MULTILINE | ES_WANTRETURN);
+    ASSERT_EQ(Attach(), 1);
+    const struct {
+        const wchar_t* keys;
+        const wchar_t* typed;
+    } rows[] = {
+        {L"ab{ENTER}+c", L"ab\r\nC"},
+        {L"abc{LEFT}{backspace}", L"ac"},
+        {L"abc+{HOME}x", L"x"},  // Shift is held while Home is handled, so Home selects
+        {L"{{}{}}{+}{^}{%}", L"{}+^%"},
+        {L"ab{NOPE}", L""},  // bad syntax types nothing
+        {L"ab+", L""},
+        {L"a}", L""},
+        {L"++a", L""},
+    };
+    for (const bool translate : {false, true}) {
+        for (const auto& row : rows) {
+            SetWindowTextW(edit, L"");
+            const std::uint32_t blocks = GetLiveBlockCount();
+            WinHelper::SendKeys(edit, CBstrHolder(row.keys).Get(), Text(L"label"));
+            Pump(translate);
+            wchar_t text[64] = {};
+            GetWindowTextW(edit, text, 64);
+            EXPECT_STREQ(text, row.typed) << row.keys << (translate ? " translated" : "");
+            EXPECT_EQ(GetLiveBlockCount(), blocks);
+        }
+    }
+}
+
+TEST_F(HookHostTest, TreeInsertionsAndDeletionsAreReported) {
+    const HWND tree = Add(WC_TREEVIEWW, 0, true);
+    ASSERT_EQ(Attach(), 1);
+    if (GetPropW(tree, L"Tarnwick.Translators.Virtual") == nullptr) {
+        GTEST_SKIP() << "the library gives tree views no translator yet";
+    }
+    TVINSERTSTRUCTW insert{TVI_ROOT, TVI_LAST, {{TVIF_TEXT}}};
+    insert.item.pszText = Text(L"node");
+    const auto root = TreeView_InsertItem(tree, &insert);
+    insert.hParent = root;
+    const auto child = TreeView_InsertItem(tree, &insert);
+    TreeView_DeleteItem(tree, child);
+    const std::pair<UINT, HTREEITEM> expected[] = {
+        {TVM_INSERTITEMW, root}, {TVM_INSERTITEMW, child}, {TVM_DELETEITEM, child}};
+    ASSERT_EQ(seen_.size(), std::size(expected));
+    for (size_t i = 0; i < seen_.size(); ++i) {
+        EXPECT_EQ(seen_[i].message, vask::kTreeChangeMessage);
+        EXPECT_EQ(seen_[i].change.size, 32u);
+        EXPECT_EQ(seen_[i].change.message, expected[i].first);
+        EXPECT_EQ(seen_[i].change.item, reinterpret_cast<std::uint64_t>(expected[i].second));
+        EXPECT_TRUE(seen_[i].itemInTree) << i;  // after the insertion, before the deletion
+    }
+}
+
+TEST_F(HookHostTest, DetachOnEitherThreadLeavesRequestsUnansweredAndWindowsWorking) {
+    for (const bool otherThread : {false, true}) {
+        seen_.clear();
+        const HWND checkBox = Add(L"Button", BS_AUTOCHECKBOX, true);
+        const HWND edit = Add(L"Edit", 0);
+        const LONG_PTR procedures[] = {GetWindowLongPtrW(top_, GWLP_WNDPROC),
+                                       GetWindowLongPtrW(edit, GWLP_WNDPROC)};
+        ASSERT_EQ(AttachHookHost(GetCurrentThreadId() + 1, 0, nullptr), 0);  // not this thread
+        ASSERT_EQ(Attach(), 1);
+        EXPECT_EQ(Attach(), 0);  // attached already
+        EXPECT_NE(GetWindowLongPtrW(edit, GWLP_WNDPROC), procedures[1]);
+        EXPECT_EQ(otherThread ? DetachOnOtherThread() : DetachHookHost(), 1);
+        EXPECT_EQ(DetachHookHost(), 0);
+        EXPECT_EQ(GetWindowLongPtrW(top_, GWLP_WNDPROC), procedures[0]);
+        EXPECT_EQ(GetWindowLongPtrW(edit, GWLP_WNDPROC), procedures[1]);
+
+        const std::uint32_t blocks = GetLiveBlockCount();
+        WinHelper::PerformClick(checkBox, 1, 1, 0, Text(L""));
+        Pump();
+        EXPECT_EQ(GetLiveBlockCount(), blocks + 1);
+        ASSERT_EQ(seen_.size(), 1u);  // the request reached the check box itself
+        EXPECT_EQ(seen_[0].message, ClickMessage());
+        while (FreeSharedMemory(static_cast<std::uint32_t>(seen_[0].wParam)) > 0) {
+        }
+        SendMessageW(checkBox, BM_CLICK, 0, 0);
+        SendMessageW(edit, WM_CHAR, L'z', 0);
+        EXPECT_EQ(SendMessageW(checkBox, BM_GETCHECK, 0, 0), BST_CHECKED);
+        EXPECT_EQ(GetWindowTextLengthW(edit), 1);
+        DestroyWindow(checkBox);
+        DestroyWindow(edit);
+    }
+}
+
+}  // namespace
+}  // namespace tarnwick::test
