@@ -41,6 +41,40 @@ inline constexpr wchar_t kTranslatorProperty[] = L"Tarnwick.Translators.Virtual"
 // The size of each of the caller's type-name buffers, in characters.
 inline constexpr size_t kTypeNameChars = 260;
 
+// The two type names under which the automation host knows a kind of control.
+struct TranslatorTypeNames {
+    const wchar_t* interfaceTypeName;
+    const wchar_t* adapterTypeName;
+};
+
+#define TARNWICK_TYPE_NAMES(kind)                                                                  \
+    TranslatorTypeNames {                                                                          \
+        L"Tarnwick.Virtual.Interfaces.IVirtual" kind ", Tarnwick.Virtual.Interfaces",              \
+            L"Tarnwick.Adapters.Virtual.VirtualTargets.Virtual" kind ", Tarnwick.Adapters.Virtual" \
+    }
+inline constexpr TranslatorTypeNames kCheckBoxTypeNames = TARNWICK_TYPE_NAMES("CheckBox");
+inline constexpr TranslatorTypeNames kRadioButtonTypeNames = TARNWICK_TYPE_NAMES("RadioButton");
+inline constexpr TranslatorTypeNames kButtonTypeNames = TARNWICK_TYPE_NAMES("Button");
+inline constexpr TranslatorTypeNames kTextBoxTypeNames = TARNWICK_TYPE_NAMES("TextBox");
+inline constexpr TranslatorTypeNames kTabStripTypeNames = TARNWICK_TYPE_NAMES("TabStrip");
+inline constexpr TranslatorTypeNames kComboBoxTypeNames = TARNWICK_TYPE_NAMES("ComboBox");
+inline constexpr TranslatorTypeNames kTreeViewTypeNames = TARNWICK_TYPE_NAMES("TreeView");
+inline constexpr TranslatorTypeNames kListViewTypeNames = TARNWICK_TYPE_NAMES("ListView");
+#undef TARNWICK_TYPE_NAMES
+
+// Trace messages of the factory and the hooks, under this message GUID, each carrying the
+// window handle: the factory's entry at level 5 (verbose), the others at level 2 (error).
+// {EC5A5939-8181-3E92-BB81-D55BB35373ED}
+inline constexpr GUID kTranslatorFactoryTraceGuid = {
+    0xec5a5939, 0x8181, 0x3e92, {0xbb, 0x81, 0xd5, 0x5b, 0xb3, 0x53, 0x73, 0xed}};
+enum TranslatorFactoryTrace : unsigned short {
+    kTraceFactoryEntry = 10,
+    kTraceFactoryInvalidWindow = 11,  // null handle, or IsWindow false
+    kTraceFactoryNoClassName = 12,    // GetClassNameW failed
+    kTraceSubclassNoTranslator = 21,  // the subclass hook's window has no translator
+    kTracePeekNoTranslator = 22,      // the peek hook's window has no translator
+};
+
 }  // namespace tarnwick
 
 // The process-wide translator for the window's kind of control, attached to the window as its

@@ -18,24 +18,11 @@
 namespace tarnwick {
 namespace {
 
-// {EC5A5939-8181-3E92-BB81-D55BB35373ED}
-constexpr GUID kTraceGuid = {
-    0xec5a5939, 0x8181, 0x3e92, {0xbb, 0x81, 0xd5, 0x5b, 0xb3, 0x53, 0x73, 0xed}};
-
-enum TracePoint : USHORT {
-    kTraceEntry = 10,
-    kTraceNoWindow = 11,
-    kTraceNoClassName = 12,
-    kTraceSubclassUnknown = 21,
-    kTracePeekUnknown = 22,
-};
-
 using Translator = CTarnwickIUnknownWrapper<CVirtualControlTranslator>;
 
 // One kind of control: its type names and how its translator is made.
 struct Kind {
-    const wchar_t* interfaceTypeName;
-    const wchar_t* adapterTypeName;
+    TranslatorTypeNames names;
     CVirtualControlTranslator* (*create)();
 };
 
@@ -46,24 +33,14 @@ CVirtualControlTranslator* Create() {
     return translator.release();
 }
 
-#define TARNWICK_KIND(name, type)                                                     \
-    Kind {                                                                            \
-        L"Tarnwick.Virtual.Interfaces.IVirtual" name ", Tarnwick.Virtual.Interfaces", \
-            L"Tarnwick.Adapters.Virtual.VirtualTargets.Virtual" name                  \
-            ", Tarnwick.Adapters.Virtual",                                            \
-            &Create<type>                                                             \
-    }
-
 enum KindIndex { kCheckBox, kRadioButton, kButton, kTextBox, kKindCount };
 
 const Kind kKinds[kKindCount] = {
-    TARNWICK_KIND("CheckBox", CVirtualCommonCheckBoxTranslator),
-    TARNWICK_KIND("RadioButton", CVirtualCommonRadioButtonTranslator),
-    TARNWICK_KIND("Button", CVirtualCommonButtonTranslator),
-    TARNWICK_KIND("TextBox", CVirtualCommonTextBoxTranslator),
+    {kCheckBoxTypeNames, &Create<CVirtualCommonCheckBoxTranslator>},
+    {kRadioButtonTypeNames, &Create<CVirtualCommonRadioButtonTranslator>},
+    {kButtonTypeNames, &Create<CVirtualCommonButtonTranslator>},
+    {kTextBoxTypeNames, &Create<CVirtualCommonTextBoxTranslator>},
 };
-
-#undef TARNWICK_KIND
 
 // The translators, one per kind, made on first use and kept for the life of the module. Reads
 // take no lock; the first creation of a kind is serialised so that exactly one is made.
@@ -120,15 +97,18 @@ using namespace tarnwick;
 
 Translator* GetCommonControlTranslator(HWND window, bool* created, wchar_t* interfaceTypeName,
                                        wchar_t* adapterTypeName) {
-    Trace(kTraceGuid, TraceLevel::Verbose, kTraceFlagComponent, kTraceEntry, window);
+    Trace(kTranslatorFactoryTraceGuid, TraceLevel::Verbose, kTraceFlagComponent, kTraceFactoryEntry,
+          window);
     if (window == nullptr || !IsWindow(window)) {
-        Trace(kTraceGuid, TraceLevel::Error, kTraceFlagComponent, kTraceNoWindow, window);
+        Trace(kTranslatorFactoryTraceGuid, TraceLevel::Error, kTraceFlagComponent,
+              kTraceFactoryInvalidWindow, window);
         return nullptr;
     }
     if (created != nullptr) *created = false;
     wchar_t className[256];
     if (GetClassNameW(window, className, 256) == 0) {
-        Trace(kTraceGuid, TraceLevel::Error, kTraceFlagComponent, kTraceNoClassName, window);
+        Trace(kTranslatorFactoryTraceGuid, TraceLevel::Error, kTraceFlagComponent,
+              kTraceFactoryNoClassName, window);
         return nullptr;
     }
     const int kind = KindOf(window, className);
@@ -137,10 +117,10 @@ Translator* GetCommonControlTranslator(HWND window, bool* created, wchar_t* inte
     CVirtualControlTranslator* translator = TranslatorOf(kind, made);
     if (created != nullptr) *created = made;
     if (interfaceTypeName != nullptr) {
-        wcscpy_s(interfaceTypeName, kTypeNameChars, kKinds[kind].interfaceTypeName);
+        wcscpy_s(interfaceTypeName, kTypeNameChars, kKinds[kind].names.interfaceTypeName);
     }
     if (adapterTypeName != nullptr) {
-        wcscpy_s(adapterTypeName, kTypeNameChars, kKinds[kind].adapterTypeName);
+        wcscpy_s(adapterTypeName, kTypeNameChars, kKinds[kind].names.adapterTypeName);
     }
     SetPropW(window, kTranslatorProperty, translator);
     return AsExported(translator);
@@ -158,7 +138,8 @@ void VirtualControlSubclassProc(const _MESSAGE_NOTIFICATION& notification, int& 
     const HWND window = *notification.window;
     CVirtualControlTranslator* translator = AttachedTranslator(window);
     if (translator == nullptr) {
-        Trace(kTraceGuid, TraceLevel::Error, kTraceFlagComponent, kTraceSubclassUnknown, window);
+        Trace(kTranslatorFactoryTraceGuid, TraceLevel::Error, kTraceFlagComponent,
+              kTraceSubclassNoTranslator, window);
         return;
     }
     bool cancel = false;
@@ -171,7 +152,8 @@ void VirtualControlPeekProc(const _MESSAGE_NOTIFICATION& notification, int& hand
     const HWND window = *notification.window;
     CVirtualControlTranslator* translator = AttachedTranslator(window);
     if (translator == nullptr) {
-        Trace(kTraceGuid, TraceLevel::Error, kTraceFlagComponent, kTracePeekUnknown, window);
+        Trace(kTranslatorFactoryTraceGuid, TraceLevel::Error, kTraceFlagComponent,
+              kTracePeekNoTranslator, window);
         return;
     }
     if (*notification.message != WM_LBUTTONUP) return;
