@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "cbstrholder.h"
+#include "com/cdispatchfallback.h"
 #include "com/typeinfoholder.h"
 
 namespace tarnwick {
@@ -64,8 +65,15 @@ class CIDispatchBase : public Interface {
                                      UINT* argumentError) override {
         const HRESULT hr = EnsureLoaded();
         if (holder_->TypeInfo() == nullptr) return hr;
-        return holder_->TypeInfo()->Invoke(static_cast<Interface*>(this), id, flags, params, result,
-                                           exception, argumentError);
+        ITypeInfo* info = holder_->TypeInfo();
+        Interface* self = static_cast<Interface*>(this);
+        const HRESULT answered =
+            info->Invoke(self, id, flags, params, result, exception, argumentError);
+        // The platform refuses some functions it cannot call (one with a record parameter):
+        // those are called from their description instead.
+        if (answered != E_NOTIMPL) return answered;
+        return CDispatchFallback::Invoke(info, self, id, flags, params, result, exception,
+                                         argumentError);
     }
 
     virtual ~CIDispatchBase() = default;

@@ -8,9 +8,12 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "TarnwickTestDispatch.h"
+#include "ccomerror.h"
+#include "com/cdispatchfallback.h"
 #include "com/cidispatchbase.h"
 #include "com/ciunknownbase.h"
 #include "com/ctypelibresolutionservice.h"
@@ -60,24 +63,71 @@ class CCalculator : public CIUnknownBase, public CIDispatchBase<ITestCalculator,
 
 using Calculator = CTarnwickIUnknownWrapper<CCalculator<kTestLibrary>>;
 
+// Every function takes a record first: the platform's Invoke refuses them all.
+class CHandles : public CIUnknownBase, public CIDispatchBase<ITestHandles, kTestLibrary> {
+  public:
+    CHandles() {
+        AddInterfaceEntry(&__uuidof(ITestHandles), static_cast<ITestHandles*>(this));
+        AddInterfaceEntry(&IID_IDispatch, static_cast<ITestHandles*>(this));
+    }
+    HRESULT STDMETHODCALLTYPE get_Text(TestHandleRecord* record, BSTR* value) override {
+        *value = SysAllocString((text_ + L"@" + std::to_wstring(record->Handle)).c_str());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_Text(TestHandleRecord*, BSTR value) override {
+        text_ = value != nullptr ? value : L"";
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetBounds(TestHandleRecord* record, LONG* x, LONG* y, LONG* width,
+                                        LONG* height) override {
+        *x = static_cast<LONG>(record->Handle);
+        *y = *x + 1;
+        *width = *x + 2;
+        *height = *x + 3;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Toggle(TestHandleRecord*, VARIANT_BOOL on,
+                                     VARIANT_BOOL* was) override {
+        *was = std::exchange(on_, on);
+        return S_OK;
+    }
+    // Handle 2 sets error information.
+    HRESULT STDMETHODCALLTYPE Fail(TestHandleRecord* record) override {
+        Microsoft::WRL::ComPtr<ICreateErrorInfo> created;
+        Microsoft::WRL::ComPtr<IErrorInfo> error;
+        if (record->Handle == 2 && SUCCEEDED(CreateErrorInfo(&created)) &&
+            SUCCEEDED(created->SetSource(const_cast<LPOLESTR>(L"Handles"))) &&
+            SUCCEEDED(created->SetDescription(const_cast<LPOLESTR>(L"no such handle"))) &&
+            SUCCEEDED(created.As(&error))) {
+            SetErrorInfo(0, error.Get());
+        }
+        return E_FAIL;
+    }
+
+  private:
+    std::wstring text_;
+    VARIANT_BOOL on_ = VARIANT_FALSE;
+};
+
 // Owns the first reference, as a creator does.
-template <typename T = Calculator>
+template <typename T = Calculator, typename I = ITestCalculator>
 struct Created {
     T* object = new T();
     Created() { object->AddRef(); }
     Created(const Created&) = delete;
     Created& operator=(const Created&) = delete;
     ~Created() { object->Release(); }
-    IDispatch* Dispatch() const { return static_cast<ITestCalculator*>(object); }
+    IDispatch* Dispatch() const { return static_cast<I*>(object); }
 };
 
 HRESULT Invoke(IDispatch* dispatch, DISPID id, WORD kind, std::vector<VARIANT> args,
-               VARIANT* result, EXCEPINFO* exception = nullptr) {
+               VARIANT* result, EXCEPINFO* exception = nullptr, UINT* argumentError = nullptr) {
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS params{args.data(), kind == DISPATCH_PROPERTYPUT ? &named : nullptr,
                       static_cast<UINT>(args.size()), kind == DISPATCH_PROPERTYPUT ? 1u : 0u};
     if (result != nullptr) VariantInit(result);
-    const HRESULT hr = dispatch->Invoke(id, IID_NULL, 0, kind, &params, result, exception, nullptr);
+    const HRESULT hr =
+        dispatch->Invoke(id, IID_NULL, 0, kind, &params, result, exception, argumentError);
     for (VARIANT& arg : args) VariantClear(&arg);
     return hr;
 }
@@ -198,6 +248,103 @@ TEST_F(DispatchBaseTest, FirstUseFromManyThreadsLoadsOnce) {
         mine->Release();
     }
     EXPECT_EQ(ReferencesOf(info), before) << "a destroyed object returns the reference it held";
+}
+
+TEST_F(DispatchBaseTest, RecordParametersAreCalledFromTheFunctionDescription) {
+    Created<CTarnwickIUnknownWrapper<CHandles>, ITestHandles> handles;
+    IDispatch* dispatch = handles.Dispatch();
+    const auto id = [&](const wchar_t* name) {
+        const std::vector<DISPID> ids = IdsOf(dispatch, {name});
+        return ids.empty() ? DISPID{-1} : ids[0];
+    };
+    constexpr GUID kHandleRecord = {
+        0x8e1d2c3b, 0x4a59, 0x4f68, {0x8a, 0x7b, 0x9c, 0x0d, 0x1e, 0x2f, 0x3a, 0x4b}};
+    const auto record = [&](LONGLONG handle) {
+        return MakeRecord(kHandleRecord, {{L"Handle", MakeI8(handle)}});
+    };
+    VARIANT otherRecord = MakeRecord(kTwoFieldRecord, {{L"B", MakeI4(1)}});
+    ASSERT_EQ(otherRecord.vt, VT_RECORD);
+
+    struct Row {
+        const wchar_t* member;
+        WORD kind;
+        std::vector<VARIANT> args;  // last first
+        HRESULT hr;
+        const wchar_t* result;  // as text, null: empty; of an exception "source:description"
+        UINT argumentError = 99;
+    };
+    wchar_t* const failed = AllocateErrorText(E_FAIL);
+    const std::wstring systemText = L":" + std::wstring(failed);
+    LocalFree(failed);
+    const WORD get = DISPATCH_PROPERTYGET, put = DISPATCH_PROPERTYPUT, call = DISPATCH_METHOD;
+    std::vector<Row> rows = {
+        {L"Text", put, {MakeString(L"sum"), record(7)}, S_OK, nullptr},
+        {L"Text", get, {record(9)}, S_OK, L"sum@9"},
+        {L"Toggle", call, {MakeI4(5), record(1)}, S_OK, L"0"},
+        {L"Toggle", call, {MakeBool(VARIANT_FALSE), record(1)}, S_OK, L"-1"},
+        {L"Fail", call, {record(1)}, DISP_E_EXCEPTION, systemText.c_str()},
+        {L"Fail", call, {record(2)}, DISP_E_EXCEPTION, L"Handles:no such handle"},
+        {L"Text", get, {}, DISP_E_BADPARAMCOUNT, nullptr},
+        {L"Toggle", call, {record(1)}, DISP_E_BADPARAMCOUNT, nullptr},
+        {L"Toggle", call, {MakeBool(VARIANT_TRUE), MakeI8(1)}, DISP_E_TYPEMISMATCH, nullptr, 1},
+        {L"Text", get, {otherRecord}, DISP_E_TYPEMISMATCH, nullptr, 0},
+    };
+    for (Row& row : rows) {
+        SCOPED_TRACE(testing::Message()
+                     << row.member << " kind " << row.kind << " row " << &row - rows.data());
+        CTestVariant result;
+        EXCEPINFO exception{};
+        UINT argumentError = 99;
+        EXPECT_EQ(Invoke(dispatch, id(row.member), row.kind, std::move(row.args), &*result,
+                         &exception, &argumentError),
+                  row.hr);
+        EXPECT_EQ(argumentError, row.argumentError);
+        CTestVariant text;
+        if (row.hr == DISP_E_EXCEPTION) {
+            EXPECT_EQ(exception.scode, E_FAIL);
+            const auto show = [](BSTR shown) { return std::wstring(shown ? shown : L""); };
+            EXPECT_EQ(show(exception.bstrSource) + L":" + show(exception.bstrDescription),
+                      row.result);
+        } else if (row.result == nullptr) {
+            EXPECT_EQ(result->vt, VT_EMPTY);
+        } else {
+            EXPECT_EQ(VariantChangeType(&*text, &*result, 0, VT_BSTR), S_OK);
+            if (text->vt == VT_BSTR) {
+                EXPECT_STREQ(text->bstrVal, row.result);
+            }
+        }
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrHelpFile);
+    }
+
+    // [out] values go back through the caller's references, a record may come by reference.
+    LONG bounds[3] = {};
+    CTestVariant height;
+    CTestVariant byReference(record(5));
+    std::vector<VARIANT> args(5);
+    for (int i = 0; i < 3; ++i) {
+        args[i + 1] = MakeVariant(VT_BYREF | VT_I4, [&](VARIANT& v) { v.plVal = &bounds[2 - i]; });
+    }
+    args[0] = MakeVariant(VT_BYREF | VT_VARIANT, [&](VARIANT& v) { v.pvarVal = &*height; });
+    args[4] = MakeVariant(VT_BYREF | VT_RECORD, [&](VARIANT& v) {
+        v.pvRecord = byReference->pvRecord;
+        v.pRecInfo = byReference->pRecInfo;
+    });
+    const std::uint64_t before = CDispatchFallback::CallCount();
+    DISPPARAMS params{args.data(), nullptr, 5, 0};
+    EXPECT_EQ(dispatch->Invoke(id(L"GetBounds"), IID_NULL, 0, DISPATCH_METHOD, &params, nullptr,
+                               nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(std::vector<LONG>(bounds, bounds + 3), (std::vector<LONG>{5, 6, 7}));
+    EXPECT_EQ(height->vt, VT_I4);
+    EXPECT_EQ(height->lVal, 8);
+
+    // Functions without a record stay with the platform's Invoke.
+    Created<> calculator;
+    VARIANT sum;
+    EXPECT_EQ(CallAdd(calculator.Dispatch(), 1, 2, &sum), S_OK);
+    EXPECT_EQ(CDispatchFallback::CallCount(), before + 1);
 }
 
 TEST(UnknownBase, QueryInterfaceAnswersFromTheTableAndTheLastReleaseDestroys) {
