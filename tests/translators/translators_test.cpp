@@ -278,5 +278,81 @@ TEST_F(TranslatorTest, AdjacentControlsLieWithinTheDistanceOnTheSideAskedFor) {
     info->Release();
 }
 
+// Calls a member through IDispatch with the control reference first; the arguments after it
+// are in call order.
+HRESULT LateCall(IUnknown* object, const IID& iid, const wchar_t* name, HWND window,
+                 std::vector<VARIANT> arguments, VARIANT* result, EXCEPINFO* exception) {
+    IDispatch* dispatch = nullptr;
+    if (FAILED(object->QueryInterface(iid, reinterpret_cast<void**>(&dispatch)))) return E_FAIL;
+    ITypeInfo* type = nullptr;
+    IRecordInfo* info = nullptr;
+    GetTypeLibResolutionService()->GetTypeInfoByGuid(&kControlReferenceGuid, &type);
+    GetRecordInfoFromTypeInfo(type, &info);
+    type->Release();
+    VirtualControlReference reference = Reference(window);
+    VARIANT record;
+    V_VT(&record) = VT_RECORD;
+    record.pvRecord = &reference;
+    record.pRecInfo = info;
+    arguments.insert(arguments.begin(), record);
+    std::vector<VARIANT> reversed(arguments.rbegin(), arguments.rend());
+    DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    DISPID id = 0;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    HRESULT hr = dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    UINT argumentError = 0;
+    if (SUCCEEDED(hr)) {
+        hr = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result,
+                              exception, &argumentError);
+    }
+    info->Release();
+    dispatch->Release();
+    return hr;
+}
+
+TEST_F(TranslatorTest, LateBoundCallsReachTheTranslators) {
+    const HWND edit = Child(L"Edit", 0, nullptr, {20, 30, 120, 60});
+    const HWND box = Child(L"Button", BS_AUTOCHECKBOX, nullptr, {20, 70, 120, 100});
+    VARIANT text;
+    V_VT(&text) = VT_BSTR;
+    V_BSTR(&text) = SysAllocString(L"late");
+    VARIANT result;
+    VariantInit(&result);
+    EXPECT_EQ(LateCall(ControlOf(edit), IID_IDispatch, L"SetText", edit, {text}, &result, nullptr),
+              S_OK);
+    VariantClear(&text);
+    EXPECT_EQ(LateCall(ControlOf(edit), IID_IDispatch, L"GetText", edit, {}, &result, nullptr),
+              S_OK);
+    ASSERT_EQ(V_VT(&result), VT_BSTR);
+    EXPECT_STREQ(V_BSTR(&result), L"late");
+    VariantClear(&result);
+
+    LONG bounds[4] = {};
+    std::vector<VARIANT> outs(4);
+    for (int i = 0; i < 4; ++i) {
+        V_VT(&outs[i]) = VT_BYREF | VT_I4;
+        V_I4REF(&outs[i]) = &bounds[i];
+    }
+    EXPECT_EQ(LateCall(ControlOf(edit), IID_IDispatch, L"GetBounds", edit, outs, &result, nullptr),
+              S_OK);
+    EXPECT_EQ(std::vector<LONG>(bounds, bounds + 4), (std::vector<LONG>{20, 30, 100, 30}));
+
+    const IID check = __uuidof(IVirtualCheckControl);
+    EXPECT_EQ(LateCall(ControlOf(box), check, L"GetCheckState", box, {}, &result, nullptr), S_OK);
+    EXPECT_EQ(V_VT(&result), VT_I4);
+    EXPECT_EQ(V_I4(&result), BST_UNCHECKED);
+    VARIANT indeterminate;
+    V_VT(&indeterminate) = VT_I4;
+    V_I4(&indeterminate) = BST_INDETERMINATE;
+    EXCEPINFO exception{};
+    EXPECT_EQ(LateCall(ControlOf(box), check, L"SetCheckState", box, {indeterminate}, &result,
+                       &exception),
+              DISP_E_EXCEPTION);
+    EXPECT_EQ(exception.scode, E_FAIL);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+}
+
 }  // namespace
 }  // namespace tarnwick::test
