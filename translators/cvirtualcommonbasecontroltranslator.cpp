@@ -17,15 +17,6 @@ namespace {
 constexpr GUID kControlReferenceGuid = {
     0x253a1552, 0xa97e, 0x4cb6, {0x8d, 0x80, 0xb9, 0x4d, 0x54, 0x32, 0x7b, 0xd8}};
 
-template <typename T, typename V>
-HRESULT Answer(T* out, V value) {
-    if (out == nullptr) return E_POINTER;
-    *out = static_cast<T>(value);
-    return S_OK;
-}
-
-VARIANT_BOOL Bool(BOOL value) { return value != FALSE ? VARIANT_TRUE : VARIANT_FALSE; }
-
 VARIANT Int(LONG value) {
     VARIANT variant;
     V_VT(&variant) = VT_I4;
@@ -245,56 +236,56 @@ HRESULT CVirtualCommonBaseControlTranslator::RemoveFocus(VirtualControlReference
 }
 HRESULT CVirtualCommonBaseControlTranslator::GetIsNative(VirtualControlReference*,
                                                          VARIANT_BOOL* value) {
-    return Answer(value, VARIANT_TRUE);
+    return AnswerOut(value, VARIANT_TRUE);
 }
 HRESULT CVirtualCommonBaseControlTranslator::GetSupportsEvents(VirtualControlReference*,
                                                                VARIANT_BOOL* value) {
-    return Answer(value, VARIANT_TRUE);
+    return AnswerOut(value, VARIANT_TRUE);
 }
 HRESULT CVirtualCommonBaseControlTranslator::GetIsWindowless(VirtualControlReference*,
                                                              VARIANT_BOOL* value) {
-    return Answer(value, VARIANT_FALSE);
+    return AnswerOut(value, VARIANT_FALSE);
 }
 HRESULT CVirtualCommonBaseControlTranslator::GetIsOwnerDrawn(VirtualControlReference*,
                                                              VARIANT_BOOL* value) {
-    return Answer(value, VARIANT_FALSE);
+    return AnswerOut(value, VARIANT_FALSE);
 }
 HRESULT CVirtualCommonBaseControlTranslator::GetIsRemote(VirtualControlReference*,
                                                          VARIANT_BOOL* value) {
-    return Answer(value, VARIANT_FALSE);
+    return AnswerOut(value, VARIANT_FALSE);
 }
 HRESULT CVirtualCommonBaseControlTranslator::GetIsDisposed(VirtualControlReference*,
                                                            VARIANT_BOOL* value) {
-    return Answer(value, VARIANT_FALSE);
+    return AnswerOut(value, VARIANT_FALSE);
 }
 HRESULT CVirtualCommonBaseControlTranslator::GetParentHandle(VirtualControlReference*,
                                                              INT64* value) {
-    return Answer(value, 0);
+    return AnswerOut(value, 0);
 }
 HRESULT CVirtualCommonBaseControlTranslator::GetOwnerHandle(VirtualControlReference*,
                                                             INT64* value) {
-    return Answer(value, 0);
+    return AnswerOut(value, 0);
 }
 HRESULT CVirtualCommonBaseControlTranslator::GetMenuHandle(VirtualControlReference*, INT64* value) {
-    return Answer(value, 0);
+    return AnswerOut(value, 0);
 }
 HRESULT CVirtualCommonBaseControlTranslator::GetFontHandle(VirtualControlReference*, INT64* value) {
-    return Answer(value, 0);
+    return AnswerOut(value, 0);
 }
 HRESULT CVirtualCommonBaseControlTranslator::GetImageListHandle(VirtualControlReference*,
                                                                 INT64* value) {
-    return Answer(value, 0);
+    return AnswerOut(value, 0);
 }
 HRESULT CVirtualCommonBaseControlTranslator::GetTabIndex(VirtualControlReference*, LONG* value) {
-    return Answer(value, 0);
+    return AnswerOut(value, 0);
 }
 HRESULT CVirtualCommonBaseControlTranslator::GetContextMenuHandle(VirtualControlReference*,
                                                                   INT64* value) {
-    return Answer(value, 0);
+    return AnswerOut(value, 0);
 }
 HRESULT CVirtualCommonBaseControlTranslator::GetFocusedChildHandle(VirtualControlReference*,
                                                                    INT64* value) {
-    return Answer(value, 0);
+    return AnswerOut(value, 0);
 }
 HRESULT CVirtualCommonBaseControlTranslator::BeginUpdate(VirtualControlReference*) { return S_OK; }
 HRESULT CVirtualCommonBaseControlTranslator::EndUpdate(VirtualControlReference*) { return S_OK; }
@@ -438,7 +429,7 @@ HRESULT CVirtualCommonBaseControlTranslator::GetScreenBounds(VirtualControlRefer
 
 HRESULT CVirtualCommonBaseControlTranslator::GetTop(VirtualControlReference* reference,
                                                     LONG* value) {
-    return Answer(value, BoundsRect(WindowOf(reference)).top);
+    return AnswerOut(value, BoundsRect(WindowOf(reference)).top);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::SetTop(VirtualControlReference* reference,
@@ -449,12 +440,12 @@ HRESULT CVirtualCommonBaseControlTranslator::SetTop(VirtualControlReference* ref
 
 HRESULT CVirtualCommonBaseControlTranslator::GetBottom(VirtualControlReference* reference,
                                                        LONG* value) {
-    return Answer(value, BoundsRect(WindowOf(reference)).bottom);
+    return AnswerOut(value, BoundsRect(WindowOf(reference)).bottom);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::GetLeft(VirtualControlReference* reference,
                                                      LONG* value) {
-    return Answer(value, BoundsRect(WindowOf(reference)).left);
+    return AnswerOut(value, BoundsRect(WindowOf(reference)).left);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::SetLeft(VirtualControlReference* reference,
@@ -465,13 +456,13 @@ HRESULT CVirtualCommonBaseControlTranslator::SetLeft(VirtualControlReference* re
 
 HRESULT CVirtualCommonBaseControlTranslator::GetRight(VirtualControlReference* reference,
                                                       LONG* value) {
-    return Answer(value, BoundsRect(WindowOf(reference)).right);
+    return AnswerOut(value, BoundsRect(WindowOf(reference)).right);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::GetHeight(VirtualControlReference* reference,
                                                        LONG* value) {
     const RECT rect = BoundsRect(WindowOf(reference));
-    return Answer(value, rect.bottom - rect.top);
+    return AnswerOut(value, rect.bottom - rect.top);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::SetHeight(VirtualControlReference* reference,
@@ -484,7 +475,7 @@ HRESULT CVirtualCommonBaseControlTranslator::SetHeight(VirtualControlReference* 
 HRESULT CVirtualCommonBaseControlTranslator::GetWidth(VirtualControlReference* reference,
                                                       LONG* value) {
     const RECT rect = BoundsRect(WindowOf(reference));
-    return Answer(value, rect.right - rect.left);
+    return AnswerOut(value, rect.right - rect.left);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::SetWidth(VirtualControlReference* reference,
@@ -498,7 +489,7 @@ HRESULT CVirtualCommonBaseControlTranslator::SetWidth(VirtualControlReference* r
 
 HRESULT CVirtualCommonBaseControlTranslator::GetVisible(VirtualControlReference* reference,
                                                         VARIANT_BOOL* value) {
-    return Answer(value, Bool(IsWindowVisible(WindowOf(reference))));
+    return AnswerOut(value, AsVariantBool(IsWindowVisible(WindowOf(reference))));
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::SetVisible(VirtualControlReference* reference,
@@ -509,7 +500,7 @@ HRESULT CVirtualCommonBaseControlTranslator::SetVisible(VirtualControlReference*
 
 HRESULT CVirtualCommonBaseControlTranslator::GetEnabled(VirtualControlReference* reference,
                                                         VARIANT_BOOL* value) {
-    return Answer(value, Bool(IsWindowEnabled(WindowOf(reference))));
+    return AnswerOut(value, AsVariantBool(IsWindowEnabled(WindowOf(reference))));
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::SetEnabled(VirtualControlReference* reference,
@@ -520,7 +511,7 @@ HRESULT CVirtualCommonBaseControlTranslator::SetEnabled(VirtualControlReference*
 
 HRESULT CVirtualCommonBaseControlTranslator::GetFocused(VirtualControlReference* reference,
                                                         VARIANT_BOOL* value) {
-    return Answer(value, Bool(GetFocus() == WindowOf(reference)));
+    return AnswerOut(value, AsVariantBool(GetFocus() == WindowOf(reference)));
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::Activate(VirtualControlReference* reference) {
@@ -553,7 +544,7 @@ HRESULT CVirtualCommonBaseControlTranslator::PerformClickRequest(VirtualControlR
                                                                  int clicks, BSTR keys,
                                                                  VARIANT_BOOL* value) {
     CWinHelperPrivateAccess::PerformClick(WindowOf(reference), x, y, button, clicks, 0, keys);
-    return Answer(value, VARIANT_FALSE);
+    return AnswerOut(value, VARIANT_FALSE);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::Click(VirtualControlReference* reference) {

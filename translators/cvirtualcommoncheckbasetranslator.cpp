@@ -11,13 +11,6 @@ bool IsRadioButton(HWND window) {
     return type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON;
 }
 
-template <typename T>
-HRESULT Answer(T* out, T value) {
-    if (out == nullptr) return E_POINTER;
-    *out = value;
-    return S_OK;
-}
-
 }  // namespace
 
 CVirtualCommonCheckBaseTranslator::CVirtualCommonCheckBaseTranslator() {
@@ -39,15 +32,14 @@ LRESULT CVirtualCommonCheckBaseTranslator::HandleMessage(HWND window, UINT messa
 
 HRESULT CVirtualCommonCheckBaseTranslator::GetAutoChecked(VirtualControlReference* reference,
                                                           VARIANT_BOOL* value) {
-    return Answer(
-        value, WinHelper::GetAutoChecked(WindowOf(reference)) != 0 ? VARIANT_TRUE : VARIANT_FALSE);
+    return AnswerOut(value, AsVariantBool(WinHelper::GetAutoChecked(WindowOf(reference))));
 }
 
 HRESULT CVirtualCommonCheckBaseTranslator::GetChecked(VirtualControlReference* reference,
                                                       VARIANT_BOOL* value) {
     LONG state = 0;
     GetCheckState(reference, &state);
-    return Answer(value, state == BST_CHECKED ? VARIANT_TRUE : VARIANT_FALSE);
+    return AnswerOut(value, state == BST_CHECKED ? VARIANT_TRUE : VARIANT_FALSE);
 }
 
 HRESULT CVirtualCommonCheckBaseTranslator::SetChecked(VirtualControlReference* reference,
@@ -58,7 +50,7 @@ HRESULT CVirtualCommonCheckBaseTranslator::SetChecked(VirtualControlReference* r
 
 HRESULT CVirtualCommonCheckBaseTranslator::GetCheckState(VirtualControlReference* reference,
                                                          LONG* value) {
-    return Answer(value, static_cast<LONG>(WinHelper::GetCheckState(WindowOf(reference))));
+    return AnswerOut(value, static_cast<LONG>(WinHelper::GetCheckState(WindowOf(reference))));
 }
 
 // A click moves a two-state box between 0 and 1 and a three-state box through 0, 1, 2, 0, so
@@ -85,8 +77,7 @@ HRESULT CVirtualCommonCheckBaseTranslator::SetCheckState(VirtualControlReference
 
 HRESULT CVirtualCommonCheckBaseTranslator::GetThreeState(VirtualControlReference* reference,
                                                          VARIANT_BOOL* value) {
-    return Answer(
-        value, WinHelper::GetThreeState(WindowOf(reference)) != 0 ? VARIANT_TRUE : VARIANT_FALSE);
+    return AnswerOut(value, AsVariantBool(WinHelper::GetThreeState(WindowOf(reference))));
 }
 
 HRESULT CVirtualCommonCheckBaseTranslator::RefreshCheckState(VirtualControlReference*) {

@@ -4,19 +4,6 @@
 #include "winhelper.h"
 
 namespace tarnwick {
-namespace {
-
-template <typename T, typename V>
-HRESULT Answer(T* out, V value) {
-    if (out == nullptr) return E_POINTER;
-    *out = static_cast<T>(value);
-    return S_OK;
-}
-
-VARIANT_BOOL Bool(int value) { return value != 0 ? VARIANT_TRUE : VARIANT_FALSE; }
-
-}  // namespace
-
 CVirtualCommonTextBoxBaseTranslator::CVirtualCommonTextBoxBaseTranslator() {
     IVirtualTextBoxBase* textBox = this;
     AddInterfaceEntry(&__uuidof(IVirtualTextBoxBase), textBox);
@@ -25,7 +12,7 @@ CVirtualCommonTextBoxBaseTranslator::CVirtualCommonTextBoxBaseTranslator() {
 
 HRESULT CVirtualCommonTextBoxBaseTranslator::GetMaxTextLength(VirtualControlReference* reference,
                                                               LONG* value) {
-    return Answer(value, WinHelper::GetMaxTextLength(WindowOf(reference)));
+    return AnswerOut(value, WinHelper::GetMaxTextLength(WindowOf(reference)));
 }
 
 HRESULT CVirtualCommonTextBoxBaseTranslator::SetMaxTextLength(VirtualControlReference* reference,
@@ -36,7 +23,7 @@ HRESULT CVirtualCommonTextBoxBaseTranslator::SetMaxTextLength(VirtualControlRefe
 
 HRESULT CVirtualCommonTextBoxBaseTranslator::GetReadOnly(VirtualControlReference* reference,
                                                          VARIANT_BOOL* value) {
-    return Answer(value, Bool(WinHelper::GetReadOnly(WindowOf(reference))));
+    return AnswerOut(value, AsVariantBool(WinHelper::GetReadOnly(WindowOf(reference))));
 }
 
 HRESULT CVirtualCommonTextBoxBaseTranslator::SetReadOnly(VirtualControlReference* reference,
@@ -47,7 +34,7 @@ HRESULT CVirtualCommonTextBoxBaseTranslator::SetReadOnly(VirtualControlReference
 
 HRESULT CVirtualCommonTextBoxBaseTranslator::GetTextLength(VirtualControlReference* reference,
                                                            LONG* value) {
-    return Answer(value, WinHelper::GetTextLength(WindowOf(reference)));
+    return AnswerOut(value, WinHelper::GetTextLength(WindowOf(reference)));
 }
 
 HRESULT CVirtualCommonTextBoxBaseTranslator::AppendText(VirtualControlReference* reference,
@@ -69,7 +56,7 @@ CVirtualCommonTextBoxTranslator::CVirtualCommonTextBoxTranslator() {
 
 HRESULT CVirtualCommonTextBoxTranslator::GetIsPassword(VirtualControlReference* reference,
                                                        VARIANT_BOOL* value) {
-    return Answer(value, Bool(WinHelper::GetIsPassword(WindowOf(reference))));
+    return AnswerOut(value, AsVariantBool(WinHelper::GetIsPassword(WindowOf(reference))));
 }
 
 HRESULT CVirtualCommonTextBoxTranslator::SetIsPassword(VirtualControlReference* reference,
@@ -81,7 +68,7 @@ HRESULT CVirtualCommonTextBoxTranslator::SetIsPassword(VirtualControlReference* 
 // The whole 16-bit character, as the window helper answers it.
 HRESULT CVirtualCommonTextBoxTranslator::GetPasswordChar(VirtualControlReference* reference,
                                                          USHORT* value) {
-    return Answer(value, WinHelper::GetPasswordChar(WindowOf(reference)));
+    return AnswerOut(value, WinHelper::GetPasswordChar(WindowOf(reference)));
 }
 
 HRESULT CVirtualCommonTextBoxTranslator::SetPasswordChar(VirtualControlReference* reference,

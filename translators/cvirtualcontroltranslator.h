@@ -41,6 +41,16 @@ class CVirtualControlTranslator
     IInvokeManagementService* EventService = nullptr;
 };
 
+// Writes an operation's out value; E_POINTER for a null out pointer.
+template <typename T, typename V>
+HRESULT AnswerOut(T* out, V value) {
+    if (out == nullptr) return E_POINTER;
+    *out = static_cast<T>(value);
+    return S_OK;
+}
+
+inline VARIANT_BOOL AsVariantBool(int value) { return value != 0 ? VARIANT_TRUE : VARIANT_FALSE; }
+
 // The window a reference names; null for a null reference.
 inline HWND WindowOf(const VirtualControlReference* reference) {
     return reference != nullptr
