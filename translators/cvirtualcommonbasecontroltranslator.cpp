@@ -3,7 +3,10 @@
 #include <windowsx.h>
 #include <oleauto.h>
 
+#include <wrl/client.h>
+
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "itypelibresolutionservice.h"
@@ -67,18 +70,20 @@ bool IsAdjacent(const RECT& a, const RECT& b, LONG direction, LONG distance) {
 }
 
 // The record information of VirtualControlReference, from the type library service.
-IRecordInfo* ControlReferenceInfo() {
+Microsoft::WRL::ComPtr<IRecordInfo> ControlReferenceInfo() {
     ITypeLibResolutionService* service = GetTypeLibResolutionService();
-    ITypeInfo* type = nullptr;
-    if (service == nullptr || !service->GetTypeInfoByGuid(&kControlReferenceGuid, &type) ||
-        type == nullptr) {
-        return nullptr;
+    Microsoft::WRL::ComPtr<ITypeInfo> type;
+    Microsoft::WRL::ComPtr<IRecordInfo> info;
+    if (service != nullptr && service->GetTypeInfoByGuid(&kControlReferenceGuid, &type) &&
+        type != nullptr && FAILED(GetRecordInfoFromTypeInfo(type.Get(), &info))) {
+        info.Reset();
     }
-    IRecordInfo* info = nullptr;
-    if (FAILED(GetRecordInfoFromTypeInfo(type, &info))) info = nullptr;
-    type->Release();
     return info;
 }
+
+struct SafeArrayDestroyer {
+    void operator()(SAFEARRAY* array) const noexcept { SafeArrayDestroy(array); }
+};
 
 }  // namespace
 
@@ -636,13 +641,11 @@ HRESULT CVirtualCommonBaseControlTranslator::FindAdjacentControls(
         FAILED(SafeArrayGetUBound(candidates, 1, &high))) {
         return E_INVALIDARG;
     }
-    IRecordInfo* info = ControlReferenceInfo();
+    const Microsoft::WRL::ComPtr<IRecordInfo> info = ControlReferenceInfo();
     if (info == nullptr) return E_FAIL;
-    SAFEARRAY* found = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(high - low + 1));
-    if (found == nullptr) {
-        info->Release();
-        return E_OUTOFMEMORY;
-    }
+    std::unique_ptr<SAFEARRAY, SafeArrayDestroyer> found(
+        SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(high - low + 1)));
+    if (found == nullptr) return E_OUTOFMEMORY;
     LONG x = 0, y = 0, width = 0, height = 0;
     GetBounds(reference, &x, &y, &width, &height);
     const RECT own{x, y, x + width, y + height};
@@ -653,20 +656,16 @@ HRESULT CVirtualCommonBaseControlTranslator::FindAdjacentControls(
         VariantInit(&candidate);
         hr = SafeArrayGetElement(candidates, &i, &candidate);
         if (SUCCEEDED(hr)) {
-            hr = AppendIfAdjacent(info, candidate, own, direction, distance, found, matches);
+            hr = AppendIfAdjacent(info.Get(), candidate, own, direction, distance, found.get(),
+                                  matches);
         }
         VariantClear(&candidate);
     }
     if (SUCCEEDED(hr)) {
         SAFEARRAYBOUND bound{static_cast<ULONG>(matches), 0};
-        hr = SafeArrayRedim(found, &bound);
+        hr = SafeArrayRedim(found.get(), &bound);
     }
-    info->Release();
-    if (FAILED(hr)) {
-        SafeArrayDestroy(found);
-        return hr;
-    }
-    *result = found;
+    if (SUCCEEDED(hr)) *result = found.release();
     return hr;
 }
 
