@@ -378,11 +378,13 @@ HRESULT CVirtualCommonBaseControlTranslator::CommitChanges(VirtualControlReferen
 
 HRESULT CVirtualCommonBaseControlTranslator::GetControlTypeName(VirtualControlReference* reference,
                                                                 BSTR* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     return GetWindowClassName(reference, value);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::GetWindowClassName(VirtualControlReference* reference,
                                                                 BSTR* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     if (value == nullptr) return E_POINTER;
     wchar_t name[127];
     const int length = GetClassNameW(WindowOf(reference), name, 127);
@@ -392,6 +394,7 @@ HRESULT CVirtualCommonBaseControlTranslator::GetWindowClassName(VirtualControlRe
 
 HRESULT CVirtualCommonBaseControlTranslator::GetText(VirtualControlReference* reference,
                                                      BSTR* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     if (value == nullptr) return E_POINTER;
     WinHelper::GetText(WindowOf(reference), value);
     return S_OK;
@@ -399,6 +402,7 @@ HRESULT CVirtualCommonBaseControlTranslator::GetText(VirtualControlReference* re
 
 HRESULT CVirtualCommonBaseControlTranslator::SetText(VirtualControlReference* reference,
                                                      BSTR text) {
+    if (reference == nullptr) return E_INVALIDARG;
     SetWindowTextW(WindowOf(reference), text);
     return S_OK;
 }
@@ -407,11 +411,13 @@ HRESULT CVirtualCommonBaseControlTranslator::SetText(VirtualControlReference* re
 
 HRESULT CVirtualCommonBaseControlTranslator::GetBounds(VirtualControlReference* reference, LONG* x,
                                                        LONG* y, LONG* width, LONG* height) {
+    if (reference == nullptr) return E_INVALIDARG;
     return AnswerRect(BoundsRect(WindowOf(reference)), x, y, width, height);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::SetBounds(VirtualControlReference* reference, LONG x,
                                                        LONG y, LONG width, LONG height) {
+    if (reference == nullptr) return E_INVALIDARG;
     MoveWindow(WindowOf(reference), x, y, width, height, TRUE);
     return S_OK;
 }
@@ -419,6 +425,7 @@ HRESULT CVirtualCommonBaseControlTranslator::SetBounds(VirtualControlReference* 
 HRESULT CVirtualCommonBaseControlTranslator::GetClientBounds(VirtualControlReference* reference,
                                                              LONG* x, LONG* y, LONG* width,
                                                              LONG* height) {
+    if (reference == nullptr) return E_INVALIDARG;
     RECT rect{};
     GetClientRect(WindowOf(reference), &rect);
     return AnswerRect(rect, x, y, width, height);
@@ -427,6 +434,7 @@ HRESULT CVirtualCommonBaseControlTranslator::GetClientBounds(VirtualControlRefer
 HRESULT CVirtualCommonBaseControlTranslator::GetScreenBounds(VirtualControlReference* reference,
                                                              LONG* x, LONG* y, LONG* width,
                                                              LONG* height) {
+    if (reference == nullptr) return E_INVALIDARG;
     RECT rect{};
     GetWindowRect(WindowOf(reference), &rect);
     return AnswerRect(rect, x, y, width, height);
@@ -434,44 +442,52 @@ HRESULT CVirtualCommonBaseControlTranslator::GetScreenBounds(VirtualControlRefer
 
 HRESULT CVirtualCommonBaseControlTranslator::GetTop(VirtualControlReference* reference,
                                                     LONG* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     return AnswerOut(value, BoundsRect(WindowOf(reference)).top);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::SetTop(VirtualControlReference* reference,
                                                     LONG value) {
+    if (reference == nullptr) return E_INVALIDARG;
     WinHelper::SetTop(WindowOf(reference), value);
     return S_OK;
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::GetBottom(VirtualControlReference* reference,
                                                        LONG* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     return AnswerOut(value, BoundsRect(WindowOf(reference)).bottom);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::GetLeft(VirtualControlReference* reference,
                                                      LONG* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     return AnswerOut(value, BoundsRect(WindowOf(reference)).left);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::SetLeft(VirtualControlReference* reference,
                                                      LONG value) {
+    if (reference == nullptr) return E_INVALIDARG;
     WinHelper::SetLeft(WindowOf(reference), value);
     return S_OK;
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::GetRight(VirtualControlReference* reference,
                                                       LONG* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     return AnswerOut(value, BoundsRect(WindowOf(reference)).right);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::GetHeight(VirtualControlReference* reference,
                                                        LONG* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     const RECT rect = BoundsRect(WindowOf(reference));
     return AnswerOut(value, rect.bottom - rect.top);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::SetHeight(VirtualControlReference* reference,
                                                        LONG value) {
+    if (reference == nullptr) return E_INVALIDARG;
     const RECT rect = BoundsRect(WindowOf(reference));
     WinHelper::SetBottom(WindowOf(reference), rect.top + value);
     return S_OK;
@@ -479,12 +495,14 @@ HRESULT CVirtualCommonBaseControlTranslator::SetHeight(VirtualControlReference* 
 
 HRESULT CVirtualCommonBaseControlTranslator::GetWidth(VirtualControlReference* reference,
                                                       LONG* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     const RECT rect = BoundsRect(WindowOf(reference));
     return AnswerOut(value, rect.right - rect.left);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::SetWidth(VirtualControlReference* reference,
                                                       LONG value) {
+    if (reference == nullptr) return E_INVALIDARG;
     const RECT rect = BoundsRect(WindowOf(reference));
     WinHelper::SetRight(WindowOf(reference), rect.left + value);
     return S_OK;
@@ -494,46 +512,55 @@ HRESULT CVirtualCommonBaseControlTranslator::SetWidth(VirtualControlReference* r
 
 HRESULT CVirtualCommonBaseControlTranslator::GetVisible(VirtualControlReference* reference,
                                                         VARIANT_BOOL* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     return AnswerOut(value, AsVariantBool(IsWindowVisible(WindowOf(reference))));
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::SetVisible(VirtualControlReference* reference,
                                                         VARIANT_BOOL value) {
+    if (reference == nullptr) return E_INVALIDARG;
     ShowWindow(WindowOf(reference), value != 0 ? SW_SHOWNORMAL : SW_HIDE);
     return S_OK;
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::GetEnabled(VirtualControlReference* reference,
                                                         VARIANT_BOOL* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     return AnswerOut(value, AsVariantBool(IsWindowEnabled(WindowOf(reference))));
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::SetEnabled(VirtualControlReference* reference,
                                                         VARIANT_BOOL value) {
+    if (reference == nullptr) return E_INVALIDARG;
     EnableWindow(WindowOf(reference), value != 0);
     return S_OK;
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::GetFocused(VirtualControlReference* reference,
                                                         VARIANT_BOOL* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     return AnswerOut(value, AsVariantBool(GetFocus() == WindowOf(reference)));
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::Activate(VirtualControlReference* reference) {
+    if (reference == nullptr) return E_INVALIDARG;
     WinHelper::Activate(WindowOf(reference));
     return S_OK;
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::Focus(VirtualControlReference* reference) {
+    if (reference == nullptr) return E_INVALIDARG;
     SetFocus(WindowOf(reference));
     return S_OK;
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::Hide(VirtualControlReference* reference) {
+    if (reference == nullptr) return E_INVALIDARG;
     return SetVisible(reference, VARIANT_FALSE);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::Show(VirtualControlReference* reference) {
+    if (reference == nullptr) return E_INVALIDARG;
     return SetVisible(reference, VARIANT_TRUE);
 }
 
@@ -548,84 +575,100 @@ HRESULT CVirtualCommonBaseControlTranslator::PerformClickRequest(VirtualControlR
                                                                  long x, long y, int button,
                                                                  int clicks, BSTR keys,
                                                                  VARIANT_BOOL* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     CWinHelperPrivateAccess::PerformClick(WindowOf(reference), x, y, button, clicks, 0, keys);
     return AnswerOut(value, VARIANT_FALSE);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::Click(VirtualControlReference* reference) {
+    if (reference == nullptr) return E_INVALIDARG;
     return ClickAt(reference, 1, 1);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::ClickAt(VirtualControlReference* reference, LONG x,
                                                      LONG y) {
+    if (reference == nullptr) return E_INVALIDARG;
     ClickRequest(reference, x, y, 1, 1);
     return S_OK;
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::DoubleClick(VirtualControlReference* reference) {
+    if (reference == nullptr) return E_INVALIDARG;
     return DoubleClickAt(reference, 1, 1);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::DoubleClickAt(VirtualControlReference* reference,
                                                            LONG x, LONG y) {
+    if (reference == nullptr) return E_INVALIDARG;
     ClickRequest(reference, x, y, 1, 2);
     return S_OK;
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::RightClick(VirtualControlReference* reference) {
+    if (reference == nullptr) return E_INVALIDARG;
     return RightClickAt(reference, 1, 1);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::RightClickAt(VirtualControlReference* reference,
                                                           LONG x, LONG y) {
+    if (reference == nullptr) return E_INVALIDARG;
     ClickRequest(reference, x, y, 2, 1);
     return S_OK;
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::PerformClick(VirtualControlReference* reference,
                                                           BSTR keys, VARIANT_BOOL* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     return PerformClickAt(reference, 1, 1, keys, value);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::PerformClickAt(VirtualControlReference* reference,
                                                             LONG x, LONG y, BSTR keys,
                                                             VARIANT_BOOL* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     return PerformClickRequest(reference, x, y, 1, 1, keys, value);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::PerformDoubleClick(VirtualControlReference* reference,
                                                                 BSTR keys, VARIANT_BOOL* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     return PerformDoubleClickAt(reference, 1, 1, keys, value);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::PerformDoubleClickAt(
     VirtualControlReference* reference, LONG x, LONG y, BSTR keys, VARIANT_BOOL* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     return PerformClickRequest(reference, x, y, 1, 2, keys, value);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::PerformRightClick(VirtualControlReference* reference,
                                                                BSTR keys, VARIANT_BOOL* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     return PerformRightClickAt(reference, 1, 1, keys, value);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::PerformRightClickAt(VirtualControlReference* reference,
                                                                  LONG x, LONG y, BSTR keys,
                                                                  VARIANT_BOOL* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     return PerformClickRequest(reference, x, y, 2, 1, keys, value);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::SendKeys(VirtualControlReference* reference, BSTR keys,
                                                       BSTR keyText) {
+    if (reference == nullptr) return E_INVALIDARG;
     WinHelper::SendKeys(WindowOf(reference), keys, keyText);
     return S_OK;
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::ContextClick(VirtualControlReference* reference) {
+    if (reference == nullptr) return E_INVALIDARG;
     return RightClick(reference);
 }
 
 HRESULT CVirtualCommonBaseControlTranslator::ContextClickAt(VirtualControlReference* reference,
                                                             LONG x, LONG y) {
+    if (reference == nullptr) return E_INVALIDARG;
     return RightClickAt(reference, x, y);
 }
 
@@ -634,6 +677,7 @@ HRESULT CVirtualCommonBaseControlTranslator::ContextClickAt(VirtualControlRefere
 HRESULT CVirtualCommonBaseControlTranslator::FindAdjacentControls(
     VirtualControlReference* reference, SAFEARRAY* candidates, LONG direction, LONG distance,
     SAFEARRAY** result) {
+    if (reference == nullptr) return E_INVALIDARG;
     if (result == nullptr) return E_POINTER;
     *result = nullptr;
     LONG low = 0, high = -1;

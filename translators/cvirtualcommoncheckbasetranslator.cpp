@@ -32,11 +32,13 @@ LRESULT CVirtualCommonCheckBaseTranslator::HandleMessage(HWND window, UINT messa
 
 HRESULT CVirtualCommonCheckBaseTranslator::GetAutoChecked(VirtualControlReference* reference,
                                                           VARIANT_BOOL* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     return AnswerOut(value, AsVariantBool(WinHelper::GetAutoChecked(WindowOf(reference))));
 }
 
 HRESULT CVirtualCommonCheckBaseTranslator::GetChecked(VirtualControlReference* reference,
                                                       VARIANT_BOOL* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     LONG state = 0;
     GetCheckState(reference, &state);
     return AnswerOut(value, state == BST_CHECKED ? VARIANT_TRUE : VARIANT_FALSE);
@@ -44,12 +46,14 @@ HRESULT CVirtualCommonCheckBaseTranslator::GetChecked(VirtualControlReference* r
 
 HRESULT CVirtualCommonCheckBaseTranslator::SetChecked(VirtualControlReference* reference,
                                                       VARIANT_BOOL value) {
+    if (reference == nullptr) return E_INVALIDARG;
     SetCheckState(reference, value == VARIANT_TRUE ? BST_CHECKED : BST_UNCHECKED);
     return S_OK;
 }
 
 HRESULT CVirtualCommonCheckBaseTranslator::GetCheckState(VirtualControlReference* reference,
                                                          LONG* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     return AnswerOut(value, static_cast<LONG>(WinHelper::GetCheckState(WindowOf(reference))));
 }
 
@@ -58,6 +62,7 @@ HRESULT CVirtualCommonCheckBaseTranslator::GetCheckState(VirtualControlReference
 // ever clicked to check it.
 HRESULT CVirtualCommonCheckBaseTranslator::SetCheckState(VirtualControlReference* reference,
                                                          LONG value) {
+    if (reference == nullptr) return E_INVALIDARG;
     const HWND window = WindowOf(reference);
     LONG current = 0;
     GetCheckState(reference, &current);
@@ -77,6 +82,7 @@ HRESULT CVirtualCommonCheckBaseTranslator::SetCheckState(VirtualControlReference
 
 HRESULT CVirtualCommonCheckBaseTranslator::GetThreeState(VirtualControlReference* reference,
                                                          VARIANT_BOOL* value) {
+    if (reference == nullptr) return E_INVALIDARG;
     return AnswerOut(value, AsVariantBool(WinHelper::GetThreeState(WindowOf(reference))));
 }
 

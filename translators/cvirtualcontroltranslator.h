@@ -51,7 +51,8 @@ HRESULT AnswerOut(T* out, V value) {
 
 inline VARIANT_BOOL AsVariantBool(int value) { return value != 0 ? VARIANT_TRUE : VARIANT_FALSE; }
 
-// The window a reference names; null for a null reference.
+// The window a reference names. Every operation that reads its reference refuses a null one
+// with E_INVALIDARG first.
 inline HWND WindowOf(const VirtualControlReference* reference) {
     return reference != nullptr
                ? reinterpret_cast<HWND>(static_cast<std::intptr_t>(reference->WindowHandle))

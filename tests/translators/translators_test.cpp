@@ -218,6 +218,7 @@ TEST_F(TranslatorTest, CheckStatesAreReachedByClicksFromEveryState) {
         if (states == 2) {
             EXPECT_EQ(check->SetCheckState(&reference, 2), E_FAIL);
         }
+        EXPECT_EQ(check->SetCheckState(nullptr, 1), E_INVALIDARG);  // no read through null
         check->Release();
     }
     const HWND push = Child(L"Button", BS_PUSHBUTTON);
@@ -274,6 +275,8 @@ TEST_F(TranslatorTest, AdjacentControlsLieWithinTheDistanceOnTheSideAskedFor) {
     SAFEARRAY* found = nullptr;
     EXPECT_EQ(ControlOf(centre)->FindAdjacentControls(&reference, numbers, 0, 10, &found),
               E_INVALIDARG);
+    BSTR text = nullptr;
+    EXPECT_EQ(ControlOf(centre)->GetText(nullptr, &text), E_INVALIDARG);
     SafeArrayDestroy(numbers);
     info->Release();
 }
