@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cwchar>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 
@@ -13,6 +14,8 @@
 #include "translators/ctarnwickiunknownwrapper.h"
 #include "translators/cvirtualcommonbuttontranslator.h"
 #include "translators/cvirtualcommoncheckbasetranslator.h"
+#include "translators/cvirtualcommoncomboboxtranslator.h"
+#include "translators/cvirtualcommontabstriptranslator.h"
 #include "translators/cvirtualcommontextboxtranslator.h"
 
 namespace tarnwick {
@@ -33,13 +36,15 @@ CVirtualControlTranslator* Create() {
     return translator.release();
 }
 
-enum KindIndex { kCheckBox, kRadioButton, kButton, kTextBox, kKindCount };
+enum KindIndex { kCheckBox, kRadioButton, kButton, kTextBox, kTabStrip, kComboBox, kKindCount };
 
 const Kind kKinds[kKindCount] = {
     {kCheckBoxTypeNames, &Create<CVirtualCommonCheckBoxTranslator>},
     {kRadioButtonTypeNames, &Create<CVirtualCommonRadioButtonTranslator>},
     {kButtonTypeNames, &Create<CVirtualCommonButtonTranslator>},
     {kTextBoxTypeNames, &Create<CVirtualCommonTextBoxTranslator>},
+    {kTabStripTypeNames, &Create<CVirtualCommonTabStripTranslator>},
+    {kComboBoxTypeNames, &Create<CVirtualCommonComboBoxTranslator>},
 };
 
 // The translators, one per kind, made on first use and kept for the life of the module. Reads
@@ -64,6 +69,11 @@ int KindOf(HWND window, const wchar_t* className) {
         }
     }
     if (std::wcscmp(className, L"Edit") == 0) return kTextBox;
+    for (const wchar_t* tabStrip :
+         {L"TabStrip20WndClass", L"TabStripWndClass", L"SysTabControl32"}) {
+        if (std::wcscmp(className, tabStrip) == 0) return kTabStrip;
+    }
+    if (std::wcscmp(className, L"ComboBox") == 0) return kComboBox;
     return -1;
 }
 

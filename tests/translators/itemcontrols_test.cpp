@@ -1,0 +1,161 @@
+// The tab strip and combo box translators on real controls: their operations, and
+// "SelectedIndexChanged" carried by the library's service to a peer that answers.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "translatorfactory.h"
+#include "winhelper.h"
+#include "translators/cvirtualcommoncomboboxtranslator.h"
+#include "translators/cvirtualcommontabstriptranslator.h"
+#include "translators/eventharness.h"
+#include "translators/translatorhost.h"
+
+namespace tarnwick::test {
+namespace {
+
+using Windows = std::vector<HWND>;
+
+int g_heard = 0;  // the TCN_SELCHANGE and CBN_SELCHANGE notifications the parent received
+
+LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    g_heard += (message == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->code == TCN_SELCHANGE) ||
+               (message == WM_COMMAND && HIWORD(wParam) == CBN_SELCHANGE);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// The translator the hooking host attached (the library's copy, not this executable's).
+template <typename T>
+T* TranslatorOf(HWND window) {
+    return static_cast<T*>(
+        static_cast<CVirtualControlTranslator*>(GetPropW(window, kTranslatorProperty)));
+}
+
+class TabAndComboTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        WNDCLASSW recording{};
+        recording.lpfnWndProc = &RecordingProc;
+        recording.lpszClassName = L"TabAndComboParent";
+        RegisterClassW(&recording);
+        parent_ = CreateWindowExW(0, recording.lpszClassName, L"", WS_CHILD | WS_VISIBLE, 0, 0, 380,
+                                  260, host_.Parent(), nullptr, nullptr, nullptr);
+        harness_.Clear();
+    }
+    // A tab strip or a combo box with its items "0", "1", ..., subscribed to its event.
+    HWND Control(bool tab, int items = 3, HWND parent = nullptr) {
+        const HWND window =
+            CreateWindowExW(0, tab ? L"SysTabControl32" : L"ComboBox", L"",
+                            WS_CHILD | WS_VISIBLE | (tab ? 0 : CBS_DROPDOWNLIST), 10, 10, 300, 150,
+                            parent != nullptr ? parent : parent_, nullptr, nullptr, nullptr);
+        for (wchar_t i = 0; i < items; ++i) {
+            wchar_t text[] = {wchar_t(L'0' + i), 0};
+            TCITEMW item{TCIF_TEXT, 0, 0, text};
+            SendMessageW(window, tab ? TCM_INSERTITEMW : CB_ADDSTRING, i,
+                         tab ? reinterpret_cast<LPARAM>(&item) : reinterpret_cast<LPARAM>(text));
+        }
+        EXPECT_TRUE(harness_.Subscribe(window, L"SelectedIndexChanged"));
+        return window;
+    }
+    // The windows that events were about, forgetting them.
+    Windows EventWindows() {
+        Windows windows;
+        for (const ReceivedEvent& event : harness_.Events()) windows.push_back(event.window);
+        harness_.Clear();
+        return windows;
+    }
+
+    CEventHarness& harness_ = CEventHarness::Instance();
+    CTranslatorHost host_;
+    HWND parent_ = nullptr;
+};
+
+TEST_F(TabAndComboTest, IndexedSelectionRaisesTheEventAndACancelKeepsItFromTheParent) {
+    const HWND tab = Control(true), combo = Control(false), empty = Control(false, 0);
+    auto* strip = TranslatorOf<CVirtualCommonTabStripTranslator>(tab);
+    auto* list = TranslatorOf<CVirtualCommonComboBoxTranslator>(combo);
+    g_heard = 0;
+    const struct {
+        HWND window;
+        LONG index;
+        HRESULT result;
+        LONG selected;
+        bool cancel;
+    } cases[] = {{tab, 2, S_OK, 2, false},
+                 {tab, 3, E_INVALIDARG, 2, false},
+                 {tab, -1, E_INVALIDARG, 2, false},
+                 {tab, 0, S_OK, 0, true},
+                 {combo, 2, S_OK, 2, false},
+                 {combo, 3, E_INVALIDARG, 2, false},
+                 {combo, -1, E_INVALIDARG, 2, false},
+                 {combo, 0, S_OK, 0, true},
+                 {empty, 0, E_INVALIDARG, -1, false}};
+    for (const auto& c : cases) {
+        harness_.Cancel(c.cancel ? std::set<std::wstring>{L"SelectedIndexChanged"}
+                                 : std::set<std::wstring>{});
+        VirtualControlReference reference{reinterpret_cast<__int64>(c.window)};
+        LONG selected = -5;
+        if (c.window == tab) {
+            EXPECT_EQ(strip->SetSelectedTab(&reference, c.index), c.result) << c.index;
+            EXPECT_EQ(strip->GetSelectedTab(&reference, &selected), S_OK);
+        } else {
+            EXPECT_EQ(list->SetSelectedComboIndex(&reference, c.index), c.result) << c.index;
+            EXPECT_EQ(list->GetSelectedComboIndex(&reference, &selected), S_OK);
+        }
+        EXPECT_EQ(selected, c.selected);
+        EXPECT_EQ(EventWindows(), c.result == S_OK ? Windows{c.window} : Windows{});
+        EXPECT_EQ(std::exchange(g_heard, 0), c.result == S_OK && !c.cancel ? 1 : 0) << c.index;
+    }
+    harness_.Cancel({});
+}
+
+TEST_F(TabAndComboTest, ItemsAndUserSelectionsOfTheControlThatChanged) {
+    const HWND tab = Control(true), combo = Control(false);
+    const HWND inner = Control(true, 2, tab);  // its notifications reach the outer strip
+    VirtualControlReference tabReference{reinterpret_cast<__int64>(tab)};
+    VirtualControlReference comboReference{reinterpret_cast<__int64>(combo)};
+    SAFEARRAY* texts[2] = {};
+    auto* strip = TranslatorOf<CVirtualCommonTabStripTranslator>(tab);
+    ASSERT_EQ(strip->GetTabs(&tabReference, &texts[0]), S_OK);
+    auto* combos = TranslatorOf<CVirtualCommonComboBoxTranslator>(combo);
+    ASSERT_EQ(combos->GetComboItems(&comboReference, &texts[1]), S_OK);
+    for (SAFEARRAY* array : texts) {
+        ASSERT_EQ(array->rgsabound[0].cElements, 3u);
+        EXPECT_STREQ(V_BSTR(&static_cast<VARIANT*>(array->pvData)[2]), L"2");
+        SafeArrayDestroy(array);
+    }
+    LONG count = 0;
+    EXPECT_EQ(combos->GetComboItemCount(&comboReference, &count), S_OK);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(strip->GetTabs(&tabReference, nullptr), E_POINTER);
+    EXPECT_EQ(combos->GetComboItems(nullptr, &texts[0]), E_INVALIDARG);
+
+    RECT second{};
+    SendMessageW(tab, TCM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&second));
+    WinHelper::PerformClick(tab, (second.left + second.right) / 2, (second.top + second.bottom) / 2,
+                            1, nullptr);
+    BSTR down = SysAllocString(L"{DOWN}");
+    WinHelper::SendKeys(combo, down, nullptr);
+    SysFreeString(down);
+    host_.Pump();
+    EXPECT_EQ(SendMessageW(tab, TCM_GETCURSEL, 0, 0), 1);
+    EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(EventWindows(), (Windows{tab, combo}));
+    WinHelper::SetSelectedTab(inner, 1);  // the outer strip passes it on to its own parent
+    const Windows nested = EventWindows();
+    EXPECT_EQ(std::count(nested.begin(), nested.end(), tab), 0);
+    EXPECT_NE(std::count(nested.begin(), nested.end(), inner), 0);
+
+    void* dispatch = nullptr;
+    static_cast<IVirtualListControl*>(combos)->QueryInterface(IID_IDispatch, &dispatch);
+    EXPECT_EQ(dispatch, static_cast<IVirtualControl*>(combos));
+    static_cast<IUnknown*>(dispatch)->Release();
+}
+
+}  // namespace
+}  // namespace tarnwick::test
