@@ -407,8 +407,10 @@ LRESULT CALLBACK CHookHost::SubclassProc(HWND window, UINT message, WPARAM wPara
     const bool classified = hooked.classified;
     const bool treeView = hooked.treeView;
     if (hooked.parent && (message == WM_COMMAND || message == WM_NOTIFY)) {
+        // Only the child's own parent reflects it: a parent that passes the notification on
+        // to its parent (a tab control does) would otherwise hand it over twice.
         const HWND child = NotifyingChild(message, lParam);
-        if (host.IsClassified(child) &&
+        if (host.IsClassified(child) && GetParent(child) == window &&
             Handled(&VirtualControlSubclassProc, child, message, wParam, lParam)) {
             return SwallowedAnswer(message, lParam);
         }
