@@ -13,6 +13,7 @@
 #include "translators/ctarnwickiunknownwrapper.h"
 #include "translators/cvirtualcommonbuttontranslator.h"
 #include "translators/cvirtualcommoncheckbasetranslator.h"
+#include "translators/cvirtualcommonlistviewtranslator.h"
 #include "translators/cvirtualcommontextboxtranslator.h"
 
 namespace tarnwick {
@@ -33,13 +34,14 @@ CVirtualControlTranslator* Create() {
     return translator.release();
 }
 
-enum KindIndex { kCheckBox, kRadioButton, kButton, kTextBox, kKindCount };
+enum KindIndex { kCheckBox, kRadioButton, kButton, kTextBox, kListView, kKindCount };
 
 const Kind kKinds[kKindCount] = {
     {kCheckBoxTypeNames, &Create<CVirtualCommonCheckBoxTranslator>},
     {kRadioButtonTypeNames, &Create<CVirtualCommonRadioButtonTranslator>},
     {kButtonTypeNames, &Create<CVirtualCommonButtonTranslator>},
     {kTextBoxTypeNames, &Create<CVirtualCommonTextBoxTranslator>},
+    {kListViewTypeNames, &Create<CVirtualCommonListViewTranslator>},
 };
 
 // The translators, one per kind, made on first use and kept for the life of the module. Reads
@@ -64,6 +66,7 @@ int KindOf(HWND window, const wchar_t* className) {
         }
     }
     if (std::wcscmp(className, L"Edit") == 0) return kTextBox;
+    if (std::wcscmp(className, L"SysListView32") == 0) return kListView;
     return -1;
 }
 
