@@ -16,6 +16,7 @@
 #include "translators/cvirtualcommoncheckbasetranslator.h"
 #include "translators/cvirtualcommoncomboboxtranslator.h"
 #include "translators/cvirtualcommontabstriptranslator.h"
+#include "translators/cvirtualcommonlistviewtranslator.h"
 #include "translators/cvirtualcommontextboxtranslator.h"
 
 namespace tarnwick {
@@ -36,7 +37,16 @@ CVirtualControlTranslator* Create() {
     return translator.release();
 }
 
-enum KindIndex { kCheckBox, kRadioButton, kButton, kTextBox, kTabStrip, kComboBox, kKindCount };
+enum KindIndex {
+    kCheckBox,
+    kRadioButton,
+    kButton,
+    kTextBox,
+    kTabStrip,
+    kComboBox,
+    kListView,
+    kKindCount
+};
 
 const Kind kKinds[kKindCount] = {
     {kCheckBoxTypeNames, &Create<CVirtualCommonCheckBoxTranslator>},
@@ -45,6 +55,7 @@ const Kind kKinds[kKindCount] = {
     {kTextBoxTypeNames, &Create<CVirtualCommonTextBoxTranslator>},
     {kTabStripTypeNames, &Create<CVirtualCommonTabStripTranslator>},
     {kComboBoxTypeNames, &Create<CVirtualCommonComboBoxTranslator>},
+    {kListViewTypeNames, &Create<CVirtualCommonListViewTranslator>},
 };
 
 // The translators, one per kind, made on first use and kept for the life of the module. Reads
@@ -74,6 +85,7 @@ int KindOf(HWND window, const wchar_t* className) {
         if (std::wcscmp(className, tabStrip) == 0) return kTabStrip;
     }
     if (std::wcscmp(className, L"ComboBox") == 0) return kComboBox;
+    if (std::wcscmp(className, L"SysListView32") == 0) return kListView;
     return -1;
 }
 
