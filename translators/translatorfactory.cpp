@@ -108,6 +108,18 @@ Translator* AsExported(CVirtualControlTranslator* translator) {
     return static_cast<Translator*>(translator);
 }
 
+// The last left-button release that this thread's peek hook handed to a translator and nobody
+// cancelled. When the same message then reaches the window procedure through the subclass hook,
+// its events have been raised already.
+struct PeekedRelease {
+    HWND window = nullptr;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+
+    bool operator==(const PeekedRelease&) const = default;
+};
+thread_local PeekedRelease t_peekedRelease;
+
 CVirtualControlTranslator* AttachedTranslator(HWND window) {
     return static_cast<CVirtualControlTranslator*>(GetPropW(window, kTranslatorProperty));
 }
@@ -164,6 +176,11 @@ void VirtualControlSubclassProc(const _MESSAGE_NOTIFICATION& notification, int& 
               kTraceSubclassNoTranslator, window);
         return;
     }
+    if (*notification.message == WM_LBUTTONUP && t_peekedRelease != PeekedRelease{} &&
+        t_peekedRelease == PeekedRelease{window, *notification.wParam, *notification.lParam}) {
+        t_peekedRelease = {};
+        return;
+    }
     bool cancel = false;
     translator->HandleMessage(window, *notification.message, *notification.wParam,
                               *notification.lParam, &cancel);
@@ -178,9 +195,14 @@ void VirtualControlPeekProc(const _MESSAGE_NOTIFICATION& notification, int& hand
               kTracePeekNoTranslator, window);
         return;
     }
+    t_peekedRelease = {};
     if (*notification.message != WM_LBUTTONUP) return;
     bool cancel = false;
     translator->HandleMessage(window, WM_LBUTTONUP, *notification.wParam, *notification.lParam,
                               &cancel);
-    if (cancel) handled = 1;
+    if (cancel) {
+        handled = 1;
+    } else {
+        t_peekedRelease = {window, *notification.wParam, *notification.lParam};
+    }
 }
