@@ -290,24 +290,9 @@ int Run(const Plan& plan) {
 }  // namespace tarnwick::bench
 
 int main() {
-    int count = 0;
-    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    std::vector<std::wstring> args;
-    for (int i = 1; arguments != nullptr && i < count; ++i) args.emplace_back(arguments[i]);
-    if (arguments != nullptr) LocalFree(arguments);
-    if (FAILED(OleInitialize(nullptr))) return 1;
-    int result = 0;
-    if (!args.empty() && args[0] == L"--peer") {
-        result = tarnwick::bench::RunPeer(std::vector<std::wstring>(args.begin() + 1, args.end()));
-    } else {
-        std::setvbuf(stdout, nullptr, _IONBF, 0);
+    return tarnwick::bench::RunBenchmarkProgram(L"--round-trips", [](std::optional<int> count) {
         tarnwick::bench::Plan plan;
-        if (args.size() == 2 && args[0] == L"--round-trips") {
-            const int count = std::max(1, _wtoi(args[1].c_str()));
-            plan = {1, count, count, count};
-        }
-        result = tarnwick::bench::Run(plan);
-    }
-    OleUninitialize();
-    return result;
+        if (count) plan = {1, *count, *count, *count};
+        return tarnwick::bench::Run(plan);
+    });
 }

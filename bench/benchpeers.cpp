@@ -1,5 +1,10 @@
 #include "bench/benchpeers.h"
 
+#include <ole2.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 
@@ -188,6 +193,29 @@ int RunPeer(const std::vector<std::wstring>& args) {
         return RunBareWindowPeer(ready.Get(), stop.Get(), WindowOf(args[3]), args[4]);
     }
     return 1;
+}
+
+int RunBenchmarkProgram(const wchar_t* countOption,
+                        const std::function<int(std::optional<int> count)>& run) {
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::wstring> args;
+    for (int i = 1; arguments != nullptr && i < count; ++i) args.emplace_back(arguments[i]);
+    if (arguments != nullptr) LocalFree(arguments);
+    if (FAILED(OleInitialize(nullptr))) return 1;
+    int result = 0;
+    if (!args.empty() && args[0] == L"--peer") {
+        result = RunPeer(std::vector<std::wstring>(args.begin() + 1, args.end()));
+    } else {
+        std::setvbuf(stdout, nullptr, _IONBF, 0);
+        std::optional<int> quick;
+        if (args.size() == 2 && args[0] == countOption) {
+            quick = std::max(1, _wtoi(args[1].c_str()));
+        }
+        result = run(quick);
+    }
+    OleUninitialize();
+    return result;
 }
 
 }  // namespace tarnwick::bench

@@ -19,6 +19,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <functional>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -45,5 +47,11 @@ CUniqueWindow CreateHiddenWindow(const wchar_t* className, WNDPROC procedure);
 
 // Runs the peer mode named by args[0]; the process's exit code.
 int RunPeer(const std::vector<std::wstring>& args);
+
+// The main of a benchmark that starts itself again as its peers: "--peer MODE ..." runs the
+// peer, anything else runs `run`, with the count given as "COUNTOPTION N" (at least 1) for a
+// quick single round, or none for the full plan. OLE is initialised around either.
+int RunBenchmarkProgram(const wchar_t* countOption,
+                        const std::function<int(std::optional<int> count)>& run);
 
 }  // namespace tarnwick::bench

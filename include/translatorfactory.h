@@ -35,6 +35,17 @@ struct _MESSAGE_NOTIFICATION {
 static_assert(offsetof(_MESSAGE_NOTIFICATION, window) == 40);
 static_assert(offsetof(_MESSAGE_NOTIFICATION, lParam) == 64);
 
+// A notification of the message held in the caller's variables, for a host to hand over.
+inline _MESSAGE_NOTIFICATION MakeMessageNotification(HWND& window, UINT& message, WPARAM& wParam,
+                                                     LPARAM& lParam) {
+    _MESSAGE_NOTIFICATION notification{};
+    notification.window = &window;
+    notification.message = &message;
+    notification.wParam = &wParam;
+    notification.lParam = &lParam;
+    return notification;
+}
+
 // The window property that names a classified window's translator.
 inline constexpr wchar_t kTranslatorProperty[] = L"Tarnwick.Translators.Virtual";
 

@@ -45,11 +45,8 @@ UINT KeysMessage() {
 
 // Hands one message to a hook entry point of the library; true when it is to be dropped.
 bool Handled(HookEntry entry, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    tarnwick::_MESSAGE_NOTIFICATION notification{};
-    notification.window = &window;
-    notification.message = &message;
-    notification.wParam = &wParam;
-    notification.lParam = &lParam;
+    const tarnwick::_MESSAGE_NOTIFICATION notification =
+        tarnwick::MakeMessageNotification(window, message, wParam, lParam);
     int handled = 0;
     __int64 result = 0;
     try {
