@@ -1,0 +1,111 @@
+#include "capplication.h"
+
+#include <algorithm>
+
+namespace tarnwick::host {
+namespace {
+
+// One argument as the C runtime's command-line parser reads it back.
+std::wstring QuoteArgument(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
+        return argument;
+    }
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+
+std::wstring SystemMessage(DWORD error) {
+    wchar_t text[512] = {};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                   text, 512, nullptr);
+    std::wstring message = text;
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
+                                message.back() == L' ' || message.back() == L'.')) {
+        message.pop_back();
+    }
+    return message.empty() ? L"error " + std::to_wstring(error) : message;
+}
+
+struct WindowSearch {
+    DWORD processId;
+    DWORD threadId;
+};
+
+BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<WindowSearch*>(context);
+    DWORD processId = 0;
+    const DWORD threadId = GetWindowThreadProcessId(window, &processId);
+    if (processId != search->processId || !IsWindowVisible(window)) return TRUE;
+    search->threadId = threadId;
+    return FALSE;
+}
+
+}  // namespace
+
+bool CApplication::Open(DWORD processId) {
+    process_.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, processId));
+    processId_ = process_ ? processId : 0;
+    return process_ != nullptr;
+}
+
+std::optional<std::wstring> CApplication::Start(const std::wstring& executable,
+                                                const std::vector<std::wstring>& arguments) {
+    std::wstring commandLine = QuoteArgument(executable);
+    for (const std::wstring& argument : arguments) commandLine += L" " + QuoteArgument(argument);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+        return SystemMessage(GetLastError());
+    }
+    CloseHandle(info.hThread);
+    process_.reset(info.hProcess);
+    processId_ = info.dwProcessId;
+    return std::nullopt;
+}
+
+DWORD CApplication::WaitForGuiThread(DWORD timeoutMs) const {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    WaitForInputIdle(process_.get(), timeoutMs);
+    for (;;) {
+        WindowSearch search{processId_, 0};
+        EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&search));
+        const ULONGLONG now = GetTickCount64();
+        if (search.threadId != 0 || now >= deadline) return search.threadId;
+        // Woken early when the process ends; else the window is looked for again.
+        HANDLE process = process_.get();
+        const DWORD step = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 50));
+        if (MsgWaitForMultipleObjects(1, &process, FALSE, step, QS_ALLINPUT) == WAIT_OBJECT_0) {
+            return 0;
+        }
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+}
+
+bool CApplication::Ended() const {
+    return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0;
+}
+
+std::optional<DWORD> CApplication::WaitForExit(DWORD timeoutMs) const {
+    DWORD code = 0;
+    if (!process_ || WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process_.get(), &code)) {
+        return std::nullopt;
+    }
+    return code;
+}
+
+}  // namespace tarnwick::host

@@ -1,0 +1,36 @@
+#pragma once
+// The application the host drives: a running process named by its id, or one the host
+// starts; and its GUI thread, the thread of its first visible top-level window.
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "demo/uniquehandle.h"
+
+namespace tarnwick::host {
+
+class CApplication {
+  public:
+    // Opens a running process; false when there is none of that id.
+    bool Open(DWORD processId);
+    // Starts the executable with the arguments; the system's message when it cannot.
+    std::optional<std::wstring> Start(const std::wstring& executable,
+                                      const std::vector<std::wstring>& arguments);
+    // Waits up to timeoutMs for the process to show a visible top-level window and answers
+    // the window's thread; 0 when none came or the process ended first.
+    DWORD WaitForGuiThread(DWORD timeoutMs) const;
+
+    DWORD ProcessId() const noexcept { return processId_; }
+    bool Ended() const;
+    // The exit code once the process ended within timeoutMs.
+    std::optional<DWORD> WaitForExit(DWORD timeoutMs) const;
+
+  private:
+    demo::UniqueHandle process_;
+    DWORD processId_ = 0;
+};
+
+}  // namespace tarnwick::host

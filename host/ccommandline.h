@@ -1,0 +1,54 @@
+#pragma once
+// The host command's command line and scripts: the options, then commands separated by "+"
+// (or one per script line), each checked against the command table before anything runs.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick::host {
+
+// A word of a command. Quoted is true when it was written in double quotes: a quoted word is
+// always text, never a number or a flag.
+struct Token {
+    std::wstring text;
+    bool quoted = false;
+};
+
+struct Command {
+    std::wstring name;
+    std::vector<Token> args;
+    std::wstring rest;  // the text after the name, as written (what "echo" prints)
+};
+
+enum class Transport { Queue, Window };
+
+struct Options {
+    bool json = false;
+    bool help = false;
+    Transport transport = Transport::Queue;
+    std::vector<Command> commands;
+};
+
+// A command line or script that cannot run; the message says why.
+struct CUsageError {
+    std::wstring message;
+};
+
+class CCommandLine {
+  public:
+    // Parses the arguments after the program name; throws CUsageError, and CUsageError too
+    // when the script cannot be read.
+    static Options Parse(const std::vector<std::wstring>& arguments);
+    // The commands of a script's text, one a line; "#" starts a comment line.
+    static std::vector<Command> ParseScript(std::wstring_view text);
+    // The words of one line: blanks separate them, double quotes group them ("\"" and "\\"
+    // inside quotes stand for a quote and a backslash).
+    static std::vector<Token> Split(std::wstring_view line);
+    static std::wstring Help();
+
+  private:
+    static void Check(const Command& command);
+};
+
+}  // namespace tarnwick::host

@@ -1,0 +1,442 @@
+#include "chostsession.h"
+
+#include <cwchar>
+#include <iterator>
+
+#include "cvaluetext.h"
+#include "itypelibresolutionservice.h"
+#include "peer/clpcpeer.h"
+#include "peer/cwindowsmessagepeer.h"
+#include "platform/vaskhookhost.h"
+
+namespace tarnwick::host {
+namespace {
+
+// {253A1552-A97E-4CB6-8D80-B94D54327BD8}: the VirtualControlReference record.
+constexpr GUID kControlReferenceGuid = {
+    0x253a1552, 0xa97e, 0x4cb6, {0x8d, 0x80, 0xb9, 0x4d, 0x54, 0x32, 0x7b, 0xd8}};
+constexpr DWORD kStartTimeoutMs = 15000;
+constexpr DWORD kDetachTimeoutMs = 2000;
+constexpr size_t kMaxCallArguments = 8;
+
+using Handler = void (CHostSession::*)(const Command&);
+
+std::wstring Hex(std::uint64_t value) {
+    wchar_t text[24] = {};
+    std::swprintf(text, std::size(text), L"0x%llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::wstring HResultText(HRESULT code) {
+    wchar_t text[16] = {};
+    std::swprintf(text, std::size(text), L"0x%08lX", static_cast<unsigned long>(code));
+    return text;
+}
+
+// Moves the values into one array for a call, and clears what the call did not take.
+class CArgumentArray {
+  public:
+    explicit CArgumentArray(std::vector<CVariantHolder>& holders) {
+        for (CVariantHolder& holder : holders) values_.push_back(holder.Detach());
+    }
+    CArgumentArray(const CArgumentArray&) = delete;
+    CArgumentArray& operator=(const CArgumentArray&) = delete;
+    ~CArgumentArray() {
+        for (VARIANT& value : values_) VariantClear(&value);
+    }
+    std::span<VARIANT> Values() noexcept { return values_; }
+
+  private:
+    std::vector<VARIANT> values_;
+};
+
+bool IsProcessId(const Command& command) {
+    const Token& first = command.args.front();
+    return command.args.size() == 1 && !first.quoted && !first.text.empty() &&
+           first.text.find_first_not_of(L"0123456789") == std::wstring::npos;
+}
+
+std::wstring ExecutablePath() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
+}
+
+}  // namespace
+
+CHostSession::CHostSession(COutput& out, Transport transport) : out_(out), transport_(transport) {
+    // The type library lies beside this executable; node records in events need it too.
+    ITypeLibResolutionService* service = GetTypeLibResolutionService();
+    Microsoft::WRL::ComPtr<ITypeInfo> type;
+    if (service != nullptr) service->AddSearchDirectory(ExecutablePath().c_str());
+    if (service != nullptr && service->GetTypeInfoByGuid(&kControlReferenceGuid, &type)) {
+        GetRecordInfoFromTypeInfo(type.Get(), &referenceInfo_);
+    }
+}
+
+CHostSession::~CHostSession() {
+    if (peer_ == nullptr || app_.Ended()) return;
+    peer_->SetReplyTimeout(kDetachTimeoutMs);
+    peer_->Call(AgentTarget(), L"Detach", DISPATCH_METHOD);
+}
+
+void CHostSession::Run(const Command& command) {
+    static const std::map<std::wstring, Handler> handlers = {
+        {L"attach", &CHostSession::Attach},
+        {L"list", &CHostSession::List},
+        {L"get", &CHostSession::Get},
+        {L"set", &CHostSession::Set},
+        {L"call", &CHostSession::Call},
+        {L"watch", &CHostSession::WatchEvents},
+        {L"unwatch", &CHostSession::Unwatch},
+        {L"sync", &CHostSession::Sync},
+        {L"picture", &CHostSession::Picture},
+        {L"detach", &CHostSession::Detach},
+        {L"wait-exit", &CHostSession::WaitExit},
+        {L"echo", &CHostSession::Echo}};
+    const bool needsAgent =
+        command.name != L"attach" && command.name != L"echo" && command.name != L"wait-exit";
+    if (needsAgent && peer_ == nullptr)
+        throw CHostError{command.name + L": not attached to an application"};
+    (this->*handlers.at(command.name))(command);
+}
+
+void CHostSession::Attach(const Command& command) {
+    if (peer_ != nullptr) {
+        throw CHostError{L"already attached to process " + std::to_wstring(app_.ProcessId())};
+    }
+    const std::wstring& target = command.args.front().text;
+    if (IsProcessId(command)) {
+        if (!app_.Open(std::wcstoul(target.c_str(), nullptr, 10))) {
+            throw CHostError{L"no process " + target};
+        }
+    } else {
+        std::vector<std::wstring> arguments;
+        for (size_t i = 1; i < command.args.size(); ++i) arguments.push_back(command.args[i].text);
+        if (const auto why = app_.Start(target, arguments)) {
+            throw CHostError{L"cannot start " + target + L": " + *why};
+        }
+    }
+    const std::wstring process = L"process " + std::to_wstring(app_.ProcessId());
+    const DWORD thread = app_.WaitForGuiThread(kStartTimeoutMs);
+    if (thread == 0) {
+        throw CHostError{process + (app_.Ended() ? L" ended before it showed a window"
+                                                 : L" shows no visible window")};
+    }
+    Connect(thread);
+    out_.Line(L"attached to " + process + L" (thread " + std::to_wstring(thread) + L")",
+              CJsonObject()
+                  .AddText(L"command", L"attach")
+                  .Add(L"process", std::to_wstring(app_.ProcessId()))
+                  .Add(L"thread", std::to_wstring(thread)));
+}
+
+void CHostSession::Connect(DWORD thread) {
+    const DWORD processId = app_.ProcessId();
+    const std::wstring process = L"process " + std::to_wstring(processId);
+    std::unique_ptr<CWindowsMessagePeer> windowPeer;
+    if (transport_ == Transport::Window) {
+        windowPeer = std::make_unique<CWindowsMessagePeer>();
+        if (windowPeer->Window() == nullptr) throw CHostError{L"no window to receive events"};
+    }
+    if (!StartAgent(thread, windowPeer ? windowPeer->Window() : nullptr)) {
+        throw CHostError{L"the agent did not start in " + process};
+    }
+    if (windowPeer) {
+        const HWND agent = FindWindowExW(HWND_MESSAGE, nullptr, vask::kAgentWindowClass,
+                                         std::to_wstring(processId).c_str());
+        if (agent == nullptr) throw CHostError{L"the agent's window was not found in " + process};
+        windowPeer->SetTargetWindow(agent);
+        peer_ = std::move(windowPeer);
+    } else {
+        auto queuePeer =
+            std::make_unique<CLpcPeer>(L"Tarnwick.Host." + std::to_wstring(GetCurrentProcessId()),
+                                       vask::AgentQueueName(processId));
+        if (!queuePeer->Created() || !queuePeer->Announce()) {
+            throw CHostError{L"no queue to the agent in " + process};
+        }
+        peer_ = std::move(queuePeer);
+    }
+    peer_->SetEventHandler([this](const PeerEvent& event) { return OnEvent(event); });
+}
+
+void CHostSession::List(const Command&) {
+    table_.reset();
+    for (const Control& control : Table().Controls()) {
+        wchar_t line[512] = {};
+        std::swprintf(line, std::size(line), L"%-16ls %-12ls %-18ls #%-6ld %-10ls ",
+                      control.name.c_str(), Hex(control.window).c_str(), control.className.c_str(),
+                      static_cast<long>(control.id), control.typeName.c_str());
+        out_.Line(line + CValueText::Quote(control.text),
+                  CJsonObject()
+                      .AddText(L"command", L"list")
+                      .AddText(L"control", control.name)
+                      .AddText(L"window", Hex(control.window))
+                      .AddText(L"parent", Hex(control.parent))
+                      .AddText(L"class", control.className)
+                      .Add(L"id", std::to_wstring(control.id))
+                      .AddText(L"type", control.typeName)
+                      .AddText(L"text", control.text));
+    }
+}
+
+void CHostSession::Get(const Command& command) {
+    Operate(command, L"Get" + command.args[1].text, false);
+}
+
+void CHostSession::Set(const Command& command) {
+    Operate(command, L"Set" + command.args[1].text, true);
+}
+
+void CHostSession::Call(const Command& command) { Operate(command, command.args[1].text, true); }
+
+void CHostSession::Operate(const Command& command, const std::wstring& member, bool drives) {
+    const Control& control = Resolve(command.args[0]);
+    if (command.args.size() - 1 > kMaxCallArguments) {
+        throw CHostError{L"too many arguments for " + member + L" (at most " +
+                         std::to_wstring(kMaxCallArguments - 1) + L")"};
+    }
+    std::vector<CVariantHolder> arguments;
+    arguments.push_back(Reference(control));
+    std::wstring shown, json;
+    for (size_t i = 2; i < command.args.size(); ++i) {
+        arguments.push_back(CValueText::Parse(command.args[i]));
+        shown += L" " + CValueText::Format(arguments.back().Get(), ValueStyle::Readable);
+        json += (json.empty() ? L"" : L",") +
+                CValueText::Format(arguments.back().Get(), ValueStyle::Json);
+    }
+    const CVariantHolder result = Invoke(member, std::move(arguments));
+    PrintResult(
+        command.name + L" " + control.name + L" " + command.args[1].text + shown,
+        CJsonObject()
+            .AddText(L"command", command.name)
+            .AddText(L"control", control.name)
+            .AddText(command.name == L"call" ? L"operation" : L"property", command.args[1].text)
+            .Add(L"args", L"[" + json + L"]"),
+        result.Get());
+    // What the action raised is printed before the next command's output.
+    if (drives) Invoke(L"Sync", {});
+}
+
+void CHostSession::WatchEvents(const Command& command) {
+    const Control& control = Resolve(command.args[0]);
+    std::map<std::wstring, bool> events;  // name -> cancel
+    for (size_t i = 1; i < command.args.size(); ++i) {
+        const bool cancel = command.args[i].text == L"--cancel" && !command.args[i].quoted;
+        if (cancel) ++i;
+        events[command.args[i].text] |= cancel;
+    }
+    std::wstring shown, names, cancelled;
+    for (const auto& [name, cancel] : events) {
+        {
+            std::lock_guard lock(watchMutex_);
+            watches_[{control.window, name}] = Watch{control.name, cancel};
+        }
+        const PeerReply reply =
+            peer_->Subscribe(ControlTarget(control), name.c_str(), name.c_str());
+        Check(reply, L"watch " + name);
+        shown += (shown.empty() ? L"" : L", ") + name + (cancel ? L" (cancel)" : L"");
+        names += (names.empty() ? L"" : L",") + CValueText::Quote(name);
+        if (cancel) cancelled += (cancelled.empty() ? L"" : L",") + CValueText::Quote(name);
+    }
+    out_.Line(L"watch " + control.name + L" " + shown + L" -> done",
+              CJsonObject()
+                  .AddText(L"command", L"watch")
+                  .AddText(L"control", control.name)
+                  .Add(L"events", L"[" + names + L"]")
+                  .Add(L"cancel", L"[" + cancelled + L"]"));
+}
+
+void CHostSession::Unwatch(const Command& command) {
+    const Control& control = Resolve(command.args[0]);
+    std::wstring shown;
+    for (size_t i = 1; i < command.args.size(); ++i) {
+        const std::wstring& name = command.args[i].text;
+        Check(peer_->Unsubscribe(ControlTarget(control), name.c_str()), L"unwatch " + name);
+        std::lock_guard lock(watchMutex_);
+        watches_.erase({control.window, name});
+        shown += (shown.empty() ? L"" : L", ") + name;
+    }
+    out_.Line(L"unwatch " + control.name + L" " + shown + L" -> done",
+              CJsonObject().AddText(L"command", L"unwatch").AddText(L"control", control.name));
+}
+
+void CHostSession::Sync(const Command&) {
+    const CVariantHolder result = Invoke(L"Sync", {});
+    PrintResult(L"sync", CJsonObject().AddText(L"command", L"sync"), result.Get());
+}
+
+void CHostSession::Picture(const Command& command) {
+    // The agent runs in the application's folder: it gets the full path.
+    const std::wstring& path = command.args[0].text;
+    std::wstring full(MAX_PATH, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, full.data(), nullptr);
+    if (length == 0 || length >= MAX_PATH) throw CHostError{L"not a usable path: " + path};
+    full.resize(length);
+    std::vector<CVariantHolder> arguments;
+    arguments.push_back(CValueText::Parse({full, true}));
+    const CVariantHolder result = Invoke(L"SavePicture", std::move(arguments));
+    if (result.Get().vt != VT_BOOL || result.Get().boolVal == VARIANT_FALSE) {
+        throw CHostError{L"the picture could not be saved to " + full};
+    }
+    PrintResult(L"picture " + full,
+                CJsonObject().AddText(L"command", L"picture").AddText(L"path", full), result.Get());
+    Invoke(L"Sync", {});
+}
+
+void CHostSession::Detach(const Command&) {
+    const CVariantHolder result = Invoke(L"Detach", {});
+    Forget();
+    PrintResult(L"detach", CJsonObject().AddText(L"command", L"detach"), result.Get());
+}
+
+void CHostSession::WaitExit(const Command& command) {
+    const DWORD seconds =
+        command.args.empty() ? 30 : std::wcstoul(command.args[0].text.c_str(), nullptr, 10);
+    if (app_.ProcessId() == 0) throw CHostError{L"no application to wait for"};
+    const std::wstring process = L"process " + std::to_wstring(app_.ProcessId());
+    const std::optional<DWORD> code = app_.WaitForExit(seconds * 1000);
+    if (!code)
+        throw CHostError{process + L" did not end within " + std::to_wstring(seconds) + L" s"};
+    Forget();
+    out_.Line(
+        L"wait-exit -> " + process + L" ended with code " + std::to_wstring(*code),
+        CJsonObject().AddText(L"command", L"wait-exit").Add(L"exitCode", std::to_wstring(*code)));
+}
+
+void CHostSession::Echo(const Command& command) {
+    out_.Line(command.rest, CJsonObject().AddText(L"echo", command.rest));
+}
+
+const CControlTable& CHostSession::Table() {
+    if (!table_) {
+        const CVariantHolder list = Invoke(L"ListControls", {});
+        table_ = CControlTable::FromList(list.Get());
+        if (!table_) throw CHostError{L"the agent's list of controls could not be read"};
+    }
+    return *table_;
+}
+
+const Control& CHostSession::Resolve(const Token& name) {
+    const Control* control = Table().Find(name);
+    if (control == nullptr) throw CHostError{L"no such control: " + name.text};
+    return *control;
+}
+
+CVariantHolder CHostSession::Reference(const Control& control) {
+    void* record = referenceInfo_ != nullptr ? referenceInfo_->RecordCreate() : nullptr;
+    if (record == nullptr) {
+        throw CHostError{
+            L"no VirtualControlReference: Tarnwick.Virtual.Interfaces.tlb "
+            L"should be beside tarnwick-host.exe"};
+    }
+    CVariantHolder reference;
+    V_VT(&reference.Get()) = VT_RECORD;
+    V_RECORD(&reference.Get()) = record;
+    V_RECORDINFO(&reference.Get()) = referenceInfo_.Get();
+    referenceInfo_->AddRef();
+    CVariantHolder window;
+    window.Get().vt = VT_I8;
+    window.Get().llVal = static_cast<LONGLONG>(control.window);
+    if (FAILED(
+            referenceInfo_->PutField(INVOKE_PROPERTYPUT, record, L"WindowHandle", &window.Get()))) {
+        throw CHostError{L"the VirtualControlReference record could not be filled"};
+    }
+    return reference;
+}
+
+CVariantHolder CHostSession::Invoke(const std::wstring& member,
+                                    std::vector<CVariantHolder> arguments) {
+    CArgumentArray values(arguments);
+    PeerReply reply = peer_->Call(AgentTarget(), member.c_str(), DISPATCH_METHOD, values.Values());
+    Check(reply, member);
+    return std::move(reply.Result);
+}
+
+PeerTarget CHostSession::AgentTarget() const {
+    return {ReturnAddressRecord{app_.ProcessId(), 0, 0, 0}, {}};
+}
+
+PeerTarget CHostSession::ControlTarget(const Control& control) const {
+    return {
+        ReturnAddressRecord{app_.ProcessId(), control.owner, control.translator, control.window},
+        {}};
+}
+
+void CHostSession::Check(const PeerReply& reply, const std::wstring& what) const {
+    const std::wstring detail =
+        reply.FailureDetail.empty() ? L"" : L" (" + reply.FailureDetail + L")";
+    if (!reply.Arrived) {
+        const std::wstring process = L"process " + std::to_wstring(app_.ProcessId());
+        throw CHostError{app_.Ended()
+                             ? L"the application has ended (" + process + L")"
+                             : L"no reply from the application (" + process + L") to " + what};
+    }
+    switch (reply.State) {
+        case StateCompleted:
+            return;
+        case StateException:
+            throw CHostError{
+                what + L" raised an exception: " + reply.ExceptionText2 +
+                (reply.ExceptionText1.empty() ? L"" : L" [" + reply.ExceptionText1 + L"]")};
+        case StateFailedCode:
+            switch (reply.FailureCode) {
+                case DISP_E_UNKNOWNNAME:
+                    throw CHostError{L"no such operation: " + what};
+                case E_INVALIDARG:
+                    throw CHostError{L"no such control (" + what + L")" + detail};
+                case DISP_E_TYPEMISMATCH:
+                    throw CHostError{L"wrong argument kind for " + what + detail};
+                case DISP_E_BADPARAMCOUNT:
+                    throw CHostError{L"wrong number of arguments for " + what};
+                default:
+                    throw CHostError{what + L" failed with code " + HResultText(reply.FailureCode) +
+                                     detail};
+            }
+        default:
+            throw CHostError{what + L" failed" + detail};
+    }
+}
+
+void CHostSession::PrintResult(const std::wstring& head, CJsonObject json, const VARIANT& result) {
+    const bool empty = result.vt == VT_EMPTY;
+    out_.Line(head + L" -> " + (empty ? L"done" : CValueText::Format(result, ValueStyle::Readable)),
+              json.Add(L"result", CValueText::Format(result, ValueStyle::Json)));
+}
+
+void CHostSession::Forget() {
+    peer_.reset();
+    table_.reset();
+    std::lock_guard lock(watchMutex_);
+    watches_.clear();
+}
+
+CVariantHolder CHostSession::OnEvent(const PeerEvent& event) {
+    // Answered at once, without a request of its own: the application's thread waits for it.
+    Watch watch{Hex(event.Address.O), false};
+    {
+        std::lock_guard lock(watchMutex_);
+        const auto found = watches_.find({event.Address.O, event.SubscriptionTag});
+        if (found != watches_.end()) watch = found->second;
+    }
+    std::wstring readable, json;
+    for (const CVariantHolder& argument : event.Arguments) {
+        readable += (readable.empty() ? L"" : L", ") +
+                    CValueText::Format(argument.Get(), ValueStyle::Readable);
+        json += (json.empty() ? L"" : L",") + CValueText::Format(argument.Get(), ValueStyle::Json);
+    }
+    out_.Line(L"event " + event.SubscriptionTag + L" on " + watch.control +
+                  (readable.empty() ? L"" : L" (" + readable + L")") +
+                  (watch.cancel ? L" (cancelled)" : L""),
+              CJsonObject()
+                  .AddText(L"event", event.SubscriptionTag)
+                  .AddText(L"control", watch.control)
+                  .Add(L"args", L"[" + json + L"]")
+                  .Add(L"cancelled", watch.cancel ? L"true" : L"false"));
+    CVariantHolder answer;
+    answer.Get().vt = VT_BOOL;
+    answer.Get().boolVal = watch.cancel ? VARIANT_TRUE : VARIANT_FALSE;
+    return answer;
+}
+
+}  // namespace tarnwick::host

@@ -1,0 +1,158 @@
+#include "cvaluetext.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <iterator>
+#include <cstdint>
+#include <cwchar>
+#include <cwctype>
+#include <limits>
+#include <optional>
+
+namespace tarnwick::host {
+namespace {
+
+constexpr VARTYPE kNumberTypes[] = {VT_I1,  VT_I2,  VT_I4,   VT_I8, VT_INT, VT_UI1, VT_UI2,
+                                    VT_UI4, VT_UI8, VT_UINT, VT_R4, VT_R8,  VT_CY,  VT_DECIMAL};
+
+bool IsNumber(VARTYPE type) {
+    return std::find(std::begin(kNumberTypes), std::end(kNumberTypes), type) !=
+           std::end(kNumberTypes);
+}
+
+// Element types whose values sit at the start of a VARIANT's data, as SafeArrayGetElement
+// copies them.
+bool IsPlainElement(VARTYPE type) {
+    return type == VT_VARIANT || type == VT_BSTR || type == VT_BOOL ||
+           (IsNumber(type) && type != VT_DECIMAL);
+}
+
+std::wstring AsText(const VARIANT& value) {
+    CVariantHolder text;
+    if (FAILED(VariantChangeTypeEx(&text.Get(), const_cast<VARIANT*>(&value), LOCALE_INVARIANT, 0,
+                                   VT_BSTR)) ||
+        text.Get().bstrVal == nullptr) {
+        return L"(a value of type " + std::to_wstring(value.vt) + L")";
+    }
+    return text.Get().bstrVal;
+}
+
+// The handle a node or control record stands for.
+std::wstring FormatRecord(const VARIANT& value, ValueStyle style) {
+    IRecordInfo* info = V_RECORDINFO(&value);
+    if (info == nullptr || V_RECORD(&value) == nullptr)
+        return style == ValueStyle::Json ? L"null" : L"record";
+    for (const wchar_t* field : {L"ItemHandle", L"WindowHandle"}) {
+        CVariantHolder handle;
+        if (SUCCEEDED(info->GetField(V_RECORD(&value), field, &handle.Get()))) {
+            return CValueText::Format(handle.Get(), style);
+        }
+    }
+    return style == ValueStyle::Json ? L"null" : L"record";
+}
+
+std::wstring FormatArray(const VARIANT& value, ValueStyle style) {
+    SAFEARRAY* array = value.parray;
+    const VARTYPE type = value.vt & VT_TYPEMASK;
+    if (array == nullptr || SafeArrayGetDim(array) != 1 || !IsPlainElement(type)) {
+        return style == ValueStyle::Json ? L"null" : L"(array)";
+    }
+    LONG low = 0, high = -1;
+    SafeArrayGetLBound(array, 1, &low);
+    SafeArrayGetUBound(array, 1, &high);
+    std::wstring text = L"[";
+    for (LONG i = low; i <= high; ++i) {
+        CVariantHolder element;
+        if (type != VT_VARIANT) element.Get().vt = type;
+        void* slot = type == VT_VARIANT ? static_cast<void*>(&element.Get())
+                                        : static_cast<void*>(&element.Get().llVal);
+        if (FAILED(SafeArrayGetElement(array, &i, slot))) VariantInit(&element.Get());
+        text += (i == low ? L"" : L", ") + CValueText::Format(element.Get(), style);
+    }
+    return text + L"]";
+}
+
+std::optional<std::uint64_t> Unsigned(const std::wstring& digits, int base) {
+    if (digits.empty() || !std::iswxdigit(digits.front())) return std::nullopt;
+    wchar_t* end = nullptr;
+    errno = 0;
+    const unsigned long long number = std::wcstoull(digits.c_str(), &end, base);
+    if (*end != L'\0' || errno == ERANGE) return std::nullopt;
+    return number;
+}
+
+// A decimal or "0x" hex integer, with an optional leading minus.
+std::optional<std::int64_t> Integer(const std::wstring& text) {
+    const bool negative = text.rfind(L"-", 0) == 0;
+    const std::wstring body = text.substr(negative ? 1 : 0);
+    const bool hex = body.size() > 2 && (body.rfind(L"0x", 0) == 0 || body.rfind(L"0X", 0) == 0);
+    const auto magnitude = Unsigned(hex ? body.substr(2) : body, hex ? 16 : 10);
+    const std::uint64_t decimalLimit = negative ? 1ull << 63 : (1ull << 63) - 1;
+    if (!magnitude || (!hex && *magnitude > decimalLimit)) return std::nullopt;
+    return static_cast<std::int64_t>(negative ? 0 - *magnitude : *magnitude);
+}
+
+}  // namespace
+
+CVariantHolder CValueText::Parse(const Token& word) {
+    CVariantHolder holder;
+    VARIANT& value = holder.Get();
+    const std::optional<std::int64_t> number = word.quoted ? std::nullopt : Integer(word.text);
+    if (number && *number >= std::numeric_limits<LONG>::min() &&
+        *number <= std::numeric_limits<LONG>::max()) {
+        value.vt = VT_I4;
+        value.lVal = static_cast<LONG>(*number);
+    } else if (number) {
+        value.vt = VT_I8;
+        value.llVal = *number;
+    } else if (!word.quoted && (word.text == L"true" || word.text == L"false")) {
+        value.vt = VT_BOOL;
+        value.boolVal = word.text == L"true" ? VARIANT_TRUE : VARIANT_FALSE;
+    } else {
+        value.bstrVal = SysAllocStringLen(word.text.data(), static_cast<UINT>(word.text.size()));
+        if (value.bstrVal != nullptr) value.vt = VT_BSTR;
+    }
+    return holder;
+}
+
+std::wstring CValueText::Format(const VARIANT& value, ValueStyle style) {
+    const bool json = style == ValueStyle::Json;
+    if ((value.vt & VT_ARRAY) != 0) return FormatArray(value, style);
+    switch (value.vt) {
+        case VT_EMPTY:
+            return json ? L"null" : L"empty";
+        case VT_NULL:
+            return L"null";
+        case VT_UNKNOWN:
+        case VT_DISPATCH:
+            return value.punkVal == nullptr ? (json ? L"null" : L"nothing") : L"\"(object)\"";
+        case VT_BOOL:
+            return value.boolVal != VARIANT_FALSE ? L"true" : L"false";
+        case VT_BSTR:
+            return Quote(value.bstrVal != nullptr ? value.bstrVal : L"");
+        case VT_RECORD:
+            return FormatRecord(value, style);
+        case VT_ERROR:
+            return json ? std::to_wstring(value.scode) : L"error " + std::to_wstring(value.scode);
+        default:
+            return IsNumber(value.vt) ? AsText(value) : Quote(AsText(value));
+    }
+}
+
+std::wstring CValueText::Quote(const std::wstring& text) {
+    std::wstring quoted = L"\"";
+    for (const wchar_t c : text) {
+        wchar_t escape[8] = {};
+        if (c == L'"' || c == L'\\') {
+            quoted += {L'\\', c};
+        } else if (c < 0x20) {
+            std::swprintf(escape, std::size(escape), L"\\u%04x", static_cast<unsigned>(c));
+            quoted += escape;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + L"\"";
+}
+
+}  // namespace tarnwick::host

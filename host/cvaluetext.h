@@ -1,0 +1,29 @@
+#pragma once
+// Values between the command line and VARIANTs: arguments as typed become VARIANTs, and
+// results and event arguments become readable text or JSON.
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <string>
+
+#include "ccommandline.h"
+#include "peer/cvariantholder.h"
+
+namespace tarnwick::host {
+
+enum class ValueStyle { Readable, Json };
+
+class CValueText {
+  public:
+    // An integer (decimal, or hex after "0x") is VT_I4, or VT_I8 when it does not fit in 32
+    // bits; true and false are VT_BOOL; a quoted word or any other text is a BSTR.
+    static CVariantHolder Parse(const Token& word);
+    // Strings quoted, arrays as [a, b], booleans true/false, records as their ItemHandle or
+    // WindowHandle field. VT_EMPTY is "empty" readable and null in JSON.
+    static std::wstring Format(const VARIANT& value, ValueStyle style);
+    // The text in double quotes with JSON's escapes.
+    static std::wstring Quote(const std::wstring& text);
+};
+
+}  // namespace tarnwick::host
