@@ -20,8 +20,10 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr COLORREF kParentColour = RGB(200, 30, 30);
 constexpr COLORREF kPanelColour = RGB(20, 40, 220);
+constexpr COLORREF kCoverColour = RGB(30, 160, 40);
 constexpr wchar_t kParentClass[] = L"Tarnwick.Test.PictureParent";
 constexpr wchar_t kPanelClass[] = L"Tarnwick.Test.PicturePanel";
+constexpr wchar_t kCoverClass[] = L"Tarnwick.Test.PictureCover";
 
 Bytes ReadBytes(const std::wstring& path) {
     std::ifstream in(std::filesystem::path(path), std::ios::binary);
@@ -129,8 +131,8 @@ COLORREF PixelAt(const Png& png, int x, int y) {
     return RGB(png.scanlines[at], png.scanlines[at + 1], png.scanlines[at + 2]);
 }
 
-// A captioned parent filled with one colour, holding a panel of another colour, a button and
-// an edit; its class brushes go with the classes.
+// A captioned parent filled with one colour, holding a panel of another colour partly under a
+// third (raised above it), a button and an edit; the class brushes go with the classes.
 class WindowPictureTest : public testing::Test {
   protected:
     void SetUp() override {
@@ -143,10 +145,15 @@ class WindowPictureTest : public testing::Test {
         windowClass.hbrBackground = CreateSolidBrush(kPanelColour);
         windowClass.lpszClassName = kPanelClass;
         ASSERT_NE(RegisterClassW(&windowClass), 0);
+        windowClass.hbrBackground = CreateSolidBrush(kCoverColour);
+        windowClass.lpszClassName = kCoverClass;
+        ASSERT_NE(RegisterClassW(&windowClass), 0);
         window_ = CreateWindowExW(0, kParentClass, L"Picture", WS_OVERLAPPED | WS_CAPTION, 40, 40,
                                   300, 200, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(window_, nullptr);
         panel_ = Child(kPanelClass, L"", 0, 10, 10, 60, 40);
+        SetWindowPos(Child(kCoverClass, L"", 0, 50, 30, 40, 30), HWND_TOP, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         Child(L"Button", L"Press me", BS_PUSHBUTTON, 90, 10, 100, 30);
         Child(L"Edit", L"picture text", 0, 10, 70, 200, 24, WS_EX_CLIENTEDGE);
         ShowWindow(window_, SW_SHOWNOACTIVATE);
@@ -155,6 +162,7 @@ class WindowPictureTest : public testing::Test {
         if (window_ != nullptr) DestroyWindow(window_);
         UnregisterClassW(kParentClass, GetModuleHandleW(nullptr));
         UnregisterClassW(kPanelClass, GetModuleHandleW(nullptr));
+        UnregisterClassW(kCoverClass, GetModuleHandleW(nullptr));
     }
 
     HWND Child(const wchar_t* className, const wchar_t* text, DWORD style, int x, int y, int width,
@@ -188,11 +196,13 @@ TEST_F(WindowPictureTest, WritesTheWindowAndItsChildrenAsACheckedPng) {
     ASSERT_EQ(png.height, static_cast<std::uint32_t>(frame.bottom - frame.top));
     ASSERT_EQ(png.scanlines.size(), png.height * (1 + 3 * size_t{png.width}));
 
-    // The parent's colour around the panel, the panel's within it, and more than two colours
-    // in all (frame, caption, button and edit text).
-    const POINT panelCentre = InPicture(panel_, 30, 20), beside = InPicture(panel_, -3, 20);
+    // The parent's colour around the panel, the panel's within it, the cover's where it lies
+    // over the panel, and many colours in all (frame, caption, button and edit text).
+    const POINT panelCentre = InPicture(panel_, 20, 15), beside = InPicture(panel_, -3, 20),
+                covered = InPicture(panel_, 50, 30);
     EXPECT_EQ(PixelAt(png, panelCentre.x, panelCentre.y), kPanelColour);
     EXPECT_EQ(PixelAt(png, beside.x, beside.y), kParentColour);
+    EXPECT_EQ(PixelAt(png, covered.x, covered.y), kCoverColour);
     std::set<COLORREF> colours;
     for (std::uint32_t y = 0; y < png.height; ++y) {
         for (std::uint32_t x = 0; x < png.width; ++x) colours.insert(PixelAt(png, x, y));
