@@ -65,6 +65,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #if defined(VASK_HOOKHOST_EXPORTS)
 #define VASK_HOOKHOST_API __declspec(dllexport)
@@ -88,6 +89,15 @@ VASK_HOOKHOST_API int AttachHookHost(DWORD threadId, std::uint64_t ownerId,
 // Removes every hook and subclass of the host. Answers 1 when it detached, 0 when the host
 // was not attached or the attached thread did not answer.
 VASK_HOOKHOST_API int DetachHookHost(void);
+
+// Called in the automation host's process: loads this DLL into the process of `threadId` (a
+// GUI thread of a running application, which must own a top-level window) with a
+// WH_CALLWNDPROC hook and starts the agent there, on that thread (see "The agent" below). The
+// agent serves this process: over the IPC queue when `hostWindow` is null, else over window
+// messages sent to `hostWindow`. Answers 1 when the agent runs for this process, 0 when the
+// thread has no window, the hook failed, or the agent could not start (an agent serving
+// another automation host that is still running refuses).
+VASK_HOOKHOST_API int StartAgent(DWORD threadId, HWND hostWindow);
 }
 
 namespace vask {
@@ -108,5 +118,60 @@ struct TreeChangeRecord {
 static_assert(sizeof(TreeChangeRecord) == 32);
 static_assert(offsetof(TreeChangeRecord, message) == 4);
 static_assert(offsetof(TreeChangeRecord, item) == 24);
+
+// The agent: the remoting side of an application that an automation host drives from another
+// process. Once started (StartAgent), it attaches the host to the application's GUI thread,
+// every window of that thread and those created later, and runs one of the library's invoke
+// management services:
+// - IPC queue: the service's queue is AgentQueueName(application process id); the automation
+//   host announces its own queue to it (the return-address message) before its first request;
+// - window messages: the agent's message-only window, of class kAgentWindowClass and titled
+//   with the application's process id in decimal (FindWindowExW(HWND_MESSAGE, ...)), receives
+//   message 0x8007 and answers 0xABAB when it wrote a reply; events go to the host's window.
+//
+// Requests name the return address {application process id, 0, 0, 0}, except subscriptions
+// (below). Calls are DISPATCH_METHOD, with arguments in call order:
+// - "ListControls"(): every hooked control, in window order (top-level windows, then their
+//   children, depth first), as one array of VARIANTs with kControlFields values per control:
+//   window (VT_I8), parent (VT_I8), control id (VT_I4), class name, interface type name,
+//   adapter type name, text (BSTR each), translator identity (VT_I8, the IUnknown of the
+//   control's translator) and owner id (VT_I8).
+// - "Sync"(): answered once the GUI thread has handled everything posted to it before the
+//   call (the input of an earlier click or keys request included), and the events raised
+//   meanwhile have been answered. VT_EMPTY.
+// - "SavePicture"(path BSTR): saves the first visible top-level window of the thread, with
+//   its children, as a PNG file at that path. VT_BOOL.
+// - "Detach"(): answered first; then every hook, subclass and subscription goes and the
+//   application runs on as before. A later StartAgent starts the agent again.
+// - any other name: an operation of a control, named as in the type library
+//   (Tarnwick.Virtual.Interfaces.tlb; "GetText", "SetCheckState", "GetChildren", ...). The
+//   first argument names the control: a VirtualControlReference record (VT_RECORD), or its
+//   window handle as an integer. The operation's in-arguments follow, each converted to the
+//   type the operation declares (a tree node may be given as its item handle, an integer).
+//   The result is the operation's out-argument, or an array of VARIANTs of its out-arguments
+//   in order when it has several, VT_EMPTY when it has none; node and control records in a
+//   result come back as their handles (VT_I8). A failing operation fails the call with its
+//   HRESULT.
+// Refusals fail the call with a code and a one-line text: DISP_E_UNKNOWNNAME "no such
+// operation", E_INVALIDARG "no such control" (not a hooked window of the thread),
+// DISP_E_BADPARAMCOUNT "wrong number of arguments", DISP_E_TYPEMISMATCH "argument N: wrong
+// kind".
+//
+// Subscriptions name the return address {application process id, owner id, translator
+// identity, window} of the control (from "ListControls") and the event's name ("Click",
+// "Clicking", "NodeClicked", ...). Events arrive with the translator's arguments: VT_I4 and
+// VT_BOOL values and VirtualTreeNodeReference records (VT_RECORD, field ItemHandle). Their
+// answer VARIANT_TRUE cancels what the event allows to cancel. The automation host answers an
+// event before it makes any request of its own: the raising GUI thread waits for the answer
+// and handles nothing else meanwhile.
+//
+// The agent watches the automation host's process: when it ends, the agent detaches as for
+// "Detach", so that no event waits for a party that is gone.
+inline constexpr const wchar_t* kAgentWindowClass = L"Vask.HookHost.Agent";
+inline constexpr int kControlFields = 9;
+
+inline std::wstring AgentQueueName(DWORD applicationProcessId) {
+    return L"Vask.HookHost.Agent." + std::to_wstring(applicationProcessId);
+}
 
 }  // namespace vask

@@ -18,6 +18,7 @@
 #include "translators/cvirtualcommontabstriptranslator.h"
 #include "translators/cvirtualcommonlistviewtranslator.h"
 #include "translators/cvirtualcommontextboxtranslator.h"
+#include "translators/cvirtualcommontreeviewtranslator.h"
 
 namespace tarnwick {
 namespace {
@@ -44,6 +45,7 @@ enum KindIndex {
     kTextBox,
     kTabStrip,
     kComboBox,
+    kTreeView,
     kListView,
     kKindCount
 };
@@ -55,6 +57,7 @@ const Kind kKinds[kKindCount] = {
     {kTextBoxTypeNames, &Create<CVirtualCommonTextBoxTranslator>},
     {kTabStripTypeNames, &Create<CVirtualCommonTabStripTranslator>},
     {kComboBoxTypeNames, &Create<CVirtualCommonComboBoxTranslator>},
+    {kTreeViewTypeNames, &Create<CVirtualCommonTreeViewTranslator>},
     {kListViewTypeNames, &Create<CVirtualCommonListViewTranslator>},
 };
 
@@ -85,6 +88,7 @@ int KindOf(HWND window, const wchar_t* className) {
         if (std::wcscmp(className, tabStrip) == 0) return kTabStrip;
     }
     if (std::wcscmp(className, L"ComboBox") == 0) return kComboBox;
+    if (std::wcscmp(className, L"SysTreeView32") == 0) return kTreeView;
     if (std::wcscmp(className, L"SysListView32") == 0) return kListView;
     return -1;
 }

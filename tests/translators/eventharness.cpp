@@ -31,6 +31,24 @@ class CEventHarness::CHost final : public IInvokeNotification {
     std::uint64_t ResolveTarget(std::uint64_t o) override { return o; }
 };
 
+namespace {
+
+// The ItemHandle field of a node record, read through its record information; -1 when there is
+// none.
+std::int64_t NodeHandle(const VARIANT& record) {
+    VARIANT field;
+    VariantInit(&field);
+    if (record.pRecInfo == nullptr ||
+        FAILED(record.pRecInfo->GetField(record.pvRecord, L"ItemHandle", &field)) ||
+        V_VT(&field) != VT_I8) {
+        VariantClear(&field);
+        return -1;
+    }
+    return V_I8(&field);
+}
+
+}  // namespace
+
 CEventHarness& CEventHarness::Instance() {
     static CEventHarness harness;
     return harness;
@@ -50,7 +68,12 @@ CEventHarness::CEventHarness() : host_(std::make_unique<CHost>()) {
                                reinterpret_cast<HWND>(static_cast<std::intptr_t>(event.Address.O))};
         for (const CVariantHolder& argument : event.Arguments) {
             const VARIANT& value = argument.Get();
-            received.numbers.push_back(V_VT(&value) == VT_BOOL ? V_BOOL(&value) : V_I4(&value));
+            if (V_VT(&value) == VT_RECORD) {
+                received.nodes.push_back(NodeHandle(value));
+            } else {
+                received.numbers.push_back(V_VT(&value) == VT_BOOL ? V_BOOL(&value)
+                                                                   : V_I4(&value));
+            }
         }
         const std::lock_guard<std::mutex> lock(mutex_);
         VARIANT answer;

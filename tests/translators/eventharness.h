@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -20,7 +21,8 @@ namespace tarnwick::test {
 struct ReceivedEvent {
     std::wstring name;
     HWND window = nullptr;
-    std::vector<LONG> numbers;  // VT_I4 and VT_BOOL arguments, in call order
+    std::vector<LONG> numbers;          // VT_I4 and VT_BOOL arguments, in call order
+    std::vector<std::int64_t> nodes;    // the item handles of node record arguments
 };
 
 class CEventHarness {
