@@ -12,16 +12,21 @@
 #include <limits>
 #include <memory>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "bench/benchclock.h"
+#include "bench/benchreads.h"
+#include "bench/carrayelements.h"
 #include "winhelper.h"
 
 namespace {
 
 using tarnwick::WinHelper;
+using tarnwick::bench::AddControl;
+using tarnwick::bench::CArray;
+using tarnwick::bench::CArrayElements;
 using tarnwick::bench::Now;
+using tarnwick::bench::TimeRound;
 
 constexpr int kItems = 10000;
 constexpr int kColumns = 3;
@@ -33,44 +38,6 @@ struct BstrFree {
     void operator()(BSTR text) const noexcept { SysFreeString(text); }
 };
 using CBstr = std::unique_ptr<OLECHAR, BstrFree>;
-
-struct ArrayDestroy {
-    void operator()(SAFEARRAY* array) const noexcept { SafeArrayDestroy(array); }
-};
-using CArray = std::unique_ptr<SAFEARRAY, ArrayDestroy>;
-
-struct WindowDestroy {
-    void operator()(HWND window) const noexcept { DestroyWindow(window); }
-};
-using CWindow = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroy>;
-
-// The elements of a one-dimensional array of variants, locked for as long as this lives; no
-// elements when the array is of another kind.
-class CArrayElements {
-  public:
-    explicit CArrayElements(SAFEARRAY* array) {
-        if (array == nullptr || array->cDims != 1 || (array->fFeatures & FADF_VARIANT) == 0) return;
-        void* data = nullptr;
-        if (FAILED(SafeArrayAccessData(array, &data))) return;
-        array_ = array;
-        data_ = static_cast<VARIANT*>(data);
-        count_ = array->rgsabound[0].cElements;
-    }
-    CArrayElements(const CArrayElements&) = delete;
-    CArrayElements& operator=(const CArrayElements&) = delete;
-    ~CArrayElements() {
-        if (array_ != nullptr) SafeArrayUnaccessData(array_);
-    }
-
-    bool IsValid() const { return array_ != nullptr; }
-    ULONG Count() const { return count_; }
-    VARIANT& operator[](ULONG index) const { return data_[index]; }
-
-  private:
-    SAFEARRAY* array_ = nullptr;
-    VARIANT* data_ = nullptr;
-    ULONG count_ = 0;
-};
 
 // The texts one way read, in reading order; kept only for the check, null while timing.
 using Texts = std::vector<std::wstring>;
@@ -254,12 +221,6 @@ std::wstring Numbered(const wchar_t* prefix, int number) {
     return prefix + std::to_wstring(number);
 }
 
-HWND AddControl(HWND parent, const wchar_t* className, DWORD style, int id) {
-    return CreateWindowExW(0, className, L"", WS_CHILD | WS_VISIBLE | style, 0, 0, 400, 300, parent,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                           GetModuleHandleW(nullptr), nullptr);
-}
-
 bool FillListView(HWND list, Texts* expected) {
     SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     for (int k = 0; k < kColumns; ++k) {
@@ -336,14 +297,6 @@ struct Control {
     double bestMessages = std::numeric_limits<double>::infinity();
 };
 
-std::string Narrow(const std::wstring& text) {
-    std::string narrow;
-    for (const wchar_t character : text) {
-        narrow += character < 0x80 ? static_cast<char>(character) : '?';
-    }
-    return narrow;
-}
-
 // Reads once the one way, keeping the texts, and reports the first that differs from what the
 // control was filled with.
 bool Check(const Control& control, const char* way, Read read) {
@@ -352,20 +305,10 @@ bool Check(const Control& control, const char* way, Read read) {
         std::printf("winhelper: %s, %s: %s\n", control.name, way, failure);
         return false;
     }
-    for (size_t i = 0; i < seen.size() && i < control.expected.size(); ++i) {
-        if (seen[i] != control.expected[i]) {
-            std::printf("winhelper: %s, %s: text %zu is \"%s\" where \"%s\" was put\n",
-                        control.name, way, i, Narrow(seen[i]).c_str(),
-                        Narrow(control.expected[i]).c_str());
-            return false;
-        }
-    }
-    if (seen.size() != control.expected.size()) {
-        std::printf("winhelper: %s, %s: %zu texts read where %zu were put\n", control.name, way,
-                    seen.size(), control.expected.size());
-        return false;
-    }
-    return true;
+    const std::string difference = tarnwick::bench::Difference(seen, control.expected);
+    if (difference.empty()) return true;
+    std::printf("winhelper: %s, %s: %s\n", control.name, way, difference.c_str());
+    return false;
 }
 
 // Milliseconds for one read; negative when it failed, after reporting why.
@@ -378,10 +321,6 @@ double Time(const Control& control, const char* way, Read read) {
     return -1;
 }
 
-LRESULT CALLBACK HostProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
 }  // namespace
 
 int main() {
@@ -392,15 +331,8 @@ int main() {
         std::printf("winhelper: InitCommonControlsEx failed\n");
         return 1;
     }
-    WNDCLASSW hostClass{};
-    hostClass.lpfnWndProc = HostProcedure;
-    hostClass.hInstance = GetModuleHandleW(nullptr);
-    hostClass.lpszClassName = L"TarnwickBenchWinHelperHost";
-    RegisterClassW(&hostClass);
-    // Never shown: the controls are real windows that nobody sees.
-    const CWindow host(CreateWindowExW(0, hostClass.lpszClassName, L"bench_winhelper",
-                                       WS_OVERLAPPEDWINDOW, 0, 0, 800, 600, nullptr, nullptr,
-                                       hostClass.hInstance, nullptr));
+    const tarnwick::bench::CWindow host =
+        tarnwick::bench::CreateControlHost(L"TarnwickBenchWinHelperHost");
     if (!host) {
         std::printf("winhelper: no host window\n");
         return 1;
@@ -434,17 +366,12 @@ int main() {
     // Rounds alternate which way goes first; each way keeps its best round.
     for (int round = 0; round < kRounds; ++round) {
         for (Control& control : controls) {
-            double winHelper = 0, messages = 0;
-            if (round % 2 == 0) {
-                winHelper = Time(control, "WinHelper", control.throughWinHelper);
-                messages = Time(control, "bare messages", control.byMessages);
-            } else {
-                messages = Time(control, "bare messages", control.byMessages);
-                winHelper = Time(control, "WinHelper", control.throughWinHelper);
+            if (!TimeRound(
+                    round, [&] { return Time(control, "WinHelper", control.throughWinHelper); },
+                    [&] { return Time(control, "bare messages", control.byMessages); },
+                    control.bestWinHelper, control.bestMessages)) {
+                return 1;
             }
-            if (winHelper < 0 || messages < 0) return 1;
-            control.bestWinHelper = std::min(control.bestWinHelper, winHelper);
-            control.bestMessages = std::min(control.bestMessages, messages);
         }
     }
 

@@ -1,0 +1,205 @@
+#include "standins/hookhost/windowpicture.h"
+
+#include <cstdint>
+#include <new>
+#include <vector>
+
+#include "standins/common/cscopedhandle.h"
+#include "standins/common/debugtrace.h"
+#include "standins/hookhost/pngencoder.h"
+
+namespace vask {
+namespace {
+
+constexpr wchar_t kComponent[] = L"WindowPicture";
+constexpr int kMaxSide = 8192;
+
+// A 32-bit top-down DIB section selected into a memory DC of its own, for drawing and reading.
+class CBitmapCanvas {
+  public:
+    CBitmapCanvas(int width, int height) {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;  // negative: the first row is the top one
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        dc_ = CreateCompatibleDC(nullptr);
+        if (dc_ == nullptr) return;
+        void* bits = nullptr;
+        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        if (bitmap_ == nullptr) return;
+        previous_ = SelectObject(dc_, bitmap_);
+        if (previous_ != nullptr && previous_ != HGDI_ERROR)
+            bits_ = static_cast<std::uint32_t*>(bits);
+    }
+    CBitmapCanvas(const CBitmapCanvas&) = delete;
+    CBitmapCanvas& operator=(const CBitmapCanvas&) = delete;
+    ~CBitmapCanvas() {
+        if (bits_ != nullptr) SelectObject(dc_, previous_);
+        if (bitmap_ != nullptr) DeleteObject(bitmap_);
+        if (dc_ != nullptr) DeleteDC(dc_);
+    }
+
+    bool IsValid() const { return bits_ != nullptr; }
+    HDC Dc() const { return dc_; }
+    // Each pixel 0x00RRGGBB, row after row; valid once GDI has finished drawing (GdiFlush).
+    const std::uint32_t* Pixels() const { return bits_; }
+
+  private:
+    HDC dc_ = nullptr;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ previous_ = nullptr;
+    std::uint32_t* bits_ = nullptr;
+};
+
+// Places of one window in picture coordinates: the top-left corner of the pictured window's
+// frame is (0, 0).
+struct WindowPlace {
+    RECT frame;
+    RECT client;
+};
+
+WindowPlace PlaceOf(HWND window, POINT pictureOrigin) {
+    WindowPlace place{};
+    GetWindowRect(window, &place.frame);
+    OffsetRect(&place.frame, -pictureOrigin.x, -pictureOrigin.y);
+    POINT clientOrigin{0, 0};
+    ClientToScreen(window, &clientOrigin);
+    GetClientRect(window, &place.client);
+    OffsetRect(&place.client, clientOrigin.x - pictureOrigin.x, clientOrigin.y - pictureOrigin.y);
+    return place;
+}
+
+// The frame and caption, drawn from the styles: a window's own non-client painting goes to the
+// screen, and WM_PRINT does not reproduce it everywhere.
+void PaintFrame(HDC dc, HWND window, const WindowPlace& place, const RECT& clip) {
+    if (EqualRect(&place.frame, &place.client)) return;
+    const auto style = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE));
+    const auto exStyle = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE));
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, clip.left, clip.top, clip.right, clip.bottom);
+    RECT edge = place.frame;
+    FillRect(dc, &edge, GetSysColorBrush(COLOR_3DFACE));
+    if ((style & (WS_DLGFRAME | WS_THICKFRAME)) != 0) {
+        DrawEdge(dc, &edge, EDGE_RAISED, BF_RECT);
+    } else if ((exStyle & WS_EX_CLIENTEDGE) != 0) {
+        DrawEdge(dc, &edge, EDGE_SUNKEN, BF_RECT);
+    } else if ((style & WS_BORDER) != 0) {
+        FrameRect(dc, &edge, GetSysColorBrush(COLOR_WINDOWFRAME));
+    }
+    if ((style & WS_CAPTION) == WS_CAPTION) {
+        const int border = place.client.left - place.frame.left;
+        RECT caption{place.frame.left + border, place.frame.top + border,
+                     place.frame.right - border, place.client.top};
+        // Always drawn active, so that focus elsewhere does not change the picture.
+        if (caption.bottom > caption.top) DrawCaption(window, dc, &caption, DC_ACTIVE | DC_TEXT);
+    }
+    RestoreDC(dc, saved);
+}
+
+// The window paints its client area into a bitmap of that size, which starts as what lies
+// beneath it; the part within clip is copied into the picture.
+bool PaintClient(HDC dc, HWND window, const WindowPlace& place, const RECT& clip) {
+    const int width = place.client.right - place.client.left;
+    const int height = place.client.bottom - place.client.top;
+    RECT visible{};
+    if (width <= 0 || height <= 0 || !IntersectRect(&visible, &place.client, &clip)) return true;
+    CBitmapCanvas own(width, height);
+    if (!own.IsValid()) return false;
+    BitBlt(own.Dc(), 0, 0, width, height, dc, place.client.left, place.client.top, SRCCOPY);
+    SendMessageW(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(own.Dc()), 0);
+    SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(own.Dc()),
+                 PRF_CLIENT | PRF_ERASEBKGND);
+    return BitBlt(dc, visible.left, visible.top, visible.right - visible.left,
+                  visible.bottom - visible.top, own.Dc(), visible.left - place.client.left,
+                  visible.top - place.client.top, SRCCOPY) != FALSE;
+}
+
+// The window, then its visible children from the bottom of the z-order up, each within its
+// parent's client area.
+bool PaintWindow(HDC dc, HWND window, POINT pictureOrigin, const RECT& clip) {
+    const WindowPlace place = PlaceOf(window, pictureOrigin);
+    PaintFrame(dc, window, place, clip);
+    if (!PaintClient(dc, window, place, clip)) return false;
+    RECT childClip{};
+    if (!IntersectRect(&childClip, &place.client, &clip)) return true;
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        children.push_back(child);
+    }
+    for (auto it = children.rbegin(); it != children.rend(); ++it) {
+        const bool visible = (GetWindowLongPtrW(*it, GWL_STYLE) & WS_VISIBLE) != 0;
+        if (visible && !PaintWindow(dc, *it, pictureOrigin, childClip)) return false;
+    }
+    return true;
+}
+
+std::vector<std::uint8_t> ToRgb(const CBitmapCanvas& canvas, int width, int height) {
+    std::vector<std::uint8_t> rgb;
+    rgb.reserve(static_cast<size_t>(width) * height * 3);
+    const std::uint32_t* pixel = canvas.Pixels();
+    for (size_t i = 0, count = static_cast<size_t>(width) * height; i < count; ++i, ++pixel) {
+        rgb.push_back(static_cast<std::uint8_t>(*pixel >> 16));
+        rgb.push_back(static_cast<std::uint8_t>(*pixel >> 8));
+        rgb.push_back(static_cast<std::uint8_t>(*pixel));
+    }
+    return rgb;
+}
+
+bool WriteWholeFile(const wchar_t* path, const std::vector<std::uint8_t>& bytes) {
+    CScopedHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) {
+        DebugTrace(kComponent, L"cannot create %ls (error %lu)", path, GetLastError());
+        return false;
+    }
+    DWORD written = 0;
+    const bool complete = WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()),
+                                    &written, nullptr) != FALSE &&
+                          written == bytes.size();
+    file.Reset();
+    if (!complete) {
+        DebugTrace(kComponent, L"cannot write %ls (error %lu)", path, GetLastError());
+        DeleteFileW(path);
+    }
+    return complete;
+}
+
+}  // namespace
+
+bool SaveWindowPicture(HWND window, const wchar_t* path) {
+    RECT frame{};
+    if (path == nullptr || !IsWindow(window) || !GetWindowRect(window, &frame)) {
+        DebugTrace(kComponent, L"no window %p or no path", static_cast<void*>(window));
+        return false;
+    }
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) {
+        DebugTrace(kComponent, L"window %p is %dx%d: nothing to picture",
+                   static_cast<void*>(window), width, height);
+        return false;
+    }
+    try {
+        CBitmapCanvas canvas(width, height);
+        const RECT whole{0, 0, width, height};
+        if (!canvas.IsValid() ||
+            !PaintWindow(canvas.Dc(), window, POINT{frame.left, frame.top}, whole)) {
+            DebugTrace(kComponent, L"window %p: no bitmap to paint into",
+                       static_cast<void*>(window));
+            return false;
+        }
+        GdiFlush();
+        return WriteWholeFile(
+            path, EncodePng(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
+                            ToRgb(canvas, width, height)));
+    } catch (const std::bad_alloc&) {
+        DebugTrace(kComponent, L"window %p: out of memory", static_cast<void*>(window));
+        return false;
+    }
+}
+
+}  // namespace vask
