@@ -1,5 +1,6 @@
 #include "chostsession.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <iterator>
 
@@ -220,11 +221,17 @@ void CHostSession::Operate(const Command& command, const std::wstring& member, b
 
 void CHostSession::WatchEvents(const Command& command) {
     const Control& control = Resolve(command.args[0]);
-    std::map<std::wstring, bool> events;  // name -> cancel
+    std::vector<std::pair<std::wstring, bool>> events;  // in the order given; true: cancel
     for (size_t i = 1; i < command.args.size(); ++i) {
         const bool cancel = command.args[i].text == L"--cancel" && !command.args[i].quoted;
         if (cancel) ++i;
-        events[command.args[i].text] |= cancel;
+        const auto same = [&](const auto& event) { return event.first == command.args[i].text; };
+        const auto found = std::find_if(events.begin(), events.end(), same);
+        if (found == events.end()) {
+            events.emplace_back(command.args[i].text, cancel);
+        } else {
+            found->second |= cancel;
+        }
     }
     std::wstring shown, names, cancelled;
     for (const auto& [name, cancel] : events) {
@@ -234,6 +241,10 @@ void CHostSession::WatchEvents(const Command& command) {
         }
         const PeerReply reply =
             peer_->Subscribe(ControlTarget(control), name.c_str(), name.c_str());
+        if (!reply.Arrived || reply.State != StateCompleted) {
+            std::lock_guard lock(watchMutex_);
+            watches_.erase({control.window, name});
+        }
         Check(reply, L"watch " + name);
         shown += (shown.empty() ? L"" : L", ") + name + (cancel ? L" (cancel)" : L"");
         names += (names.empty() ? L"" : L",") + CValueText::Quote(name);
@@ -291,13 +302,15 @@ void CHostSession::Detach(const Command&) {
 }
 
 void CHostSession::WaitExit(const Command& command) {
-    const DWORD seconds =
-        command.args.empty() ? 30 : std::wcstoul(command.args[0].text.c_str(), nullptr, 10);
+    const std::wstring seconds = command.args.empty() ? L"30" : command.args[0].text;
+    if (seconds.empty() || seconds.size() > 6 ||
+        seconds.find_first_not_of(L"0123456789") != std::wstring::npos) {
+        throw CHostError{L"wait-exit takes a number of seconds, not " + seconds};
+    }
     if (app_.ProcessId() == 0) throw CHostError{L"no application to wait for"};
     const std::wstring process = L"process " + std::to_wstring(app_.ProcessId());
-    const std::optional<DWORD> code = app_.WaitForExit(seconds * 1000);
-    if (!code)
-        throw CHostError{process + L" did not end within " + std::to_wstring(seconds) + L" s"};
+    const std::optional<DWORD> code = app_.WaitForExit(std::stoul(seconds) * 1000);
+    if (!code) throw CHostError{process + L" did not end within " + seconds + L" s"};
     Forget();
     out_.Line(
         L"wait-exit -> " + process + L" ended with code " + std::to_wstring(*code),
