@@ -6,14 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 #include <utility>
 #include <vector>
 
-#include "translatorfactory.h"
 #include "winhelper.h"
-#include "translators/cvirtualcommoncomboboxtranslator.h"
-#include "translators/cvirtualcommontabstriptranslator.h"
-#include "translators/eventharness.h"
 #include "translators/translatorhost.h"
 
 namespace tarnwick::test {
@@ -29,23 +26,16 @@ LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// The translator the hooking host attached (the library's copy, not this executable's).
-template <typename T>
-T* TranslatorOf(HWND window) {
-    return static_cast<T*>(
-        static_cast<CVirtualControlTranslator*>(GetPropW(window, kTranslatorProperty)));
-}
-
-class TabAndComboTest : public testing::Test {
+class TabAndComboTest : public TranslatorFixture {
   protected:
     void SetUp() override {
+        TranslatorFixture::SetUp();
         WNDCLASSW recording{};
         recording.lpfnWndProc = &RecordingProc;
         recording.lpszClassName = L"TabAndComboParent";
         RegisterClassW(&recording);
         parent_ = CreateWindowExW(0, recording.lpszClassName, L"", WS_CHILD | WS_VISIBLE, 0, 0, 380,
                                   260, host_.Parent(), nullptr, nullptr, nullptr);
-        harness_.Clear();
     }
     // A tab strip or a combo box with its items "0", "1", ..., subscribed to its event.
     HWND Control(bool tab, int items = 3, HWND parent = nullptr) {
@@ -70,15 +60,14 @@ class TabAndComboTest : public testing::Test {
         return windows;
     }
 
-    CEventHarness& harness_ = CEventHarness::Instance();
-    CTranslatorHost host_;
     HWND parent_ = nullptr;
 };
 
 TEST_F(TabAndComboTest, IndexedSelectionRaisesTheEventAndACancelKeepsItFromTheParent) {
     const HWND tab = Control(true), combo = Control(false), empty = Control(false, 0);
-    auto* strip = TranslatorOf<CVirtualCommonTabStripTranslator>(tab);
-    auto* list = TranslatorOf<CVirtualCommonComboBoxTranslator>(combo);
+    const auto strip = InterfaceOf<IVirtualTabStrip>(tab);
+    const auto list = InterfaceOf<IVirtualListControl>(combo);
+    ASSERT_TRUE(strip && list);
     g_heard = 0;
     const struct {
         HWND window;
@@ -98,7 +87,7 @@ TEST_F(TabAndComboTest, IndexedSelectionRaisesTheEventAndACancelKeepsItFromThePa
     for (const auto& c : cases) {
         harness_.Cancel(c.cancel ? std::set<std::wstring>{L"SelectedIndexChanged"}
                                  : std::set<std::wstring>{});
-        VirtualControlReference reference{reinterpret_cast<__int64>(c.window)};
+        VirtualControlReference reference = Reference(c.window);
         LONG selected = -5;
         if (c.window == tab) {
             EXPECT_EQ(strip->SetSelectedTab(&reference, c.index), c.result) << c.index;
@@ -111,18 +100,17 @@ TEST_F(TabAndComboTest, IndexedSelectionRaisesTheEventAndACancelKeepsItFromThePa
         EXPECT_EQ(EventWindows(), c.result == S_OK ? Windows{c.window} : Windows{});
         EXPECT_EQ(std::exchange(g_heard, 0), c.result == S_OK && !c.cancel ? 1 : 0) << c.index;
     }
-    harness_.Cancel({});
 }
 
 TEST_F(TabAndComboTest, ItemsAndUserSelectionsOfTheControlThatChanged) {
     const HWND tab = Control(true), combo = Control(false);
     const HWND inner = Control(true, 2, tab);  // its notifications reach the outer strip
-    VirtualControlReference tabReference{reinterpret_cast<__int64>(tab)};
-    VirtualControlReference comboReference{reinterpret_cast<__int64>(combo)};
+    VirtualControlReference tabReference = Reference(tab), comboReference = Reference(combo);
+    const auto strip = InterfaceOf<IVirtualTabStrip>(tab);
+    const auto combos = InterfaceOf<IVirtualListControl>(combo);
+    ASSERT_TRUE(strip && combos);
     SAFEARRAY* texts[2] = {};
-    auto* strip = TranslatorOf<CVirtualCommonTabStripTranslator>(tab);
     ASSERT_EQ(strip->GetTabs(&tabReference, &texts[0]), S_OK);
-    auto* combos = TranslatorOf<CVirtualCommonComboBoxTranslator>(combo);
     ASSERT_EQ(combos->GetComboItems(&comboReference, &texts[1]), S_OK);
     for (SAFEARRAY* array : texts) {
         ASSERT_EQ(array->rgsabound[0].cElements, 3u);
@@ -130,7 +118,8 @@ TEST_F(TabAndComboTest, ItemsAndUserSelectionsOfTheControlThatChanged) {
         SafeArrayDestroy(array);
     }
     LONG count = 0;
-    EXPECT_EQ(combos->GetComboItemCount(&comboReference, &count), S_OK);
+    EXPECT_EQ(InterfaceOf<IVirtualComboBox>(combo)->GetComboItemCount(&comboReference, &count),
+              S_OK);
     EXPECT_EQ(count, 3);
     EXPECT_EQ(strip->GetTabs(&tabReference, nullptr), E_POINTER);
     EXPECT_EQ(combos->GetComboItems(nullptr, &texts[0]), E_INVALIDARG);
@@ -151,10 +140,9 @@ TEST_F(TabAndComboTest, ItemsAndUserSelectionsOfTheControlThatChanged) {
     EXPECT_EQ(std::count(nested.begin(), nested.end(), tab), 0);
     EXPECT_EQ(std::count(nested.begin(), nested.end(), inner), 1);
 
-    void* dispatch = nullptr;
-    static_cast<IVirtualListControl*>(combos)->QueryInterface(IID_IDispatch, &dispatch);
-    EXPECT_EQ(dispatch, static_cast<IVirtualControl*>(combos));
-    static_cast<IUnknown*>(dispatch)->Release();
+    Microsoft::WRL::ComPtr<IDispatch> dispatch;
+    combos->QueryInterface(IID_IDispatch, &dispatch);
+    EXPECT_EQ(dispatch.Get(), ControlOf(combo));
 }
 
 }  // namespace

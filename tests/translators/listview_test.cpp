@@ -11,16 +11,12 @@
 #include <utility>
 #include <vector>
 
-#include "translatorfactory.h"
 #include "winhelper.h"
-#include "translators/cvirtualcontroltranslator.h"
-#include "translators/eventharness.h"
 #include "translators/translatorhost.h"
 
 namespace tarnwick::test {
 namespace {
 
-using Names = std::vector<std::wstring>;
 std::vector<WPARAM> g_setViews;  // the LVM_SETVIEW modes the list view received
 
 LRESULT CALLBACK RecordSetView(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
@@ -43,44 +39,30 @@ Names Texts(SAFEARRAY* array) {  // and destroys it
 }
 
 // Five items "itemN" with sizes "Nkb" in the columns "Name" and "Size".
-class ListViewTranslatorTest : public testing::Test {
+class ListViewTranslatorTest : public TranslatorFixture {
   protected:
     void SetUp() override {
-        harness_.Clear();
-        harness_.Cancel({});
+        TranslatorFixture::SetUp();
         for (const wchar_t* heading : {L"Name", L"Size"}) {
             LVCOLUMNW column{LVCF_TEXT | LVCF_WIDTH, 0, 80, const_cast<wchar_t*>(heading)};
             SendMessageW(list_, LVM_INSERTCOLUMNW, 9, reinterpret_cast<LPARAM>(&column));
         }
         for (int i = 0; i < 5; ++i) Send(LVM_INSERTITEMW, L"item" + std::to_wstring(i), i);
         for (int i = 0; i < 5; ++i) Send(LVM_SETITEMTEXTW, std::to_wstring(i) + L"kb", i, 1);
-        auto* translator = static_cast<IVirtualControl*>(
-            static_cast<CVirtualControlTranslator*>(GetPropW(list_, kTranslatorProperty)));
-        ASSERT_NE(translator, nullptr);
-        ASSERT_EQ(translator->QueryInterface(__uuidof(IVirtualListView),
-                                             reinterpret_cast<void**>(&view_)),
-                  S_OK);
-    }
-    void TearDown() override {
-        if (view_ != nullptr) view_->Release();
+        ASSERT_TRUE(view_);
     }
     HWND Create(DWORD style) {
         return CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT | style, 10,
                                10, 300, 200, host_.Parent(), nullptr, nullptr, nullptr);
-    }
-    static VirtualControlReference Reference(HWND window) {
-        return {static_cast<__int64>(reinterpret_cast<std::intptr_t>(window))};
     }
     void Send(UINT message, std::wstring text, int item, int column = 0, UINT mask = LVIF_TEXT) {
         LVITEMW row{mask, item, column, LVIS_SELECTED, LVIS_SELECTED, text.data()};
         SendMessageW(list_, message, item, reinterpret_cast<LPARAM>(&row));
     }
 
-    CEventHarness& harness_ = CEventHarness::Instance();
-    CTranslatorHost host_;
     HWND list_ = Create(LVS_EDITLABELS);
     VirtualControlReference reference_ = Reference(list_);
-    IVirtualListView* view_ = nullptr;
+    Microsoft::WRL::ComPtr<IVirtualListView> view_ = InterfaceOf<IVirtualListView>(list_);
 };
 
 TEST_F(ListViewTranslatorTest, OperationsReadAndDriveTheList) {
@@ -135,9 +117,7 @@ TEST_F(ListViewTranslatorTest, ViewModesMapToListViewViews) {
 }
 
 TEST_F(ListViewTranslatorTest, ContentChangesAndActivationRaiseTheirEvents) {
-    for (const wchar_t* name : {L"ItemsActivated", L"ListContentsChanged"}) {
-        ASSERT_TRUE(harness_.Subscribe(list_, name));
-    }
+    Subscribe(list_, {L"ItemsActivated", L"ListContentsChanged"});
     VARIANT_BOOL activated[2] = {7, 7};
     EXPECT_EQ(view_->ActivateSelectedItems(&reference_, &activated[0]), S_OK);  // none selected
     WinHelper::SetListViewItemSelected(list_, 1, 1);  // a change of state only
@@ -156,9 +136,7 @@ TEST_F(ListViewTranslatorTest, ContentChangesAndActivationRaiseTheirEvents) {
 }
 
 TEST_F(ListViewTranslatorTest, ReleasesOverItemsRaiseItemEventsFirst) {
-    for (const wchar_t* name : {L"ItemClicked", L"ItemDoubleClicked", L"Click", L"MouseUp"}) {
-        ASSERT_TRUE(harness_.Subscribe(list_, name));
-    }
+    Subscribe(list_, {L"ItemClicked", L"ItemDoubleClicked", L"Click", L"MouseUp"});
     const auto received = [this] {
         host_.Pump();
         std::vector<std::wstring> events;  // with the item an item event names
