@@ -8,6 +8,7 @@
 
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "marshalling/marshallingtest.h"
@@ -28,12 +29,10 @@ class TranslatorTest : public TranslatorFixture {
     }
 };
 
+// Hooks on a window without a translator leave handled and the result as they were.
 TEST_F(TranslatorTest, TheFactoryClassifiesByClassAndButtonStyle) {
-    struct Case {
-        const wchar_t* className;
-        DWORD style;
-        const wchar_t* kind;  // null: no translator
-    } cases[] = {
+    // No kind: no translator.
+    const std::tuple<const wchar_t*, DWORD, const wchar_t*> cases[] = {
         {L"Button", BS_AUTOCHECKBOX, L"CheckBox"},
         {L"Button", BS_3STATE, L"CheckBox"},
         {L"Button", BS_AUTORADIOBUTTON, L"RadioButton"},
@@ -43,51 +42,38 @@ TEST_F(TranslatorTest, TheFactoryClassifiesByClassAndButtonStyle) {
         {L"ListBox", 0, nullptr},
         {L"Static", 0, nullptr},
     };
-    for (const Case& c : cases) {
-        const HWND window = CreateWindowExW(0, c.className, L"", WS_CHILD | c.style, 0, 0, 10, 10,
-                                            host_.Parent(), nullptr, nullptr, nullptr);
+    for (const auto& [className, style, kind] : cases) {
+        HWND window = Child(className, style);
         wchar_t interfaceName[kTypeNameChars] = L"untouched", adapterName[kTypeNameChars] = L"";
-        bool created = true;
+        bool created = true, again = true;
         auto* first = GetCommonControlTranslator(window, &created, interfaceName, adapterName);
-        bool again = true;
-        auto* second = GetCommonControlTranslator(window, &again, nullptr, nullptr);
-        EXPECT_EQ(first, second);
+        EXPECT_EQ(GetCommonControlTranslator(window, &again, nullptr, nullptr), first);
         EXPECT_FALSE(again);
-        if (c.kind == nullptr) {
-            EXPECT_EQ(first, nullptr) << c.className;
-            EXPECT_STREQ(interfaceName, L"untouched");
-            EXPECT_EQ(GetPropW(window, kTranslatorProperty), nullptr);
-        } else {
+        EXPECT_EQ(GetPropW(window, kTranslatorProperty), first);
+        if (kind != nullptr) {
             EXPECT_EQ(std::wstring(interfaceName),
-                      std::wstring(L"Tarnwick.Virtual.Interfaces.IVirtual") + c.kind +
+                      std::wstring(L"Tarnwick.Virtual.Interfaces.IVirtual") + kind +
                           L", Tarnwick.Virtual.Interfaces");
             EXPECT_EQ(std::wstring(adapterName),
-                      std::wstring(L"Tarnwick.Adapters.Virtual.VirtualTargets.Virtual") + c.kind +
+                      std::wstring(L"Tarnwick.Adapters.Virtual.VirtualTargets.Virtual") + kind +
                           L", Tarnwick.Adapters.Virtual");
-            EXPECT_EQ(GetPropW(window, kTranslatorProperty), first);
+            continue;
         }
-        DestroyWindow(window);
+        EXPECT_EQ(first, nullptr) << className;
+        EXPECT_STREQ(interfaceName, L"untouched");
+        UINT message = WM_LBUTTONUP;
+        WPARAM wParam = 0;
+        LPARAM lParam = 0;
+        const _MESSAGE_NOTIFICATION notification{{}, &window, &message, &wParam, &lParam};
+        int handled = 5;
+        __int64 result = 7;
+        VirtualControlSubclassProc(notification, handled, result);
+        VirtualControlPeekProc(notification, handled, result);
+        EXPECT_TRUE(handled == 5 && result == 7);
     }
     bool created = true;
     EXPECT_EQ(GetCommonControlTranslator(nullptr, &created, nullptr, nullptr), nullptr);
     EXPECT_TRUE(created);  // an invalid window leaves it untouched
-}
-
-TEST_F(TranslatorTest, HooksOnAWindowNeverClassifiedLeaveHandledAsItWas) {
-    const HWND plain = CreateWindowExW(0, L"Static", L"", WS_CHILD, 0, 0, 10, 10, host_.Parent(),
-                                       nullptr, nullptr, nullptr);
-    HWND window = plain;
-    UINT message = WM_LBUTTONUP;
-    WPARAM wParam = 0;
-    LPARAM lParam = 0;
-    const _MESSAGE_NOTIFICATION notification{{}, &window, &message, &wParam, &lParam};
-    int handled = 5;
-    __int64 result = 7;
-    VirtualControlSubclassProc(notification, handled, result);
-    VirtualControlPeekProc(notification, handled, result);
-    EXPECT_EQ(handled, 5);
-    EXPECT_EQ(result, 7);
-    DestroyWindow(plain);
 }
 
 // A release inside raises Clicking, Click and MouseUp once, sent or posted; outside only
