@@ -112,17 +112,27 @@ class CFakePeer {
     std::vector<std::future<void>> answers_;
 };
 
-// A block as the peer writes it, stored in shared memory, and its call record.
-InvokeRecord StorePeerBlock(Kind kind, size_t size, const wchar_t* eventName = nullptr) {
+// A block as the peer writes it: marker, kind, return address, member name, argument count.
+std::vector<std::uint8_t> PeerBytes(Kind kind, size_t size, const wchar_t* member = L"Member",
+                                    std::int16_t count = 0) {
     std::vector<std::uint8_t> bytes(size);
     Put<std::uint16_t>(bytes, kMarker, 1);
     Put<std::uint16_t>(bytes, kKind, kind);
     Put(bytes, kReturnAddress, kSubscriber);
-    PutText(bytes, kMemberName, L"Member");
+    PutText(bytes, kMemberName, member);
+    Put(bytes, kArgumentCount, count);
+    return bytes;
+}
+
+InvokeRecord CallRecord(std::uint32_t block) {
+    return {kInvokeRecordMagic, block, kInvokeRecordCallTag};
+}
+
+// Such a block stored in shared memory, and its call record.
+InvokeRecord StorePeerBlock(Kind kind, size_t size, const wchar_t* eventName = nullptr) {
+    std::vector<std::uint8_t> bytes = PeerBytes(kind, size);
     if (eventName != nullptr) PutText(bytes, kEventName, eventName);
-    return {kInvokeRecordMagic,
-            CMarshalHelper::StoreBlock(bytes.data(), static_cast<std::uint32_t>(size)),
-            kInvokeRecordCallTag};
+    return CallRecord(test::MakeBlock(bytes));
 }
 
 // Reads a reply block that this side now owns, and frees it with its string blocks.
@@ -252,8 +262,7 @@ TEST_F(InvokeManagementServiceTest, EveryOtherRecordIsRoutedOrDropped) {
           StorePeerBlock(static_cast<Kind>(8), kRaisedEventSize),
           StorePeerBlock(kKindRaisedEvent, kRaisedEventSize),
           StorePeerBlock(static_cast<Kind>(0x80), kRaisedEventSize),
-          StorePeerBlock(kKindMethod, kMethodCallSize),
-          InvokeRecord{kInvokeRecordMagic, 0x7FFFFFF0, kInvokeRecordCallTag}}) {
+          StorePeerBlock(kKindMethod, kMethodCallSize), CallRecord(0x7FFFFFF0)}) {
         EXPECT_EQ(service.ProcessMessage(&record), 0) << record.Block;
     }
     EXPECT_EQ(host.calls, 1) << "only the method call reached the host";
@@ -300,18 +309,14 @@ TEST_F(InvokeManagementServiceTest, PayloadsNamingHeldBlocksAreRefused) {
     Put(array, 2, Moved(VT_BSTR, call.Get()));
     Put<std::uint16_t>(array, 18, 0);
     const std::uint32_t text = StringBlock(L"ok");
-    std::vector<std::uint8_t> bytes(kMethodCallSize);
-    Put<std::uint16_t>(bytes, kMarker, 1);
-    Put<std::uint16_t>(bytes, kKind, kKindMethod);
-    PutText(bytes, kMemberName, L"Self");
-    Put<std::int16_t>(bytes, kArgumentCount, 4);
+    std::vector<std::uint8_t> bytes = PeerBytes(kKindMethod, kMethodCallSize, L"Self", 4);
     Put(bytes, kCallArguments, Moved(VT_BSTR, call.Get()));
     Put(bytes, kCallArguments + 16, Moved(VT_ARRAY | VT_VARIANT, test::MakeBlock(array)));
     Put(bytes, kCallArguments + 32, Moved(VT_BSTR, text));
     Put(bytes, kCallArguments + 48, Moved(VT_BSTR, text));
     std::memcpy(block.data(), bytes.data(), bytes.size());
 
-    InvokeRecord record{kInvokeRecordMagic, call.Release(), kInvokeRecordCallTag};
+    InvokeRecord record = CallRecord(call.Release());
     ASSERT_EQ(service.ProcessMessage(&record), 1);
     EXPECT_EQ(TakeReplyState(record), StateCompleted);
     EXPECT_EQ(types,
@@ -323,9 +328,7 @@ TEST_F(InvokeManagementServiceTest, PayloadsNamingHeldBlocksAreRefused) {
 TEST_F(InvokeManagementServiceTest, LateRepliesAreFreedAndMalformedPutsAnswered) {
     CCallHost host([](IMethodCallMessage& call) { call.SetCompleted(); });
     CLoopbackService service(&host);
-    std::vector<std::uint8_t> late(kReplySize);
-    Put<std::uint16_t>(late, kMarker, 1);
-    Put<std::uint16_t>(late, kKind, kKindMethodReturn);
+    std::vector<std::uint8_t> late = PeerBytes(kKindMethodReturn, kReplySize);
     Put<std::uint32_t>(late, kCookie, 0xFFFF0000u);
     Put<std::uint32_t>(late, kReplyState, StateCompleted);
     for (size_t offset : {kReplyExceptionText1, kReplyStateText, kReplyFailureDetail}) {
@@ -336,13 +339,10 @@ TEST_F(InvokeManagementServiceTest, LateRepliesAreFreedAndMalformedPutsAnswered)
     EXPECT_EQ(service.ProcessMessage(&record), 0);
 
     for (std::int16_t count : {0, 2}) {
-        std::vector<std::uint8_t> put(kAccessorSize);
-        Put<std::uint16_t>(put, kMarker, 1);
-        Put<std::uint16_t>(put, kKind, kKindPropertyPut);
-        PutText(put, kMemberName, L"Caption");
-        Put<std::int16_t>(put, kArgumentCount, count);
+        std::vector<std::uint8_t> put =
+            PeerBytes(kKindPropertyPut, kAccessorSize, L"Caption", count);
         if (count > 0) Put(put, kCallArguments, Moved(VT_BSTR, StringBlock(L"value")));
-        record = {kInvokeRecordMagic, test::MakeBlock(put), kInvokeRecordCallTag};
+        record = CallRecord(test::MakeBlock(put));
         ASSERT_EQ(service.ProcessMessage(&record), 1) << count;
         const auto reply = test::BytesOf(record.Block);
         EXPECT_EQ(At<HRESULT>(reply, kReplyFailureCode), DISP_E_BADPARAMCOUNT);
@@ -400,8 +400,7 @@ TARNWICK_CHILD_MODE(ResultFromArgument) {
         call.InitArguments(1);
         CMarshalHelper::MarshalValue(argument);
         call.AddArgument(&argument);
-        InvokeRecord record{kInvokeRecordMagic, CMarshaller::MarshalCall(call),
-                            kInvokeRecordCallTag};
+        InvokeRecord record = CallRecord(CMarshaller::MarshalCall(call));
         if (service.ProcessMessage(&record) != 1) return 101;
         auto reply = TakeSharedBlock(record.Block, {__LINE__, "test"});
         if (!reply) return 102;
@@ -429,21 +428,16 @@ TEST_F(InvokeManagementServiceTest, AResultTakenFromAnArgumentIsFreedOnce) {
 TEST_F(InvokeManagementServiceTest, ANestedCallMayNotNameTheOuterCallsBlock) {
     std::vector<VARTYPE> types;
     CLoopbackService* service = nullptr;
-    InvokeRecord outer{kInvokeRecordMagic, 0, kInvokeRecordCallTag};
+    InvokeRecord outer = CallRecord(0);
     auto callBlock = [](const wchar_t* name, const WireValue& argument) {
-        std::vector<std::uint8_t> bytes(kMethodCallSize);
-        Put<std::uint16_t>(bytes, kMarker, 1);
-        Put<std::uint16_t>(bytes, kKind, kKindMethod);
-        PutText(bytes, kMemberName, name);
-        Put<std::int16_t>(bytes, kArgumentCount, 1);
+        std::vector<std::uint8_t> bytes = PeerBytes(kKindMethod, kMethodCallSize, name, 1);
         Put(bytes, kCallArguments, argument);
         return test::MakeBlock(bytes);
     };
     CCallHost host([&](IMethodCallMessage& call) {
         types.push_back(call.GetArgument(0)->vt);
         if (std::wstring(call.GetMemberName()) == L"Outer") {
-            InvokeRecord inner{kInvokeRecordMagic, callBlock(L"Inner", Moved(VT_BSTR, outer.Block)),
-                               kInvokeRecordCallTag};
+            InvokeRecord inner = CallRecord(callBlock(L"Inner", Moved(VT_BSTR, outer.Block)));
             if (service->ProcessMessage(&inner) == 1) TakeReplyState(inner);
         }
         call.SetCompleted();
