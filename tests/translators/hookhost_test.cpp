@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -33,17 +34,11 @@ void Pump(bool translate = false) {
     }
 }
 
-// A button message or click request as the control was given it.
-struct Seen {
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-};
-
+// Records button messages and click requests as the control was given them.
 LRESULT CALLBACK Record(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                         DWORD_PTR seen) {
     if ((message >= WM_LBUTTONDOWN && message <= WM_RBUTTONDBLCLK) || message == ClickMessage()) {
-        reinterpret_cast<std::vector<Seen>*>(seen)->push_back({message, wParam, lParam});
+        reinterpret_cast<std::vector<MSG>*>(seen)->push_back({window, message, wParam, lParam});
     }
     return DefSubclassProc(window, message, wParam, lParam);
 }
@@ -87,51 +82,39 @@ class HookHostTest : public testing::Test {
     }
     static int Attach() { return AttachHookHost(GetCurrentThreadId(), 7, nullptr); }
 
-    std::vector<Seen> seen_;
+    std::vector<MSG> seen_;
     HWND top_ = nullptr;
 };
 
 TEST_F(HookHostTest, ClickRequestsArriveAsPostedButtonSequences) {
     const HWND button = Add(L"Button", BS_PUSHBUTTON, true);
     ASSERT_EQ(Attach(), 1);
-    using Sequence = std::vector<std::pair<UINT, WPARAM>>;
-    const Sequence click{{WM_LBUTTONDOWN, MK_LBUTTON}, {WM_LBUTTONUP, 0}};
-    const struct {
-        void (*request)(HWND, int, int, int, wchar_t*);
-        int skipKeyText;
-        const wchar_t* keyText;
-        Sequence expected;
-    } rows[] = {
-        {&WinHelper::PerformClick, 0, L"", click},
-        {&WinHelper::PerformDoubleClick,
-         0,
-         L"",
-         {{WM_LBUTTONDOWN, MK_LBUTTON},
-          {WM_LBUTTONUP, 0},
-          {WM_LBUTTONDBLCLK, MK_LBUTTON},
-          {WM_LBUTTONUP, 0}}},
-        {&WinHelper::PerformRightClick,
-         1,
-         nullptr,
-         {{WM_RBUTTONDOWN, MK_RBUTTON}, {WM_RBUTTONUP, 0}}},
-        {&WinHelper::PerformClick,
-         0,
-         L"^+",
-         {{WM_LBUTTONDOWN, MK_LBUTTON | MK_SHIFT | MK_CONTROL},
-          {WM_LBUTTONUP, MK_SHIFT | MK_CONTROL}}},
-        {&WinHelper::PerformClick, 0, L"{ENTER}", click},  // not modifiers: ignored
-    };
-    for (const auto& row : rows) {
+    using Message = std::pair<UINT, WPARAM>;
+    using Sequence = std::vector<Message>;
+    const Message down{WM_LBUTTONDOWN, MK_LBUTTON}, up{WM_LBUTTONUP, 0},
+        twice{WM_LBUTTONDBLCLK, MK_LBUTTON}, right{WM_RBUTTONDOWN, MK_RBUTTON},
+        rightUp{WM_RBUTTONUP, 0}, held{WM_LBUTTONDOWN, MK_LBUTTON | MK_SHIFT | MK_CONTROL},
+        heldUp{WM_LBUTTONUP, MK_SHIFT | MK_CONTROL};
+    using W = WinHelper;
+    const std::tuple<void (*)(HWND, int, int, int, wchar_t*), int, const wchar_t*, Sequence>
+        rows[] = {
+            {&W::PerformClick, 0, L"", {down, up}},
+            {&W::PerformDoubleClick, 0, L"", {down, up, twice, up}},
+            {&W::PerformRightClick, 1, nullptr, {right, rightUp}},
+            {&W::PerformClick, 0, L"^+", {held, heldUp}},
+            {&W::PerformClick, 0, L"{ENTER}", {down, up}},  // not modifiers: ignored
+        };
+    for (const auto& [request, skipKeyText, keyText, expected] : rows) {
         seen_.clear();
         const std::uint32_t blocks = GetLiveBlockCount();
-        row.request(button, 7, -9, row.skipKeyText, Text(row.keyText));
+        request(button, 7, -9, skipKeyText, Text(keyText));
         Pump();
         Sequence sequence;
-        for (const Seen& seen : seen_) {
+        for (const MSG& seen : seen_) {
             sequence.emplace_back(seen.message, seen.wParam);
             EXPECT_EQ(seen.lParam, MAKELPARAM(7, -9));
         }
-        EXPECT_EQ(sequence, row.expected) << row.keyText;
+        EXPECT_EQ(sequence, expected) << keyText;
         EXPECT_EQ(GetLiveBlockCount(), blocks);
     }
 }
