@@ -109,11 +109,9 @@ TEST(InputRequests, ARequestThatReachesNoWindowLeavesNoBlock) {
 }
 
 HTREEITEM AddNode(HWND tree, HTREEITEM parent) {
-    TVINSERTSTRUCTW insert{parent, TVI_LAST};
-    insert.item.mask = TVIF_TEXT;
+    TVINSERTSTRUCTW insert{parent, TVI_LAST, {{TVIF_TEXT}}};
     insert.item.pszText = Text(L"node");
-    return reinterpret_cast<HTREEITEM>(
-        SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+    return TreeView_InsertItem(tree, &insert);
 }
 
 HWND ReportList(CRecordingParent& parent, int items, RECT bounds) {
