@@ -110,20 +110,17 @@ TEST_F(TabAndComboTest, ItemsAndTheSelectionOfANestedStrip) {
     const auto strip = InterfaceOf<IVirtualTabStrip>(tab);
     const auto combos = InterfaceOf<IVirtualListControl>(combo);
     ASSERT_TRUE(strip && combos);
-    SAFEARRAY* texts[2] = {};
-    ASSERT_EQ(strip->GetTabs(&tabReference, &texts[0]), S_OK);
-    ASSERT_EQ(combos->GetComboItems(&comboReference, &texts[1]), S_OK);
-    for (SAFEARRAY* array : texts) {
-        ASSERT_EQ(array->rgsabound[0].cElements, 3u);
-        EXPECT_STREQ(V_BSTR(&static_cast<VARIANT*>(array->pvData)[2]), L"2");
-        SafeArrayDestroy(array);
-    }
+    SAFEARRAY *tabs = nullptr, *items = nullptr;
+    ASSERT_EQ(strip->GetTabs(&tabReference, &tabs) | combos->GetComboItems(&comboReference, &items),
+              S_OK);
+    EXPECT_EQ(Texts(tabs), (Names{L"0", L"1", L"2"}));
+    EXPECT_EQ(Texts(items), (Names{L"0", L"1", L"2"}));
     LONG count = 0;
     EXPECT_EQ(InterfaceOf<IVirtualComboBox>(combo)->GetComboItemCount(&comboReference, &count),
               S_OK);
     EXPECT_EQ(count, 3);
     EXPECT_EQ(strip->GetTabs(&tabReference, nullptr), E_POINTER);
-    EXPECT_EQ(combos->GetComboItems(nullptr, &texts[0]), E_INVALIDARG);
+    EXPECT_EQ(combos->GetComboItems(nullptr, &items), E_INVALIDARG);
 
     WinHelper::SetSelectedTab(inner, 1);  // the outer strip passes it on to its own parent
     const Windows nested = EventWindows();

@@ -25,19 +25,6 @@ LRESULT CALLBACK RecordSetView(HWND window, UINT message, WPARAM wParam, LPARAM 
     return DefSubclassProc(window, message, wParam, lParam);
 }
 
-Names Texts(SAFEARRAY* array) {  // and destroys it
-    Names texts;
-    for (LONG i = 0; array != nullptr && i < LONG(array->rgsabound[0].cElements); ++i) {
-        VARIANT element;
-        VariantInit(&element);
-        SafeArrayGetElement(array, &i, &element);
-        texts.push_back(V_VT(&element) == VT_BSTR ? V_BSTR(&element) : L"?");
-        VariantClear(&element);
-    }
-    SafeArrayDestroy(array);
-    return texts;
-}
-
 // Five items "itemN" with sizes "Nkb" in the columns "Name" and "Size".
 class ListViewTranslatorTest : public TranslatorFixture {
   protected:

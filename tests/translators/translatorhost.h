@@ -3,6 +3,7 @@
 // translators' events going to the event harness; and the fixture of the translator tests.
 
 #include <windows.h>
+#include <oleauto.h>
 #include <wrl/client.h>
 
 #include <gtest/gtest.h>
@@ -51,6 +52,20 @@ class CTranslatorHost {
 };
 
 using Names = std::vector<std::wstring>;
+
+// The texts of an array of VARIANTs ("?" for another kind), destroying it.
+inline Names Texts(SAFEARRAY* array) {
+    Names texts;
+    for (LONG i = 0; array != nullptr && i < LONG(array->rgsabound[0].cElements); ++i) {
+        VARIANT element;
+        VariantInit(&element);
+        SafeArrayGetElement(array, &i, &element);
+        texts.push_back(V_VT(&element) == VT_BSTR ? V_BSTR(&element) : L"?");
+        VariantClear(&element);
+    }
+    SafeArrayDestroy(array);
+    return texts;
+}
 
 inline VirtualControlReference Reference(HWND window) {
     return {static_cast<__int64>(reinterpret_cast<std::intptr_t>(window))};
