@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <set>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -69,36 +70,32 @@ TEST_F(TabAndComboTest, IndexedSelectionRaisesTheEventAndACancelKeepsItFromThePa
     const auto list = InterfaceOf<IVirtualListControl>(combo);
     ASSERT_TRUE(strip && list);
     g_heard = 0;
-    const struct {
-        HWND window;
-        LONG index;
-        HRESULT result;
-        LONG selected;
-        bool cancel;
-    } cases[] = {{tab, 2, S_OK, 2, false},
-                 {tab, 3, E_INVALIDARG, 2, false},
-                 {tab, -1, E_INVALIDARG, 2, false},
-                 {tab, 0, S_OK, 0, true},
-                 {combo, 2, S_OK, 2, false},
-                 {combo, 3, E_INVALIDARG, 2, false},
-                 {combo, -1, E_INVALIDARG, 2, false},
-                 {combo, 0, S_OK, 0, true},
-                 {empty, 0, E_INVALIDARG, -1, false}};
-    for (const auto& c : cases) {
-        harness_.Cancel(c.cancel ? std::set<std::wstring>{L"SelectedIndexChanged"}
-                                 : std::set<std::wstring>{});
-        VirtualControlReference reference = Reference(c.window);
+    // Window, index set, its answer, the selection after it, whether the event is cancelled.
+    const std::tuple<HWND, LONG, HRESULT, LONG, bool> cases[] = {
+        {tab, 2, S_OK, 2, false},
+        {tab, 3, E_INVALIDARG, 2, false},
+        {tab, -1, E_INVALIDARG, 2, false},
+        {tab, 0, S_OK, 0, true},
+        {combo, 2, S_OK, 2, false},
+        {combo, 3, E_INVALIDARG, 2, false},
+        {combo, -1, E_INVALIDARG, 2, false},
+        {combo, 0, S_OK, 0, true},
+        {empty, 0, E_INVALIDARG, -1, false}};
+    for (const auto& [window, index, result, selection, cancel] : cases) {
+        harness_.Cancel(cancel ? std::set<std::wstring>{L"SelectedIndexChanged"}
+                               : std::set<std::wstring>{});
+        VirtualControlReference reference = Reference(window);
         LONG selected = -5;
-        if (c.window == tab) {
-            EXPECT_EQ(strip->SetSelectedTab(&reference, c.index), c.result) << c.index;
+        if (window == tab) {
+            EXPECT_EQ(strip->SetSelectedTab(&reference, index), result) << index;
             EXPECT_EQ(strip->GetSelectedTab(&reference, &selected), S_OK);
         } else {
-            EXPECT_EQ(list->SetSelectedComboIndex(&reference, c.index), c.result) << c.index;
+            EXPECT_EQ(list->SetSelectedComboIndex(&reference, index), result) << index;
             EXPECT_EQ(list->GetSelectedComboIndex(&reference, &selected), S_OK);
         }
-        EXPECT_EQ(selected, c.selected);
-        EXPECT_EQ(EventWindows(), c.result == S_OK ? Windows{c.window} : Windows{});
-        EXPECT_EQ(std::exchange(g_heard, 0), c.result == S_OK && !c.cancel ? 1 : 0) << c.index;
+        EXPECT_EQ(selected, selection);
+        EXPECT_EQ(EventWindows(), result == S_OK ? Windows{window} : Windows{});
+        EXPECT_EQ(std::exchange(g_heard, 0), result == S_OK && !cancel ? 1 : 0) << index;
     }
 }
 
