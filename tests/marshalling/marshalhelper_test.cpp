@@ -7,6 +7,7 @@
 #include <atomic>
 #include <new>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "marshalling/marshallingtest.h"
@@ -65,30 +66,25 @@ TEST_F(MarshalHelper, MappedStringsThatCannotBeReadArriveEmptyAndDecimalsStay) {
         PutText(bytes, 0, text);
         return MakeBlock(bytes);
     };
-    const struct {
-        const char* what;
-        std::uint32_t handle;
-        VARTYPE arrives;
-        bool blockFreed;
-    } cases[] = {
+    const std::tuple<const char*, std::uint32_t, VARTYPE, bool> cases[] = {
         {"mapping gone", descriptor(L"S|10|Tarnwick_MMF_2000000001"), VT_EMPTY, true},
         {"another party's mapping", descriptor(L"S|10|Local\\Secret"), VT_EMPTY, true},
         {"block of other text", descriptor(L"S|x|Tarnwick_MMF_1"), VT_DECIMAL, false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        ASSERT_NE(c.handle, 0u);
+    for (const auto& [what, handle, arrives, blockFreed] : cases) {
+        SCOPED_TRACE(what);
+        ASSERT_NE(handle, 0u);
         VARIANT value;
         VariantInit(&value);
         value.vt = CMarshalHelper::kMappedStringType;
-        value.ullVal = c.handle;
+        value.ullVal = handle;
         CMarshalHelper::UnmarshalValue(value);
-        EXPECT_EQ(value.vt, c.arrives);
-        EXPECT_EQ(IsLive(c.handle), !c.blockFreed);
+        EXPECT_EQ(value.vt, arrives);
+        EXPECT_EQ(IsLive(handle), !blockFreed);
         if (value.vt == VT_DECIMAL) {
-            EXPECT_EQ(value.ullVal, c.handle) << "the bits are kept";
+            EXPECT_EQ(value.ullVal, handle) << "the bits are kept";
         }
-        Destroy(c.handle);
+        Destroy(handle);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <array>
 #include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "marshalling/marshallingtest.h"
@@ -57,12 +58,7 @@ void ExpectHeader(const std::vector<std::uint8_t>& bytes, Kind kind, const wchar
 // Wire order is call order; the message that arrives holds its arguments last first.
 TEST_F(Marshaller, CallBlocksReadBackWithArgumentsLastFirst) {
     const VARIANT real = MakeVariant(VT_R8, [](VARIANT& v) { v.dblVal = 3.5; });
-    const struct {
-        WORD invokeKind;
-        Kind kind;
-        size_t size;
-        std::vector<VARIANT> arguments;
-    } cases[] = {
+    const std::tuple<WORD, Kind, size_t, std::vector<VARIANT>> cases[] = {
         {DISPATCH_METHOD,
          kKindMethod,
          kMethodCallSize,
@@ -71,19 +67,19 @@ TEST_F(Marshaller, CallBlocksReadBackWithArgumentsLastFirst) {
         {DISPATCH_PROPERTYGET, kKindPropertyGet, kAccessorSize, {}},
         {DISPATCH_PROPERTYPUT, kKindPropertyPut, kAccessorSize, {MakeString(L"new text")}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.kind);
+    for (const auto& [invokeKind, kind, size, arguments] : cases) {
+        SCOPED_TRACE(kind);
         CMethodCallMessage sent;
         Address(sent, L"Select");
-        sent.GetInvokeKind() = c.invokeKind;
-        AddArguments(sent, c.arguments);
-        const int count = static_cast<int>(c.arguments.size());
+        sent.GetInvokeKind() = invokeKind;
+        AddArguments(sent, arguments);
+        const int count = static_cast<int>(arguments.size());
         const std::uint32_t handle = CMarshaller::MarshalCall(sent);
         const std::vector<std::uint8_t> bytes = BytesOf(handle);
-        ASSERT_EQ(bytes.size(), c.size);
-        ExpectHeader(bytes, c.kind, L"Select", count);
+        ASSERT_EQ(bytes.size(), size);
+        ExpectHeader(bytes, kind, L"Select", count);
         for (int i = 0; i < count; ++i) {
-            EXPECT_EQ(At<VARTYPE>(bytes, kCallArguments + 16 * i), c.arguments[i].vt) << i;
+            EXPECT_EQ(At<VARTYPE>(bytes, kCallArguments + 16 * i), arguments[i].vt) << i;
         }
 
         IncomingMessage incoming;
@@ -95,15 +91,14 @@ TEST_F(Marshaller, CallBlocksReadBackWithArgumentsLastFirst) {
         EXPECT_EQ(call->GetReturnAddress().T, kAddress.T);
         EXPECT_EQ(std::memcmp(&call->GetTargetKey(), &kKey, sizeof kKey), 0);
         EXPECT_EQ(call->GetCookie(), 0x01020304u);
-        EXPECT_EQ(call->GetInvokeKind(), c.invokeKind);
+        EXPECT_EQ(call->GetInvokeKind(), invokeKind);
         ASSERT_EQ(call->GetArgumentCount(), count);
         if (count == 0) continue;
-        EXPECT_EQ(call->GetArgument(0)->vt, c.arguments.back().vt);
+        EXPECT_EQ(call->GetArgument(0)->vt, arguments.back().vt);
         const DISPPARAMS& params = *call->GetDispParams();
         const std::vector<DISPID> named(params.rgdispidNamedArgs,
                                         params.rgdispidNamedArgs + params.cNamedArgs);
-        EXPECT_EQ(named,
-                  std::vector<DISPID>(c.kind == kKindPropertyPut ? 1 : 0, DISPID_PROPERTYPUT));
+        EXPECT_EQ(named, std::vector<DISPID>(kind == kKindPropertyPut ? 1 : 0, DISPID_PROPERTYPUT));
         for (int i = 0; i < count; ++i) VariantClear(call->GetArgument(i));
     }
 }
