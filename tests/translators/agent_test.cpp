@@ -86,14 +86,19 @@ class CSampleApp {
     }
     CSampleApp(const CSampleApp&) = delete;
     CSampleApp& operator=(const CSampleApp&) = delete;
-    ~CSampleApp() {
-        if (process_.hProcess == nullptr) return;
+    ~CSampleApp() { Close(); }
+    // Closes the application's window; its exit code (259 when it did not end in time).
+    DWORD Close() {
+        DWORD code = STILL_ACTIVE;
+        if (process_.hProcess == nullptr) return code;
         PostMessageW(window_, WM_CLOSE, 0, 0);
         if (WaitForSingleObject(process_.hProcess, 10000) != WAIT_OBJECT_0) {
             TerminateProcess(process_.hProcess, 1);
         }
-        CloseHandle(process_.hProcess);
+        GetExitCodeProcess(process_.hProcess, &code);
+        CloseHandle(std::exchange(process_.hProcess, nullptr));
         CloseHandle(process_.hThread);
+        return code;
     }
     HWND Window() const { return window_; }
     DWORD Thread() const { return thread_; }
@@ -332,6 +337,7 @@ TEST(AgentEventTest, EventsReachTheHostWhichCanCancelThem) {
     const auto root = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
     host.Operate(app::kTreeId, L"PerformClick", {CAgentHost::Number(root)});  // the node click
     EXPECT_EQ(host.Events(), (std::vector<std::wstring>{L"NodeClicked " + std::to_wstring(root)}));
+    EXPECT_EQ(application.Close(), 0u);  // closed while the agent is attached
 }
 
 // An automation host that subscribes to "Clicking", answering cancel, says so and waits to be
