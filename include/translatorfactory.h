@@ -10,6 +10,7 @@
 // `handled` comes back 1, the host drops the message so that the control never sees it.
 
 #include <windows.h>
+#include <unknwn.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -102,6 +103,12 @@ GetCommonControlTranslator(HWND window, bool* created, wchar_t* interfaceTypeNam
 extern "C++" TARNWICK_API void SetTranslatorEventTarget(
     tarnwick::CTarnwickIUnknownWrapper<tarnwick::CVirtualControlTranslator>* translator,
     std::uint64_t ownerId, tarnwick::IInvokeManagementService* service);
+
+// The translator's identity: its IUnknown, the one that subscribers name in their return
+// address, with a reference for the caller. Through QueryInterface it answers the translator's
+// dispatch interfaces. Null for a null translator.
+extern "C++" TARNWICK_API IUnknown* GetTranslatorUnknown(
+    tarnwick::CTarnwickIUnknownWrapper<tarnwick::CVirtualControlTranslator>* translator);
 
 // A message sent or dispatched to a hooked window. `handled` becomes 1 when a subscriber
 // cancelled what the message would do; it is left as it was otherwise. `result` is not touched.

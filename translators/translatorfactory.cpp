@@ -172,6 +172,15 @@ void SetTranslatorEventTarget(Translator* translator, std::uint64_t ownerId,
     target->EventService = service;
 }
 
+IUnknown* GetTranslatorUnknown(Translator* translator) {
+    if (translator == nullptr) return nullptr;
+    IVirtualControl* control = static_cast<CVirtualControlTranslator*>(translator);
+    IUnknown* identity = nullptr;
+    return SUCCEEDED(control->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)))
+               ? identity
+               : nullptr;
+}
+
 void VirtualControlSubclassProc(const _MESSAGE_NOTIFICATION& notification, int& handled, __int64&) {
     const HWND window = *notification.window;
     CVirtualControlTranslator* translator = AttachedTranslator(window);

@@ -16,6 +16,7 @@
 #include "platform/vaskhookhost.h"
 #include "platform/vaskreservoir.h"
 #include "standins/common/debugtrace.h"
+#include "standins/hookhost/chookhost.h"
 #include "standins/hookhost/keytext.h"
 #include "translatorfactory.h"
 #include "winhelper.h"
@@ -298,6 +299,7 @@ class CHookHost {
 };
 
 std::mutex g_lock;            // held by attach and detach
+void (*g_quitHandler)() = nullptr;
 CHookHost* g_host = nullptr;  // set and cleared on its thread, under the lock
 
 CHookHost::CHookHost(DWORD thread, std::uint64_t ownerId,
@@ -432,13 +434,27 @@ LRESULT CALLBACK CHookHost::SubclassProc(HWND window, UINT message, WPARAM wPara
 LRESULT CALLBACK CHookHost::CbtProc(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_CREATEWND && g_host != nullptr) {
         g_host->Classify(reinterpret_cast<HWND>(wParam));
+    } else if (code == HCBT_DESTROYWND && g_host != nullptr && g_quitHandler != nullptr) {
+        // An application window that the host subclassed as a parent is going away with its
+        // controls: the agent lets go of everything before they go.
+        const auto window = reinterpret_cast<HWND>(wParam);
+        const auto found = g_host->windows_.find(window);
+        if (found != g_host->windows_.end() && found->second.parent &&
+            GetAncestor(window, GA_PARENT) == GetDesktopWindow()) {
+            g_quitHandler();
+        }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 LRESULT CALLBACK CHookHost::GetMessageProc(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HC_ACTION && wParam == PM_REMOVE && g_host != nullptr) {
-        g_host->TakeQueuedMessage(*reinterpret_cast<MSG*>(lParam));
+        MSG& message = *reinterpret_cast<MSG*>(lParam);
+        if (message.message == WM_QUIT && g_quitHandler != nullptr) {
+            g_quitHandler();  // the application leaves its loop: the agent lets go first
+        } else {
+            g_host->TakeQueuedMessage(message);
+        }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
@@ -451,6 +467,9 @@ bool DetachHere() {
 }
 
 }  // namespace
+
+void SetQuitHandler(void (*handler)()) { g_quitHandler = handler; }
+
 }  // namespace vask
 
 int AttachHookHost(DWORD threadId, std::uint64_t ownerId,

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "marshalling/marshallingtest.h"
@@ -44,10 +46,7 @@ Bytes With16(Bytes bytes, size_t offset, std::uint16_t value) {
 }
 
 TEST_F(MalformedBlock, MessageIsRefusedWithoutAMessage) {
-    const struct {
-        const char* fault;
-        Bytes block;
-    } rows[] = {
+    const std::pair<const char*, Bytes> rows[] = {
         {"argument count below 0", CallBlock(kKindMethod, -1, 560)},
         {"argument count beyond the format's 8", CallBlock(kKindMethod, 9, 432 + 16 * 9)},
         {"argument count beyond the block", CallBlock(kKindMethod, 3, 448)},
@@ -63,15 +62,15 @@ TEST_F(MalformedBlock, MessageIsRefusedWithoutAMessage) {
         {"unterminated return-address text",
          Unterminated(With16(Bytes(41), kKind, kKindReturnAddress), 8, 41)},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.fault);
-        const std::uint32_t handle = MakeBlock(row.block);
+    for (const auto& [fault, bytes] : rows) {
+        SCOPED_TRACE(fault);
+        const std::uint32_t handle = MakeBlock(bytes);
         ASSERT_NE(handle, 0u);
         // As the service reads it: through the size the shared-memory library answers.
         std::uint32_t size = 0;
         const void* block = OpenSharedMemory(handle, &size, __LINE__, "malformedblock_test");
         ASSERT_NE(block, nullptr);
-        ASSERT_EQ(size, row.block.size());
+        ASSERT_EQ(size, bytes.size());
         IncomingMessage message;
         EXPECT_EQ(CMarshaller::UnmarshalBlock(
                       nullptr, std::span(static_cast<const std::uint8_t*>(block), size), message),
@@ -101,12 +100,7 @@ TEST_F(MalformedBlock, PayloadArrivesEmptyAndIsFreed) {
     Bytes unterminated;
     PutText(unterminated, 0, L"abcd");
     unterminated.resize(8);
-    const struct {
-        const char* fault;
-        VARTYPE type;
-        Bytes block;
-        VARTYPE arrives;
-    } rows[] = {
+    const std::tuple<const char*, VARTYPE, Bytes, VARTYPE> rows[] = {
         {"array count below 0", VT_ARRAY | VT_VARIANT, ArrayBlock(-5, 2), VT_EMPTY},
         {"array count beyond its block", VT_ARRAY | VT_VARIANT, ArrayBlock(10, 2), VT_EMPTY},
         {"record entry name runs past its block", VT_RECORD, RecordBlock(1000, 40), VT_EMPTY},
@@ -114,15 +108,15 @@ TEST_F(MalformedBlock, PayloadArrivesEmptyAndIsFreed) {
         {"record block shorter than its header", VT_RECORD, Bytes(17), VT_EMPTY},
         {"string block without terminator", VT_BSTR, unterminated, VT_BSTR},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.fault);
-        const std::uint32_t handle = MakeBlock(row.block);
+    for (const auto& [fault, type, bytes, arrives] : rows) {
+        SCOPED_TRACE(fault);
+        const std::uint32_t handle = MakeBlock(bytes);
         ASSERT_NE(handle, 0u);
         CTestVariant value;
-        value->vt = row.type;
+        value->vt = type;
         value->ullVal = handle;
         CMarshalHelper::UnmarshalValue(*value);
-        EXPECT_EQ(value->vt, row.arrives);
+        EXPECT_EQ(value->vt, arrives);
         EXPECT_EQ(value->ullVal, 0u) << "no data from a refused payload";
         EXPECT_FALSE(IsLive(handle));
     }

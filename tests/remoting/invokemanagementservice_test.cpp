@@ -1,4 +1,5 @@
-// The invoke management service over a loopback transport, with a fake peer answering raises.
+// The subscription table and its references, the per-thread error storage, and the invoke
+// management service over a loopback transport, with a fake peer answering raises.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -17,9 +18,11 @@
 #include "messages/cmethodcallmessage.h"
 #include "messages/craiseeventmessage.h"
 #include "messages/sharedmemory.h"
+#include "remoting/ceventcollection.h"
 #include "remoting/ceventproxy.h"
 #include "remoting/cinvokemanagementservicebase.h"
 #include "remoting/cinvokewait.h"
+#include "remoting/cthreadboundstorage.h"
 #include "support/childmode.h"
 #include "support/childprocess.h"
 #include "support/mallocspy.h"
@@ -29,6 +32,119 @@ namespace {
 
 using namespace blockformat;
 using namespace test;
+
+// A subscriber that counts its references and is never deleted by them.
+class CountedProxy : public IIpcInvoke {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (refuse || !(IsEqualIID(iid, IID_IIpcInvoke) || IsEqualIID(iid, IID_IUnknown))) {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        *object = static_cast<IIpcInvoke*>(this);
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+    ULONG STDMETHODCALLTYPE Release() override { return --references; }
+    VARIANT STDMETHODCALLTYPE Invoke(const wchar_t*, VARIANT*, int, std::uint64_t) override {
+        return VARIANT{};
+    }
+    std::atomic<LONG> references{0};
+    bool refuse = false;
+};
+
+constexpr ReturnAddressRecord kKey{1, 2, 3, 0x1A2B};
+constexpr ReturnAddressRecord kOtherKey{1, 2, 3, 0x1A2C};
+
+// One proxy per key and (case-sensitive) name; a replaced or removed one loses its reference.
+TEST(EventCollection, FilesOneProxyPerKeyAndNameAndReplacesIt) {
+    CEventCollection collection;
+    CountedProxy first;
+    CountedProxy second;
+    collection.AddSubscriber(&kKey, L"Click", &first);
+    EXPECT_EQ(first.references, 1);
+    EXPECT_TRUE(collection.HasSubscriber(&kKey, L"Click"));
+    for (const wchar_t* other : {L"click", L"Clic", L"Click2"}) {
+        EXPECT_FALSE(collection.HasSubscriber(&kKey, other)) << other;
+    }
+    EXPECT_FALSE(collection.HasSubscriber(&kOtherKey, L"Click"));
+
+    collection.AddSubscriber(&kKey, L"Click", &second);
+    EXPECT_EQ(first.references, 0) << "the replaced proxy loses the collection's reference";
+    IIpcInvoke* found = collection.GetSubscriber(&kKey, L"Click");
+    EXPECT_EQ(found, &second);
+    EXPECT_EQ(second.references, 2) << "the caller gets a reference";
+    found->Release();
+    EXPECT_EQ(collection.GetSubscriber(&kKey, L"Missing"), nullptr);
+    // A proxy that refuses the interface yields null and keeps only the collection's reference.
+    second.refuse = true;
+    EXPECT_EQ(collection.GetSubscriber(&kKey, L"Click"), nullptr);
+    EXPECT_EQ(second.references, 1);
+
+    collection.AddSubscriber(&kKey, L"TextChanged", &first);
+    collection.AddSubscriber(&kOtherKey, L"Click", &first);
+    collection.RemoveSubscriber(&kKey, L"Unknown");
+    collection.RemoveSubscriber(&kKey, L"Click");
+    EXPECT_EQ(second.references, 0);
+    EXPECT_EQ(collection.KeyCount(), 2u);
+    collection.RemoveSubscriber(&kKey, L"TextChanged");
+    collection.RemoveSubscriber(&kKey, L"TextChanged");
+    EXPECT_EQ(collection.KeyCount(), 1u);
+    EXPECT_FALSE(collection.HasSubscriber(&kKey, L"TextChanged"));
+    EXPECT_TRUE(collection.HasSubscriber(&kOtherKey, L"Click"));
+    EXPECT_EQ(first.references, 1);
+    // Keys order by every field: {0,0,0,0} repeats four times, every other key is new.
+    for (std::uint64_t v = 0; v < 3; ++v) {
+        const ReturnAddressRecord keys[] = {{v, 0, 0, 0}, {0, v, 0, 0}, {0, 0, v, 0}, {0, 0, 0, v}};
+        for (const auto& key : keys) collection.AddSubscriber(&key, L"E", &second);
+    }
+    EXPECT_EQ(collection.KeyCount(), 10u);
+}
+
+TEST(EventCollection, TargetKeyComesFromOurOwnProxyOnly) {
+    CEventCollection collection;
+    const TargetKey key{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
+    auto proxy =
+        CEventProxy::Create(ReturnAddressRecord{5, 6, 7, 8}, key, CBstrHolder(L"t"), nullptr);
+    ASSERT_TRUE(proxy);
+    EXPECT_EQ(0, memcmp(collection.GetProxyTargetKey(proxy.Get()).Bytes, key.Bytes, 16));
+    CountedProxy foreign;
+    EXPECT_EQ(0, memcmp(collection.GetProxyTargetKey(&foreign).Bytes, TargetKey{}.Bytes, 16));
+}
+
+TEST(EventCollection, ConcurrentLookupsAndRemovalsKeepReferencesBalanced) {
+    CEventCollection collection;
+    CountedProxy proxy;
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 3; ++t) {
+        readers.emplace_back([&] {
+            while (!stop) {
+                if (IIpcInvoke* found = collection.GetSubscriber(&kKey, L"Click")) found->Release();
+                // A miss takes no lock: let the writer run on a machine with few cores.
+                std::this_thread::yield();
+            }
+        });
+    }
+    for (int i = 0; i < 2000; ++i) {
+        collection.AddSubscriber(&kKey, L"Click", &proxy);
+        collection.RemoveSubscriber(&kKey, L"Click");
+    }
+    stop = true;
+    for (auto& reader : readers) reader.join();
+    EXPECT_EQ(proxy.references, 0);
+    EXPECT_EQ(collection.KeyCount(), 0u);
+}
+
+TEST(ThreadBoundStorage, EachThreadGetsItsOwnZeroRecord) {
+    CThreadBoundStorage storage;
+    EXPECT_EQ(storage.GetLastIpcError(), 0u);
+    std::uint32_t other = 99;
+    std::thread([&] { other = storage.GetLastIpcError(); }).join();
+    EXPECT_EQ(other, 0u);
+    EXPECT_EQ(storage.RecordCount(), 2u);
+}
 
 constexpr ReturnAddressRecord kControl{0x100, 7, 0x2000, 0x1A2B};
 constexpr ReturnAddressRecord kSubscriber{0x200, 1, 2, 3};
@@ -112,17 +228,27 @@ class CFakePeer {
     std::vector<std::future<void>> answers_;
 };
 
-// A block as the peer writes it, stored in shared memory, and its call record.
-InvokeRecord StorePeerBlock(Kind kind, size_t size, const wchar_t* eventName = nullptr) {
+// A block as the peer writes it: marker, kind, return address, member name, argument count.
+std::vector<std::uint8_t> PeerBytes(Kind kind, size_t size, const wchar_t* member = L"Member",
+                                    std::int16_t count = 0) {
     std::vector<std::uint8_t> bytes(size);
     Put<std::uint16_t>(bytes, kMarker, 1);
     Put<std::uint16_t>(bytes, kKind, kind);
     Put(bytes, kReturnAddress, kSubscriber);
-    PutText(bytes, kMemberName, L"Member");
+    PutText(bytes, kMemberName, member);
+    Put(bytes, kArgumentCount, count);
+    return bytes;
+}
+
+InvokeRecord CallRecord(std::uint32_t block) {
+    return {kInvokeRecordMagic, block, kInvokeRecordCallTag};
+}
+
+// Such a block stored in shared memory, and its call record.
+InvokeRecord StorePeerBlock(Kind kind, size_t size, const wchar_t* eventName = nullptr) {
+    std::vector<std::uint8_t> bytes = PeerBytes(kind, size);
     if (eventName != nullptr) PutText(bytes, kEventName, eventName);
-    return {kInvokeRecordMagic,
-            CMarshalHelper::StoreBlock(bytes.data(), static_cast<std::uint32_t>(size)),
-            kInvokeRecordCallTag};
+    return CallRecord(test::MakeBlock(bytes));
 }
 
 // Reads a reply block that this side now owns, and frees it with its string blocks.
@@ -252,8 +378,7 @@ TEST_F(InvokeManagementServiceTest, EveryOtherRecordIsRoutedOrDropped) {
           StorePeerBlock(static_cast<Kind>(8), kRaisedEventSize),
           StorePeerBlock(kKindRaisedEvent, kRaisedEventSize),
           StorePeerBlock(static_cast<Kind>(0x80), kRaisedEventSize),
-          StorePeerBlock(kKindMethod, kMethodCallSize),
-          InvokeRecord{kInvokeRecordMagic, 0x7FFFFFF0, kInvokeRecordCallTag}}) {
+          StorePeerBlock(kKindMethod, kMethodCallSize), CallRecord(0x7FFFFFF0)}) {
         EXPECT_EQ(service.ProcessMessage(&record), 0) << record.Block;
     }
     EXPECT_EQ(host.calls, 1) << "only the method call reached the host";
@@ -300,18 +425,14 @@ TEST_F(InvokeManagementServiceTest, PayloadsNamingHeldBlocksAreRefused) {
     Put(array, 2, Moved(VT_BSTR, call.Get()));
     Put<std::uint16_t>(array, 18, 0);
     const std::uint32_t text = StringBlock(L"ok");
-    std::vector<std::uint8_t> bytes(kMethodCallSize);
-    Put<std::uint16_t>(bytes, kMarker, 1);
-    Put<std::uint16_t>(bytes, kKind, kKindMethod);
-    PutText(bytes, kMemberName, L"Self");
-    Put<std::int16_t>(bytes, kArgumentCount, 4);
+    std::vector<std::uint8_t> bytes = PeerBytes(kKindMethod, kMethodCallSize, L"Self", 4);
     Put(bytes, kCallArguments, Moved(VT_BSTR, call.Get()));
     Put(bytes, kCallArguments + 16, Moved(VT_ARRAY | VT_VARIANT, test::MakeBlock(array)));
     Put(bytes, kCallArguments + 32, Moved(VT_BSTR, text));
     Put(bytes, kCallArguments + 48, Moved(VT_BSTR, text));
     std::memcpy(block.data(), bytes.data(), bytes.size());
 
-    InvokeRecord record{kInvokeRecordMagic, call.Release(), kInvokeRecordCallTag};
+    InvokeRecord record = CallRecord(call.Release());
     ASSERT_EQ(service.ProcessMessage(&record), 1);
     EXPECT_EQ(TakeReplyState(record), StateCompleted);
     EXPECT_EQ(types,
@@ -323,9 +444,7 @@ TEST_F(InvokeManagementServiceTest, PayloadsNamingHeldBlocksAreRefused) {
 TEST_F(InvokeManagementServiceTest, LateRepliesAreFreedAndMalformedPutsAnswered) {
     CCallHost host([](IMethodCallMessage& call) { call.SetCompleted(); });
     CLoopbackService service(&host);
-    std::vector<std::uint8_t> late(kReplySize);
-    Put<std::uint16_t>(late, kMarker, 1);
-    Put<std::uint16_t>(late, kKind, kKindMethodReturn);
+    std::vector<std::uint8_t> late = PeerBytes(kKindMethodReturn, kReplySize);
     Put<std::uint32_t>(late, kCookie, 0xFFFF0000u);
     Put<std::uint32_t>(late, kReplyState, StateCompleted);
     for (size_t offset : {kReplyExceptionText1, kReplyStateText, kReplyFailureDetail}) {
@@ -336,13 +455,10 @@ TEST_F(InvokeManagementServiceTest, LateRepliesAreFreedAndMalformedPutsAnswered)
     EXPECT_EQ(service.ProcessMessage(&record), 0);
 
     for (std::int16_t count : {0, 2}) {
-        std::vector<std::uint8_t> put(kAccessorSize);
-        Put<std::uint16_t>(put, kMarker, 1);
-        Put<std::uint16_t>(put, kKind, kKindPropertyPut);
-        PutText(put, kMemberName, L"Caption");
-        Put<std::int16_t>(put, kArgumentCount, count);
+        std::vector<std::uint8_t> put =
+            PeerBytes(kKindPropertyPut, kAccessorSize, L"Caption", count);
         if (count > 0) Put(put, kCallArguments, Moved(VT_BSTR, StringBlock(L"value")));
-        record = {kInvokeRecordMagic, test::MakeBlock(put), kInvokeRecordCallTag};
+        record = CallRecord(test::MakeBlock(put));
         ASSERT_EQ(service.ProcessMessage(&record), 1) << count;
         const auto reply = test::BytesOf(record.Block);
         EXPECT_EQ(At<HRESULT>(reply, kReplyFailureCode), DISP_E_BADPARAMCOUNT);
@@ -400,8 +516,7 @@ TARNWICK_CHILD_MODE(ResultFromArgument) {
         call.InitArguments(1);
         CMarshalHelper::MarshalValue(argument);
         call.AddArgument(&argument);
-        InvokeRecord record{kInvokeRecordMagic, CMarshaller::MarshalCall(call),
-                            kInvokeRecordCallTag};
+        InvokeRecord record = CallRecord(CMarshaller::MarshalCall(call));
         if (service.ProcessMessage(&record) != 1) return 101;
         auto reply = TakeSharedBlock(record.Block, {__LINE__, "test"});
         if (!reply) return 102;
@@ -429,21 +544,16 @@ TEST_F(InvokeManagementServiceTest, AResultTakenFromAnArgumentIsFreedOnce) {
 TEST_F(InvokeManagementServiceTest, ANestedCallMayNotNameTheOuterCallsBlock) {
     std::vector<VARTYPE> types;
     CLoopbackService* service = nullptr;
-    InvokeRecord outer{kInvokeRecordMagic, 0, kInvokeRecordCallTag};
+    InvokeRecord outer = CallRecord(0);
     auto callBlock = [](const wchar_t* name, const WireValue& argument) {
-        std::vector<std::uint8_t> bytes(kMethodCallSize);
-        Put<std::uint16_t>(bytes, kMarker, 1);
-        Put<std::uint16_t>(bytes, kKind, kKindMethod);
-        PutText(bytes, kMemberName, name);
-        Put<std::int16_t>(bytes, kArgumentCount, 1);
+        std::vector<std::uint8_t> bytes = PeerBytes(kKindMethod, kMethodCallSize, name, 1);
         Put(bytes, kCallArguments, argument);
         return test::MakeBlock(bytes);
     };
     CCallHost host([&](IMethodCallMessage& call) {
         types.push_back(call.GetArgument(0)->vt);
         if (std::wstring(call.GetMemberName()) == L"Outer") {
-            InvokeRecord inner{kInvokeRecordMagic, callBlock(L"Inner", Moved(VT_BSTR, outer.Block)),
-                               kInvokeRecordCallTag};
+            InvokeRecord inner = CallRecord(callBlock(L"Inner", Moved(VT_BSTR, outer.Block)));
             if (service->ProcessMessage(&inner) == 1) TakeReplyState(inner);
         }
         call.SetCompleted();

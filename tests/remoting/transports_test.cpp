@@ -231,8 +231,9 @@ TEST_F(TransportsTest, WindowServiceFailsARaiseThatGetsNoReplyAtOnce) {
     DestroyWindow(peer);
 }
 
-// A record without the magic, or a handle that names no block, is refused untouched.
-TEST_F(TransportsTest, WindowServiceRefusesForgedRecordsUntouched) {
+// A record without the magic, or a handle that names no block, is refused untouched. The block a
+// record came in is the sender's: an argument naming it is refused, the reply record goes there.
+TEST_F(TransportsTest, WindowServiceRefusesForgedRecordsAndArgumentsNamingTheRecordsBlock) {
     CCallHost host;
     CWindowsMessageInvokeManagementService receiver(nullptr, &host);
     const std::uint32_t call = StoreCall();
@@ -247,6 +248,22 @@ TEST_F(TransportsTest, WindowServiceRefusesForgedRecordsUntouched) {
     EXPECT_EQ(host.calls, 0);
     test::Destroy(record);
     DestroySharedBlock(call);
+
+    CBlockHolder envelope;
+    const auto view = envelope.Allocate(sizeof(InvokeRecord), {__LINE__, "test"});
+    ASSERT_FALSE(view.empty());
+    CMethodCallMessage message;
+    message.GetMemberName() = L"Add";
+    message.InitArguments(1);
+    VARIANT named = CMarshaller::WidenWireValue(WireValue{VT_BSTR, {}, envelope.Get()});
+    message.AddArgument(&named);
+    const InvokeRecord inside{kInvokeRecordMagic, CMarshaller::MarshalCall(message),
+                              kInvokeRecordCallTag};
+    std::memcpy(view.data(), &inside, sizeof inside);
+    ASSERT_EQ(receiver.ProcessWindowMessage(envelope.Get()), 1u);
+    const std::vector<std::uint8_t> written = test::BytesOf(envelope.Get());
+    ASSERT_EQ(written.size(), sizeof(InvokeRecord)) << "the sender's block was taken";
+    EXPECT_EQ(TakeReplyResult(written), 42);
 }
 
 // A service per notification keeps its first queue or window; clean-up frees the queue's name.
@@ -332,27 +349,6 @@ TEST(RemotingServicesTest, AFactoryCalledFromACallbackDuringUnloadReturns) {
     delete host.services;
     CloseHandle(unloaded);
     CloseHandle(host.inCall);
-}
-
-// The block a record came in is the sender's: the reply record is written back into it.
-TEST(WindowServiceTest, AnArgumentNamingTheRecordsBlockIsRefused) {
-    CCallHost host;
-    CWindowsMessageInvokeManagementService receiver(nullptr, &host);
-    CBlockHolder envelope;
-    const auto bytes = envelope.Allocate(sizeof(InvokeRecord), {__LINE__, "test"});
-    ASSERT_FALSE(bytes.empty());
-    CMethodCallMessage call;
-    call.GetMemberName() = L"Add";
-    call.InitArguments(1);
-    VARIANT named = CMarshaller::WidenWireValue(WireValue{VT_BSTR, {}, envelope.Get()});
-    call.AddArgument(&named);
-    const InvokeRecord record{kInvokeRecordMagic, CMarshaller::MarshalCall(call),
-                              kInvokeRecordCallTag};
-    std::memcpy(bytes.data(), &record, sizeof record);
-    ASSERT_EQ(receiver.ProcessWindowMessage(envelope.Get()), 1u);
-    const std::vector<std::uint8_t> written = test::BytesOf(envelope.Get());
-    ASSERT_EQ(written.size(), sizeof(InvokeRecord)) << "the sender's block was taken";
-    EXPECT_EQ(TakeReplyResult(written), 42);
 }
 
 }  // namespace

@@ -16,15 +16,9 @@ class CEventHarness::CHost final : public IInvokeNotification {
 
     int OnMethodCall(IMethodCallMessage*) override { return 0; }
     int OnEventSubscription(IEventSubscriptionMessage* message) override {
-        IIpcInvoke* proxy = nullptr;
-        IUnknown* subscriber = message->GetEventProxy();
-        if (subscriber == nullptr ||
-            FAILED(subscriber->QueryInterface(IID_IIpcInvoke, reinterpret_cast<void**>(&proxy)))) {
-            return 0;
-        }
-        service->GetEventCollection()->AddSubscriber(&message->GetReturnAddress(),
-                                                     message->GetEventName(), proxy);
-        proxy->Release();
+        service->GetEventCollection()->AddSubscriber(
+            &message->GetReturnAddress(), message->GetEventName(),
+            static_cast<IIpcInvoke*>(message->GetEventProxy()));
         return 0;
     }
     int OnEventUnsubscription(IEventUnsubscriptionMessage*) override { return 0; }
@@ -71,8 +65,7 @@ CEventHarness::CEventHarness() : host_(std::make_unique<CHost>()) {
             if (V_VT(&value) == VT_RECORD) {
                 received.nodes.push_back(NodeHandle(value));
             } else {
-                received.numbers.push_back(V_VT(&value) == VT_BOOL ? V_BOOL(&value)
-                                                                   : V_I4(&value));
+                received.numbers.push_back(V_VT(&value) == VT_BOOL ? V_BOOL(&value) : V_I4(&value));
             }
         }
         const std::lock_guard<std::mutex> lock(mutex_);

@@ -6,14 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
+#include <tuple>
 #include <utility>
 #include <vector>
 
-#include "translatorfactory.h"
 #include "winhelper.h"
-#include "translators/cvirtualcommoncomboboxtranslator.h"
-#include "translators/cvirtualcommontabstriptranslator.h"
-#include "translators/eventharness.h"
 #include "translators/translatorhost.h"
 
 namespace tarnwick::test {
@@ -29,23 +27,16 @@ LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// The translator the hooking host attached (the library's copy, not this executable's).
-template <typename T>
-T* TranslatorOf(HWND window) {
-    return static_cast<T*>(
-        static_cast<CVirtualControlTranslator*>(GetPropW(window, kTranslatorProperty)));
-}
-
-class TabAndComboTest : public testing::Test {
+class TabAndComboTest : public TranslatorFixture {
   protected:
     void SetUp() override {
+        TranslatorFixture::SetUp();
         WNDCLASSW recording{};
         recording.lpfnWndProc = &RecordingProc;
         recording.lpszClassName = L"TabAndComboParent";
         RegisterClassW(&recording);
         parent_ = CreateWindowExW(0, recording.lpszClassName, L"", WS_CHILD | WS_VISIBLE, 0, 0, 380,
                                   260, host_.Parent(), nullptr, nullptr, nullptr);
-        harness_.Clear();
     }
     // A tab strip or a combo box with its items "0", "1", ..., subscribed to its event.
     HWND Control(bool tab, int items = 3, HWND parent = nullptr) {
@@ -70,91 +61,72 @@ class TabAndComboTest : public testing::Test {
         return windows;
     }
 
-    CEventHarness& harness_ = CEventHarness::Instance();
-    CTranslatorHost host_;
     HWND parent_ = nullptr;
 };
 
 TEST_F(TabAndComboTest, IndexedSelectionRaisesTheEventAndACancelKeepsItFromTheParent) {
     const HWND tab = Control(true), combo = Control(false), empty = Control(false, 0);
-    auto* strip = TranslatorOf<CVirtualCommonTabStripTranslator>(tab);
-    auto* list = TranslatorOf<CVirtualCommonComboBoxTranslator>(combo);
+    const auto strip = InterfaceOf<IVirtualTabStrip>(tab);
+    const auto list = InterfaceOf<IVirtualListControl>(combo);
+    ASSERT_TRUE(strip && list);
     g_heard = 0;
-    const struct {
-        HWND window;
-        LONG index;
-        HRESULT result;
-        LONG selected;
-        bool cancel;
-    } cases[] = {{tab, 2, S_OK, 2, false},
-                 {tab, 3, E_INVALIDARG, 2, false},
-                 {tab, -1, E_INVALIDARG, 2, false},
-                 {tab, 0, S_OK, 0, true},
-                 {combo, 2, S_OK, 2, false},
-                 {combo, 3, E_INVALIDARG, 2, false},
-                 {combo, -1, E_INVALIDARG, 2, false},
-                 {combo, 0, S_OK, 0, true},
-                 {empty, 0, E_INVALIDARG, -1, false}};
-    for (const auto& c : cases) {
-        harness_.Cancel(c.cancel ? std::set<std::wstring>{L"SelectedIndexChanged"}
-                                 : std::set<std::wstring>{});
-        VirtualControlReference reference{reinterpret_cast<__int64>(c.window)};
+    // Window, index set, its answer, the selection after it, whether the event is cancelled.
+    const std::tuple<HWND, LONG, HRESULT, LONG, bool> cases[] = {
+        {tab, 2, S_OK, 2, false},
+        {tab, 3, E_INVALIDARG, 2, false},
+        {tab, -1, E_INVALIDARG, 2, false},
+        {tab, 0, S_OK, 0, true},
+        {combo, 2, S_OK, 2, false},
+        {combo, 3, E_INVALIDARG, 2, false},
+        {combo, -1, E_INVALIDARG, 2, false},
+        {combo, 0, S_OK, 0, true},
+        {empty, 0, E_INVALIDARG, -1, false}};
+    for (const auto& [window, index, result, selection, cancel] : cases) {
+        harness_.Cancel(cancel ? std::set<std::wstring>{L"SelectedIndexChanged"}
+                               : std::set<std::wstring>{});
+        VirtualControlReference reference = Reference(window);
         LONG selected = -5;
-        if (c.window == tab) {
-            EXPECT_EQ(strip->SetSelectedTab(&reference, c.index), c.result) << c.index;
+        if (window == tab) {
+            EXPECT_EQ(strip->SetSelectedTab(&reference, index), result) << index;
             EXPECT_EQ(strip->GetSelectedTab(&reference, &selected), S_OK);
         } else {
-            EXPECT_EQ(list->SetSelectedComboIndex(&reference, c.index), c.result) << c.index;
+            EXPECT_EQ(list->SetSelectedComboIndex(&reference, index), result) << index;
             EXPECT_EQ(list->GetSelectedComboIndex(&reference, &selected), S_OK);
         }
-        EXPECT_EQ(selected, c.selected);
-        EXPECT_EQ(EventWindows(), c.result == S_OK ? Windows{c.window} : Windows{});
-        EXPECT_EQ(std::exchange(g_heard, 0), c.result == S_OK && !c.cancel ? 1 : 0) << c.index;
+        EXPECT_EQ(selected, selection);
+        EXPECT_EQ(EventWindows(), result == S_OK ? Windows{window} : Windows{});
+        EXPECT_EQ(std::exchange(g_heard, 0), result == S_OK && !cancel ? 1 : 0) << index;
     }
-    harness_.Cancel({});
 }
 
-TEST_F(TabAndComboTest, ItemsAndUserSelectionsOfTheControlThatChanged) {
+// User selections reach the translators by the same reflected notifications as indexed ones.
+TEST_F(TabAndComboTest, ItemsAndTheSelectionOfANestedStrip) {
     const HWND tab = Control(true), combo = Control(false);
     const HWND inner = Control(true, 2, tab);  // its notifications reach the outer strip
-    VirtualControlReference tabReference{reinterpret_cast<__int64>(tab)};
-    VirtualControlReference comboReference{reinterpret_cast<__int64>(combo)};
-    SAFEARRAY* texts[2] = {};
-    auto* strip = TranslatorOf<CVirtualCommonTabStripTranslator>(tab);
-    ASSERT_EQ(strip->GetTabs(&tabReference, &texts[0]), S_OK);
-    auto* combos = TranslatorOf<CVirtualCommonComboBoxTranslator>(combo);
-    ASSERT_EQ(combos->GetComboItems(&comboReference, &texts[1]), S_OK);
-    for (SAFEARRAY* array : texts) {
-        ASSERT_EQ(array->rgsabound[0].cElements, 3u);
-        EXPECT_STREQ(V_BSTR(&static_cast<VARIANT*>(array->pvData)[2]), L"2");
-        SafeArrayDestroy(array);
-    }
+    VirtualControlReference tabReference = Reference(tab), comboReference = Reference(combo);
+    const auto strip = InterfaceOf<IVirtualTabStrip>(tab);
+    const auto combos = InterfaceOf<IVirtualListControl>(combo);
+    ASSERT_TRUE(strip && combos);
+    SAFEARRAY *tabs = nullptr, *items = nullptr;
+    ASSERT_EQ(strip->GetTabs(&tabReference, &tabs) | combos->GetComboItems(&comboReference, &items),
+              S_OK);
+    EXPECT_EQ(Texts(tabs), (Names{L"0", L"1", L"2"}));
+    EXPECT_EQ(Texts(items), (Names{L"0", L"1", L"2"}));
     LONG count = 0;
-    EXPECT_EQ(combos->GetComboItemCount(&comboReference, &count), S_OK);
+    EXPECT_EQ(InterfaceOf<IVirtualComboBox>(combo)->GetComboItemCount(&comboReference, &count),
+              S_OK);
     EXPECT_EQ(count, 3);
     EXPECT_EQ(strip->GetTabs(&tabReference, nullptr), E_POINTER);
-    EXPECT_EQ(combos->GetComboItems(nullptr, &texts[0]), E_INVALIDARG);
+    EXPECT_EQ(combos->GetComboItems(nullptr, &items), E_INVALIDARG);
 
-    RECT second{};
-    SendMessageW(tab, TCM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&second));
-    WinHelper::PerformClick(tab, (second.left + second.right) / 2, (second.top + second.bottom) / 2,
-                            1, nullptr);
-    BSTR down = SysAllocString(L"{DOWN}");
-    WinHelper::SendKeys(combo, down, nullptr);
-    SysFreeString(down);
-    host_.Pump();
-    EXPECT_EQ(SendMessageW(tab, TCM_GETCURSEL, 0, 0), 1);
-    EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 0);
-    EXPECT_EQ(EventWindows(), (Windows{tab, combo}));
     WinHelper::SetSelectedTab(inner, 1);  // the outer strip passes it on to its own parent
     const Windows nested = EventWindows();
     EXPECT_EQ(std::count(nested.begin(), nested.end(), tab), 0);
     EXPECT_EQ(std::count(nested.begin(), nested.end(), inner), 1);
 
-    void* dispatch = nullptr;
-    static_cast<IVirtualListControl*>(combos)->QueryInterface(IID_IDispatch, &dispatch);
-    EXPECT_EQ(dispatch, static_cast<IVirtualControl*>(combos));
-    static_cast<IUnknown*>(dispatch)->Release();
+    Microsoft::WRL::ComPtr<IDispatch> dispatch;
+    combos->QueryInterface(IID_IDispatch, &dispatch);
+    EXPECT_EQ(dispatch.Get(), ControlOf(combo));
 }
 
 }  // namespace

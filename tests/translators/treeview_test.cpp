@@ -11,11 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/vaskhookhost.h"
-#include "translatorfactory.h"
 #include "winhelper.h"
-#include "translators/cvirtualcontroltranslator.h"
-#include "translators/eventharness.h"
 #include "translators/translatorhost.h"
 
 namespace tarnwick::test {
@@ -59,10 +55,9 @@ Handles NodesOf(SAFEARRAY* array) {
         SafeArrayGetElement(array, &i, &element);
         GUID type{};
         const bool node = V_VT(&element) == VT_RECORD && element.pRecInfo != nullptr &&
-                          SUCCEEDED(element.pRecInfo->GetGuid(&type)) &&
-                          type == kNodeReferenceGuid;
-        handles.push_back(node ? static_cast<VirtualTreeNodeReference*>(element.pvRecord)->ItemHandle
-                               : -1);
+                          SUCCEEDED(element.pRecInfo->GetGuid(&type)) && type == kNodeReferenceGuid;
+        handles.push_back(
+            node ? static_cast<VirtualTreeNodeReference*>(element.pvRecord)->ItemHandle : -1);
         VariantClear(&element);
     }
     SafeArrayDestroy(array);
@@ -70,23 +65,15 @@ Handles NodesOf(SAFEARRAY* array) {
 }
 
 // Roots "A" (children "A1", "A2") and "B", made after the host attached.
-class TreeViewTranslatorTest : public testing::Test {
+class TreeViewTranslatorTest : public TranslatorFixture {
   protected:
     void SetUp() override {
-        harness_.Clear();
+        TranslatorFixture::SetUp();
         a_ = Insert(TVI_ROOT, L"A");
         a1_ = Insert(a_, L"A1");
         a2_ = Insert(a_, L"A2");
         b_ = Insert(TVI_ROOT, L"B");
-        auto* translator = static_cast<IVirtualControl*>(
-            static_cast<CVirtualControlTranslator*>(GetPropW(tree_, kTranslatorProperty)));
-        ASSERT_NE(translator, nullptr);
-        ASSERT_EQ(translator->QueryInterface(__uuidof(IVirtualTreeView),
-                                             reinterpret_cast<void**>(&view_)),
-                  S_OK);
-    }
-    void TearDown() override {
-        if (view_ != nullptr) view_->Release();
+        ASSERT_TRUE(view_);
     }
     HTREEITEM Insert(HTREEITEM parent, const wchar_t* text) {
         TVINSERTSTRUCTW insert{parent, TVI_LAST, {{TVIF_TEXT}}};
@@ -99,7 +86,8 @@ class TreeViewTranslatorTest : public testing::Test {
     std::vector<std::pair<std::wstring, Handles>> Received() {
         host_.Pump();
         std::vector<std::pair<std::wstring, Handles>> events;
-        for (const ReceivedEvent& event : harness_.Events()) events.push_back({event.name, event.nodes});
+        for (const ReceivedEvent& event : harness_.Events())
+            events.push_back({event.name, event.nodes});
         harness_.Clear();
         return events;
     }
@@ -108,14 +96,12 @@ class TreeViewTranslatorTest : public testing::Test {
         SendMessageW(tree_, vask::kTreeChangeMessage, reinterpret_cast<WPARAM>(&change), 0);
     }
 
-    CEventHarness& harness_ = CEventHarness::Instance();
-    CTranslatorHost host_;
     HWND tree_ = CreateWindowExW(0, WC_TREEVIEWW, L"",
                                  WS_CHILD | WS_VISIBLE | TVS_HASBUTTONS | TVS_LINESATROOT, 10, 10,
                                  300, 200, host_.Parent(), nullptr, nullptr, nullptr);
     VirtualControlReference reference_{Whole(HTREEITEM(tree_))};
     HTREEITEM a_ = nullptr, a1_ = nullptr, a2_ = nullptr, b_ = nullptr;
-    IVirtualTreeView* view_ = nullptr;
+    Microsoft::WRL::ComPtr<IVirtualTreeView> view_ = InterfaceOf<IVirtualTreeView>(tree_);
 };
 
 TEST_F(TreeViewTranslatorTest, OperationsReadAndDriveNodesByRecord) {
@@ -132,19 +118,18 @@ TEST_F(TreeViewTranslatorTest, OperationsReadAndDriveNodesByRecord) {
     BSTR text = nullptr;
     VARIANT_BOOL state[4] = {7, 7, 7, 7};
     __int64 selected = 0;
-    EXPECT_EQ(view_->GetNodeText(&reference_, &a2, &text) | view_->Expand(&reference_, &a) |
-                  view_->IsNodeExpanded(&reference_, &a, &state[0]) |
-                  view_->Select(&reference_, &a2) |
-                  view_->IsNodeSelected(&reference_, &a2, &state[1]) |
-                  view_->GetSelectedNode(&reference_, &selected) |
-                  view_->Collapse(&reference_, &a) |
-                  view_->IsNodeExpanded(&reference_, &a, &state[2]) |
-                  view_->IsNodeSelected(&reference_, &a, &state[3]),
-              S_OK);
+    EXPECT_EQ(
+        view_->GetNodeText(&reference_, &a2, &text) | view_->Expand(&reference_, &a) |
+            view_->IsNodeExpanded(&reference_, &a, &state[0]) | view_->Select(&reference_, &a2) |
+            view_->IsNodeSelected(&reference_, &a2, &state[1]) |
+            view_->GetSelectedNode(&reference_, &selected) | view_->Collapse(&reference_, &a) |
+            view_->IsNodeExpanded(&reference_, &a, &state[2]) |
+            view_->IsNodeSelected(&reference_, &a, &state[3]),
+        S_OK);
     EXPECT_STREQ(text, L"A2");
     SysFreeString(text);
-    EXPECT_EQ(std::vector(state, state + 4),
-              (std::vector{VARIANT_TRUE, VARIANT_TRUE, VARIANT_FALSE, VARIANT_TRUE}));  // collapsing
+    EXPECT_EQ(std::vector(state, state + 4), (std::vector{VARIANT_TRUE, VARIANT_TRUE, VARIANT_FALSE,
+                                                          VARIANT_TRUE}));  // collapsing
     EXPECT_EQ(selected, Whole(a2_));  // moves the selection from a hidden child to its parent
     // Unsupported positions fail and leave the tree as it is; bad records are refused.
     EXPECT_EQ(view_->ExpandAll(&reference_), E_FAIL);
@@ -159,9 +144,7 @@ TEST_F(TreeViewTranslatorTest, OperationsReadAndDriveNodesByRecord) {
 }
 
 TEST_F(TreeViewTranslatorTest, WholeHandlesTravelInResultsAndEvents) {
-    for (const wchar_t* name : {L"NodeClicked", L"NodeChildAdded", L"NodeChildRemoved"}) {
-        ASSERT_TRUE(harness_.Subscribe(tree_, name));
-    }
+    Subscribe(tree_, {L"NodeClicked", L"NodeChildAdded", L"NodeChildRemoved"});
     ASSERT_TRUE(SetWindowSubclass(tree_, &FakeItems, 7, 0));
     VirtualTreeNodeReference parent = Node(Fake(1));
     SAFEARRAY* array = nullptr;
@@ -182,14 +165,13 @@ TEST_F(TreeViewTranslatorTest, WholeHandlesTravelInResultsAndEvents) {
 }
 
 TEST_F(TreeViewTranslatorTest, InsertionsDeletionsAndClicksRaiseNodeEvents) {
-    for (const wchar_t* name : {L"NodeClicked", L"NodeDoubleClicked", L"NodeChildAdded",
-                                L"NodeChildRemoved", L"Click"}) {
-        ASSERT_TRUE(harness_.Subscribe(tree_, name));
-    }
+    Subscribe(tree_, {L"NodeClicked", L"NodeDoubleClicked", L"NodeChildAdded", L"NodeChildRemoved",
+                      L"Click"});
     const HTREEITEM child = Insert(b_, L"B1"), root = Insert(TVI_ROOT, L"C");
     TreeView_DeleteItem(tree_, child);
     // Reports that name no single node, or the narrow insertion, raise nothing.
-    for (const std::uint64_t item : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{0xFFFF0000}}) {
+    for (const std::uint64_t item :
+         {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{0xFFFF0000}}) {
         Report(TVM_DELETEITEM, item);
     }
     Report(TVM_INSERTITEMA, Whole(a1_));
@@ -206,7 +188,9 @@ TEST_F(TreeViewTranslatorTest, InsertionsDeletionsAndClicksRaiseNodeEvents) {
     const auto names = [this, d] {
         std::vector<std::wstring> named;
         for (const auto& [name, nodes] : Received()) {
-            named.push_back(name + (nodes.empty() ? L"" : nodes == Handles{Whole(d)} ? L" D" : L" ?"));
+            named.push_back(name + (nodes.empty()                ? L""
+                                    : nodes == Handles{Whole(d)} ? L" D"
+                                                                 : L" ?"));
         }
         return named;
     };

@@ -122,16 +122,12 @@ UINT CRequestReceiver::KeysMessage() {
 
 LRESULT CALLBACK CRequestReceiver::Subclass(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                             UINT_PTR, DWORD_PTR self) {
-    static const UINT doubleClick = RegisterWindowMessageW(L"WM_TW_PERFORMDBLCLICK");
-    if (message != ClickMessage() && message != KeysMessage() && message != doubleClick) {
+    if (message != ClickMessage() && message != KeysMessage()) {
         return DefSubclassProc(window, message, wParam, lParam);
     }
     ReceivedRequest request{message};
-    request.freed = message != doubleClick;
-    if (message != doubleClick) {
-        request.bytes =
-            TakeBlock(static_cast<std::uint32_t>(wParam), &request.madeFor, &request.freed);
-    }
+    request.freed = true;
+    request.bytes = TakeBlock(static_cast<std::uint32_t>(wParam), &request.madeFor, &request.freed);
     if (message == KeysMessage()) {
         request.textBytes = TakeBlock(static_cast<std::uint32_t>(lParam), nullptr, &request.freed);
     }

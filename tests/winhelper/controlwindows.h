@@ -54,8 +54,7 @@ struct ReceivedRequest {
 };
 
 // Answers "WM_TW_PERFORMCLICK" and "WM_TW_SIMULATE_KEYBOARD_INPUT" in its own window and in the
-// controls it intercepts: opens the blocks by handle, copies and frees them. A
-// "WM_TW_PERFORMDBLCLICK" is recorded too, with no block.
+// controls it intercepts: opens the blocks by handle, copies and frees them.
 class CRequestReceiver {
   public:
     CRequestReceiver();

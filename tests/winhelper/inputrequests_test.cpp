@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/vaskreservoir.h"
@@ -51,29 +52,24 @@ wchar_t* Text(const wchar_t* text) { return const_cast<wchar_t*>(text); }
 
 TEST(InputRequests, CoordinateClicksCarryTheirButtonCountAndKeyText) {
     const std::wstring longText(60, L'k');
-    struct Case {
-        void (*click)(HWND, int, int, int, wchar_t*);
-        int skipKeyText;
-        const wchar_t* keyText;
-        ClickRequest expected;  // at (-10, 20)
-    } cases[] = {
-        {&WinHelper::PerformClick, 0, L"{ENTER}", {-10, 20, 1, 1, 1, 0, "{ENTER}"}},
-        {&WinHelper::PerformDoubleClick, 0, L"", {-10, 20, 1, 2, 1, 0, ""}},
-        {&WinHelper::PerformRightClick,
-         0,
-         L"\u00e9t\u00e9",
-         {-10, 20, 2, 1, 1, 0, "\xc3\xa9t\xc3\xa9"}},
-        {&WinHelper::PerformClick, 1, nullptr, {-10, 20, 1, 1, 0, 0, ""}},  // not read
-        {&WinHelper::PerformClick, 0, nullptr, {-10, 20, 1, 1, 1, 0, ""}},  // null is empty
+    using W = WinHelper;
+    using Click = void (*)(HWND, int, int, int, wchar_t*);
+    // Each at (-10, 20).
+    std::tuple<Click, int, const wchar_t*, ClickRequest> cases[] = {
+        {&W::PerformClick, 0, L"{ENTER}", {-10, 20, 1, 1, 1, 0, "{ENTER}"}},
+        {&W::PerformDoubleClick, 0, L"", {-10, 20, 1, 2, 1, 0, ""}},
+        {&W::PerformRightClick, 0, L"\u00e9t\u00e9", {-10, 20, 2, 1, 1, 0, "\xc3\xa9t\xc3\xa9"}},
+        {&W::PerformClick, 1, nullptr, {-10, 20, 1, 1, 0, 0, ""}},  // not read
+        {&W::PerformClick, 0, nullptr, {-10, 20, 1, 1, 1, 0, ""}},  // null is empty
         // At most 43 bytes with the terminator; the 44th stays zero.
-        {&WinHelper::PerformClick, 0, longText.c_str(), {-10, 20, 1, 1, 1, 0, {}}},
+        {&W::PerformClick, 0, longText.c_str(), {-10, 20, 1, 1, 1, 0, {}}},
     };
-    std::memset(cases[5].expected.keyText, 'k', 42);
-    for (const Case& c : cases) {
+    std::memset(std::get<3>(cases[5]).keyText, 'k', 42);
+    for (const auto& [click, skipKeyText, keyText, expected] : cases) {
         CRequestReceiver receiver;
-        c.click(receiver.Window(), -10, 20, c.skipKeyText, Text(c.keyText));
+        click(receiver.Window(), -10, 20, skipKeyText, Text(keyText));
         const ClickRequest request = OnlyClick(receiver);
-        EXPECT_EQ(std::memcmp(&request, &c.expected, sizeof request), 0) << request.keyText;
+        EXPECT_EQ(std::memcmp(&request, &expected, sizeof request), 0) << request.keyText;
     }
 }
 
@@ -109,11 +105,9 @@ TEST(InputRequests, ARequestThatReachesNoWindowLeavesNoBlock) {
 }
 
 HTREEITEM AddNode(HWND tree, HTREEITEM parent) {
-    TVINSERTSTRUCTW insert{parent, TVI_LAST};
-    insert.item.mask = TVIF_TEXT;
+    TVINSERTSTRUCTW insert{parent, TVI_LAST, {{TVIF_TEXT}}};
     insert.item.pszText = Text(L"node");
-    return reinterpret_cast<HTREEITEM>(
-        SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+    return TreeView_InsertItem(tree, &insert);
 }
 
 HWND ReportList(CRecordingParent& parent, int items, RECT bounds) {
@@ -158,35 +152,32 @@ TEST(InputRequests, ItemClicksAndContextMenusAimAtTheItemAskedFor) {
     std::memcpy(&text, &nodes[1], sizeof nodes[1]);
     ASSERT_TRUE(SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&text)));
     const HWND list = ReportList(parent, 60, {250, 10, 450, 160});
-    struct Case {
-        std::function<void()> click;
-        HWND control;
-        int button, clickCount;
-        POINT point;  // for the list view: the item's centre once it is fully in view
-    } cases[] = {
-        {[&] { WinHelper::PerformClick(tree, nodes[1]); }, tree, 1, 1, Centre(text)},
-        {[&] { WinHelper::PerformDoubleClick(tree, nodes[1]); }, tree, 1, 2, Centre(text)},
-        {[&] { WinHelper::PerformRightClick(tree, nodes[1]); }, tree, 2, 1, Centre(text)},
-        {[&] { WinHelper::PerformClick(tree, hidden); }, tree, 1, 1, {0, 0}},
-        {[&] { WinHelper::ClickListViewItem(list, 55); }, list, 1, 1},
-        {[&] { WinHelper::DoubleClickListViewItem(list, 55); }, list, 1, 2},
-        {[&] { WinHelper::RightClickListViewItem(list, 55); }, list, 2, 1},
+    using W = WinHelper;
+    // The list view's point: the item's centre once the item is fully in view.
+    const std::tuple<std::function<void()>, HWND, int, int, POINT> cases[] = {
+        {[&] { W::PerformClick(tree, nodes[1]); }, tree, 1, 1, Centre(text)},
+        {[&] { W::PerformDoubleClick(tree, nodes[1]); }, tree, 1, 2, Centre(text)},
+        {[&] { W::PerformRightClick(tree, nodes[1]); }, tree, 2, 1, Centre(text)},
+        {[&] { W::PerformClick(tree, hidden); }, tree, 1, 1, {0, 0}},
+        {[&] { W::ClickListViewItem(list, 55); }, list, 1, 1, {}},
+        {[&] { W::DoubleClickListViewItem(list, 55); }, list, 1, 2, {}},
+        {[&] { W::RightClickListViewItem(list, 55); }, list, 2, 1, {}},
     };
-    for (const Case& c : cases) {
+    for (const auto& [click, control, button, clickCount, point] : cases) {
         SendMessageW(list, LVM_ENSUREVISIBLE, 0, FALSE);
         CRequestReceiver receiver;
-        receiver.Intercept(c.control);
-        c.click();
+        receiver.Intercept(control);
+        click();
         const ClickRequest request = OnlyClick(receiver);
         RECT bounds{LVIR_BOUNDS}, client{};
         SendMessageW(list, LVM_GETITEMRECT, 55, reinterpret_cast<LPARAM>(&bounds));
         GetClientRect(list, &client);
-        const POINT expected = c.control == list ? Centre(bounds) : c.point;
-        EXPECT_TRUE(c.control != list || (bounds.top >= 0 && bounds.bottom <= client.bottom));
+        const POINT expected = control == list ? Centre(bounds) : point;
+        EXPECT_TRUE(control != list || (bounds.top >= 0 && bounds.bottom <= client.bottom));
         EXPECT_EQ(request.x, expected.x);
         EXPECT_EQ(request.y, expected.y);
-        EXPECT_EQ(request.button, c.button);
-        EXPECT_EQ(request.clickCount, c.clickCount);
+        EXPECT_EQ(request.button, button);
+        EXPECT_EQ(request.clickCount, clickCount);
         EXPECT_EQ(request.keyTextIncluded, 0);
     }
     EXPECT_EQ(WinHelper::IsListViewItemSelected(list, 55), 0);

@@ -1,0 +1,27 @@
+#pragma once
+// One operation of a control performed for the automation host: found by name among the
+// dispatch interfaces that the control's translator answers, its arguments converted to the
+// types the type library declares, invoked through IDispatch, and its out-arguments gathered.
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <span>
+#include <string>
+
+#include "peer/cvariantholder.h"
+
+namespace vask {
+
+struct ControlCallOutcome {
+    HRESULT code = S_OK;
+    std::wstring refusal;               // the one-line text of a refused or failed call
+    tarnwick::CVariantHolder result;    // VT_EMPTY when the operation has no out-argument
+};
+
+// Performs `operation` on `window` through its translator's IUnknown. `arguments` are the
+// operation's in-arguments after the control, in call order.
+ControlCallOutcome CallControl(IUnknown* translator, HWND window, const std::wstring& operation,
+                               std::span<VARIANT> arguments);
+
+}  // namespace vask

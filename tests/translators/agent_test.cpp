@@ -1,0 +1,376 @@
+// The agent driven from another process: the sample application is started, the agent is
+// started in it, and this process (or a helper process) is its automation host over the IPC
+// queue: discovery, a call of each interface, refusals, events with a cancel, detach, and an
+// automation host that ends while subscribed.
+#include <windows.h>
+#include <oleauto.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <commctrl.h>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "demo/sampleapp/sampleapp.h"
+#include "peer/clpcpeer.h"
+#include "peer/cwindowsmessagepeer.h"
+#include "platform/vaskhookhost.h"
+#include "support/childmode.h"
+#include "support/childprocess.h"
+
+namespace tarnwick::test {
+namespace {
+
+namespace app = tarnwick::sampleapp;
+
+// One control of the list: its window, id, class and translator identity.
+struct Control {
+    std::int64_t window = 0, identity = 0, ownerId = 0;
+    std::wstring className, text;
+};
+
+std::wstring Describe(const VARIANT& value);
+
+std::wstring DescribeArray(SAFEARRAY* array) {
+    std::wstring text = L"[";
+    for (LONG i = 0; array != nullptr && i < LONG(array->rgsabound[0].cElements); ++i) {
+        VARIANT element;
+        VariantInit(&element);
+        SafeArrayGetElement(array, &i, &element);
+        text += (i > 0 ? L", " : L"") + Describe(element);
+        VariantClear(&element);
+    }
+    return text + L"]";
+}
+
+// A result as text: strings quoted, arrays bracketed, node handles as "node".
+std::wstring Describe(const VARIANT& value) {
+    switch (V_VT(&value)) {
+        case VT_BSTR:
+            return L"\"" + std::wstring(V_BSTR(&value) ? V_BSTR(&value) : L"") + L"\"";
+        case VT_BOOL:
+            return V_BOOL(&value) ? L"true" : L"false";
+        case VT_I8:
+            return V_I8(&value) != 0 ? L"node" : L"0";
+        case VT_ARRAY | VT_VARIANT:
+            return DescribeArray(V_ARRAY(&value));
+        case VT_EMPTY:
+            return L"done";
+        default: {
+            VARIANT number;
+            VariantInit(&number);
+            return SUCCEEDED(VariantChangeType(&number, const_cast<VARIANT*>(&value), 0, VT_I4))
+                       ? std::to_wstring(V_I4(&number))
+                       : L"?";
+        }
+    }
+}
+
+// The sample application, started for a test and closed after it.
+class CSampleApp {
+  public:
+    CSampleApp() {
+        STARTUPINFOW startup{sizeof startup};
+        std::wstring line = L"tarnwick_sampleapp.exe --title \"Agent test\"";
+        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process_)) {
+            return;
+        }
+        WaitForInputIdle(process_.hProcess, 10000);
+        window_ = FindWindowW(app::kWindowClass, L"Agent test");
+        thread_ = GetWindowThreadProcessId(window_, nullptr);
+    }
+    CSampleApp(const CSampleApp&) = delete;
+    CSampleApp& operator=(const CSampleApp&) = delete;
+    ~CSampleApp() { Close(); }
+    // Closes the application's window; its exit code (259 when it did not end in time).
+    DWORD Close() {
+        DWORD code = STILL_ACTIVE;
+        if (process_.hProcess == nullptr) return code;
+        PostMessageW(window_, WM_CLOSE, 0, 0);
+        if (WaitForSingleObject(process_.hProcess, 10000) != WAIT_OBJECT_0) {
+            TerminateProcess(process_.hProcess, 1);
+        }
+        GetExitCodeProcess(process_.hProcess, &code);
+        CloseHandle(std::exchange(process_.hProcess, nullptr));
+        CloseHandle(process_.hThread);
+        return code;
+    }
+    HWND Window() const { return window_; }
+    DWORD Thread() const { return thread_; }
+    DWORD Process() const { return process_.dwProcessId; }
+    HWND Item(int id) const { return GetDlgItem(window_, id); }
+    std::wstring Text(int id) const {
+        wchar_t text[128] = {};
+        GetWindowTextW(Item(id), text, 128);
+        return text;
+    }
+    // Whether the agent's window is there: it goes when the agent detaches. Bounded: the
+    // application handles the detach when it next pumps.
+    bool AgentRunning(bool expected) const {
+        const std::wstring title = std::to_wstring(Process());
+        for (int i = 0; i < 500; ++i) {
+            if ((FindWindowExW(HWND_MESSAGE, nullptr, vask::kAgentWindowClass, title.c_str()) !=
+                 nullptr) == expected) {
+                return expected;
+            }
+            Sleep(10);
+        }
+        return !expected;
+    }
+
+  private:
+    PROCESS_INFORMATION process_{};
+    HWND window_ = nullptr;
+    DWORD thread_ = 0;
+};
+
+// This process as the automation host of an application's agent, over window messages or the
+// IPC queue.
+class CAgentHost {
+  public:
+    CAgentHost(DWORD process, DWORD thread, bool queue = false) : process_(process) {
+        if (queue) {
+            auto peer = std::make_unique<CLpcPeer>(
+                L"Tarnwick.AgentTest." + std::to_wstring(GetCurrentProcessId()),
+                vask::AgentQueueName(process));
+            started_ = StartAgent(thread, nullptr) == 1 && peer->Announce();
+            peer_ = std::move(peer);
+        } else {
+            auto peer = std::make_unique<CWindowsMessagePeer>();
+            started_ = StartAgent(thread, peer->Window()) == 1;
+            peer->SetTargetWindow(FindWindowExW(HWND_MESSAGE, nullptr, vask::kAgentWindowClass,
+                                                std::to_wstring(process).c_str()));
+            peer_ = std::move(peer);
+        }
+        peer_->SetEventHandler([this](const PeerEvent& event) {
+            const std::lock_guard lock(mutex_);
+            std::wstring line = event.SubscriptionTag;
+            for (const CVariantHolder& argument : event.Arguments) {
+                const VARIANT& value = argument.Get();
+                line += L" " + (V_VT(&value) == VT_RECORD
+                                    ? std::to_wstring(*static_cast<std::int64_t*>(value.pvRecord))
+                                    : Describe(value));
+            }
+            events_.push_back(line);
+            VARIANT answer;
+            V_VT(&answer) = VT_BOOL;
+            V_BOOL(&answer) = cancel_ == event.SubscriptionTag ? VARIANT_TRUE : VARIANT_FALSE;
+            return CVariantHolder(answer);
+        });
+    }
+    CAgentHost(const CAgentHost&) = delete;
+    CAgentHost& operator=(const CAgentHost&) = delete;
+    // A host detaches before it goes, as the automation host command does.
+    ~CAgentHost() {
+        if (started_) Call(L"Detach");
+    }
+    bool Started() const { return started_; }
+    PeerReply Call(const wchar_t* name, std::vector<VARIANT> arguments = {}) {
+        PeerTarget target;
+        target.Address = {process_, 0, 0, 0};
+        return peer_->Call(target, name, DISPATCH_METHOD, arguments);
+    }
+    // An operation of the control with this id; the result described, or "failed 0x..".
+    std::wstring Operate(int id, const wchar_t* operation, std::vector<VARIANT> arguments = {}) {
+        arguments.insert(arguments.begin(), Number(Find(id).window));
+        const PeerReply reply = Call(operation, arguments);
+        if (reply.State == StateFailed || reply.FailureCode != S_OK) {
+            wchar_t code[16];
+            swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(reply.FailureCode));
+            return std::wstring(L"failed ") + code;
+        }
+        return Describe(reply.Result.Get());
+    }
+    std::map<int, test::Control> List() {
+        std::map<int, test::Control> controls;
+        PeerReply reply = Call(L"ListControls");
+        SAFEARRAY* fields = V_VT(&reply.Result.Get()) == (VT_ARRAY | VT_VARIANT)
+                                ? V_ARRAY(&reply.Result.Get())
+                                : nullptr;
+        const LONG count = fields != nullptr ? LONG(fields->rgsabound[0].cElements) : 0;
+        for (LONG row = 0; row + vask::kControlFields <= count; row += vask::kControlFields) {
+            VARIANT v[vask::kControlFields];
+            for (LONG f = 0; f < vask::kControlFields; ++f) {
+                VariantInit(&v[f]);
+                LONG at = row + f;
+                SafeArrayGetElement(fields, &at, &v[f]);
+            }
+            controls[V_I4(&v[2])] = {V_I8(&v[0]), V_I8(&v[7]), V_I8(&v[8]), V_BSTR(&v[3]),
+                                     V_BSTR(&v[6])};
+            for (VARIANT& value : v) VariantClear(&value);
+        }
+        return controls;
+    }
+    test::Control Find(int id) {
+        if (controls_.empty()) controls_ = List();
+        return controls_[id];
+    }
+    bool Subscribe(int id, const wchar_t* event) {
+        const test::Control control = Find(id);
+        PeerTarget target;
+        target.Address = {process_, std::uint64_t(control.ownerId),
+                          std::uint64_t(control.identity), std::uint64_t(control.window)};
+        return peer_->Subscribe(target, event, event).State == StateCompleted;
+    }
+    void CancelEvent(std::wstring name) {
+        const std::lock_guard lock(mutex_);
+        cancel_ = std::move(name);
+    }
+    std::vector<std::wstring> Events() {
+        Call(L"Sync");
+        const std::lock_guard lock(mutex_);
+        return std::exchange(events_, {});
+    }
+    static VARIANT Number(std::int64_t value) {
+        VARIANT variant;
+        V_VT(&variant) = VT_I8;
+        V_I8(&variant) = value;
+        return variant;
+    }
+    static VARIANT String(const wchar_t* text) {
+        VARIANT variant;
+        V_VT(&variant) = VT_BSTR;
+        V_BSTR(&variant) = SysAllocString(text);
+        return variant;
+    }
+
+  private:
+    DWORD process_;
+    std::unique_ptr<CPeer> peer_;
+    bool started_ = false;
+    std::map<int, test::Control> controls_;
+    std::mutex mutex_;
+    std::wstring cancel_;
+    std::vector<std::wstring> events_;
+};
+
+class AgentTest : public testing::TestWithParam<bool> {};
+
+TEST_P(AgentTest, DiscoversAndDrivesEveryKindOfControlAndDetaches) {
+    CSampleApp application;
+    ASSERT_NE(application.Window(), nullptr) << "tarnwick_sampleapp.exe did not start";
+    CAgentHost host(application.Process(), application.Thread(), GetParam());
+    ASSERT_TRUE(host.Started());
+    EXPECT_EQ(StartAgent(application.Thread(), nullptr), 1);  // serves this host already
+    const std::map<int, Control> controls = host.List();
+    for (const int id : {app::kButtonId, app::kTwoStateId, app::kEditId, app::kComboId,
+                         app::kTabId, app::kTreeId, app::kListViewId}) {
+        ASSERT_TRUE(controls.contains(id)) << id;
+        EXPECT_EQ(controls.at(id).window, reinterpret_cast<std::intptr_t>(application.Item(id)));
+        EXPECT_NE(controls.at(id).identity, 0);
+    }
+    EXPECT_EQ(controls.at(app::kButtonId).text, app::kButtonText);
+    EXPECT_EQ(controls.at(app::kTreeId).className, L"SysTreeView32");
+
+    const struct {
+        int id;
+        const wchar_t* operation;
+        std::vector<VARIANT> arguments;
+        std::wstring expected;
+    } calls[] = {
+        {app::kButtonId, L"GetText", {}, L"\"Press me\""},
+        {app::kReadOnlyId, L"GetReadOnly", {}, L"true"},
+        {app::kPasswordId, L"GetPasswordChar", {}, L"42"},
+        {app::kThreeStateId, L"GetCheckState", {}, L"0"},
+        {app::kComboId, L"GetComboItems", {}, L"[\"Red\", \"Green\", \"Blue\", \"Yellow\"]"},
+        {app::kComboId, L"GetComboItemCount", {}, L"4"},
+        {app::kTabId, L"GetTabs", {}, L"[\"General\", \"Details\", \"Options\"]"},
+        {app::kTreeId, L"GetChildren", {CAgentHost::Number(0)}, L"[node, node]"},
+        {app::kListViewId, L"GetListViewSubItemText", {CAgentHost::Number(2)},
+         L"[\"charlie.wav\", \"1.2 MB\", \"Sound\"]"},
+        {app::kComboId, L"SetSelectedComboIndex", {CAgentHost::Number(2)}, L"done"},
+        {app::kComboId, L"GetSelectedComboIndex", {}, L"2"},
+        {app::kButtonId, L"GetBounds", {}, L"[?, ?, ?, ?]"},
+        {app::kButtonId, L"NoSuchOperation", {}, L"failed 0x80020006"},
+        {app::kComboId, L"SetSelectedComboIndex", {}, L"failed 0x8002000E"},
+        {app::kComboId, L"SetSelectedComboIndex", {CAgentHost::String(L"two")},
+         L"failed 0x80020005"},
+        {app::kComboId, L"SetSelectedComboIndex", {CAgentHost::Number(9)}, L"failed 0x80070057"},
+    };
+    for (const auto& call : calls) {
+        std::wstring result = host.Operate(call.id, call.operation, call.arguments);
+        if (call.expected == L"[?, ?, ?, ?]") {  // four integers, whatever the layout
+            EXPECT_EQ(std::count(result.begin(), result.end(), L','), 3) << result;
+            EXPECT_EQ(result.find(L'"'), std::wstring::npos) << result;
+            continue;
+        }
+        EXPECT_EQ(result, call.expected) << call.operation;
+    }
+    EXPECT_EQ(application.Text(app::kStatusId), L"Last: combo selection 2");
+    VARIANT window = CAgentHost::Number(reinterpret_cast<std::intptr_t>(application.Window()));
+    EXPECT_EQ(host.Call(L"GetText", {window}).FailureCode, E_INVALIDARG);  // not a control
+
+    EXPECT_EQ(host.Call(L"Detach").State, StateCompleted);
+    EXPECT_FALSE(application.AgentRunning(false));
+    SendMessageW(application.Item(app::kButtonId), BM_CLICK, 0, 0);
+    EXPECT_EQ(application.Text(app::kClicksId), L"Clicks: 1");
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, AgentTest, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Queue" : "WindowMessages";
+                         });
+
+TEST(AgentEventTest, EventsReachTheHostWhichCanCancelThem) {
+    CSampleApp application;
+    ASSERT_NE(application.Window(), nullptr);
+    CAgentHost host(application.Process(), application.Thread());
+    ASSERT_TRUE(host.Started());
+    ASSERT_TRUE(host.Subscribe(app::kButtonId, L"Clicking"));
+    ASSERT_TRUE(host.Subscribe(app::kButtonId, L"Click"));
+    ASSERT_TRUE(host.Subscribe(app::kTreeId, L"NodeClicked"));
+    host.CancelEvent(L"Clicking");
+    host.Operate(app::kButtonId, L"PerformClick", {CAgentHost::String(L"")});
+    EXPECT_EQ(host.Events(), (std::vector<std::wstring>{L"Clicking"}));
+    EXPECT_EQ(application.Text(app::kClicksId), L"Clicks: 0");
+    host.CancelEvent(L"");
+    host.Operate(app::kButtonId, L"PerformClick", {CAgentHost::String(L"")});
+    EXPECT_EQ(host.Events(), (std::vector<std::wstring>{L"Clicking", L"Click"}));
+    EXPECT_EQ(application.Text(app::kClicksId), L"Clicks: 1");
+
+    const HWND tree = application.Item(app::kTreeId);
+    const auto root = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    host.Operate(app::kTreeId, L"PerformClick", {CAgentHost::Number(root)});  // the node click
+    EXPECT_EQ(host.Events(), (std::vector<std::wstring>{L"NodeClicked " + std::to_wstring(root)}));
+    EXPECT_EQ(application.Close(), 0u);  // closed while the agent is attached
+}
+
+// An automation host that subscribes to "Clicking", answering cancel, says so and waits to be
+// ended. Arguments: the application's process and thread, the name of the ready event.
+TARNWICK_CHILD_MODE(AgentHost) {
+    CAgentHost host(std::stoul(args.at(0)), std::stoul(args.at(1)));
+    const HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, args.at(2).c_str());
+    if (!host.Started() || ready == nullptr || !host.Subscribe(app::kButtonId, L"Clicking")) {
+        return 1;
+    }
+    host.CancelEvent(L"Clicking");
+    SetEvent(ready);
+    Sleep(INFINITE);
+    return 0;
+}
+
+TEST(AgentEventTest, AHostThatEndsLeavesTheApplicationUnhookedAndRunning) {
+    CSampleApp application;
+    ASSERT_NE(application.Window(), nullptr);
+    const HWND button = application.Item(app::kButtonId);
+    const std::wstring readyName = L"Tarnwick.AgentTest.Ready." + std::to_wstring(GetCurrentProcessId());
+    const HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, readyName.c_str());
+    CChildProcess host;
+    ASSERT_TRUE(host.Start(L"AgentHost", {std::to_wstring(application.Process()),
+                                          std::to_wstring(application.Thread()), readyName}));
+    ASSERT_EQ(WaitForSingleObject(ready, 30000), WAIT_OBJECT_0);
+    CloseHandle(ready);
+    EXPECT_TRUE(application.AgentRunning(true));
+    TerminateProcess(host.Handle(), 9);
+    EXPECT_FALSE(application.AgentRunning(false));
+    SendMessageW(button, BM_CLICK, 0, 0);  // nobody to ask, nothing cancelled
+    EXPECT_EQ(application.Text(app::kClicksId), L"Clicks: 1");
+}
+
+}  // namespace
+}  // namespace tarnwick::test
