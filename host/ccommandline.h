@@ -26,7 +26,9 @@ enum class Transport { Queue, Window };
 struct Options {
     bool json = false;
     bool help = false;
-    Transport transport = Transport::Queue;
+    // Window messages by default: over the IPC queue, the answer to an event that a request makes
+    // the application raise cannot arrive before the request returns.
+    Transport transport = Transport::Window;
     std::vector<Command> commands;
 };
 
