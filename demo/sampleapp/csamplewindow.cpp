@@ -11,7 +11,7 @@ namespace {
 constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kChildStyle = WS_CHILD | WS_VISIBLE;
 
-struct ControlSpec {
+struct ControlLayout {
     const wchar_t* className;
     const wchar_t* text;
     DWORD style;
@@ -21,7 +21,7 @@ struct ControlSpec {
 };
 
 // The layout, top to bottom and left to right; the tab order follows it.
-const ControlSpec kControls[] = {
+const ControlLayout kControls[] = {
     {L"Button", kButtonText, BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 0, kButtonId, 12, 12, 100, 26},
     {L"Static", L"Clicks: 0", SS_LEFT, 0, kClicksId, 122, 17, 90, 18},
     {L"Button", kTwoStateText, BS_AUTOCHECKBOX | WS_TABSTOP | WS_GROUP, 0, kTwoStateId, 12, 48, 200,
@@ -124,11 +124,11 @@ LRESULT CSampleWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 void CSampleWindow::CreateControls() {
     const auto font = reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT));
     const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
-    for (const ControlSpec& spec : kControls) {
+    for (const ControlLayout& layout : kControls) {
         HWND control = CreateWindowExW(
-            spec.exStyle, spec.className, spec.text, kChildStyle | spec.style, spec.x, spec.y,
-            spec.width, spec.height, window_,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
+            layout.exStyle, layout.className, layout.text, kChildStyle | layout.style, layout.x,
+            layout.y, layout.width, layout.height, window_,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), instance, nullptr);
         SendMessageW(control, WM_SETFONT, font, FALSE);
     }
 }
@@ -176,12 +176,12 @@ void CSampleWindow::FillListView() {
     HWND list = Child(kListViewId);
     ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
     for (int column = 0; column < kListColumnCount; ++column) {
-        LVCOLUMNW spec{};
-        spec.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-        spec.cx = kListColumnWidths[column];
-        spec.pszText = Text(kListColumns[column]);
-        spec.iSubItem = column;
-        ListView_InsertColumn(list, column, &spec);
+        LVCOLUMNW heading{};
+        heading.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+        heading.cx = kListColumnWidths[column];
+        heading.pszText = Text(kListColumns[column]);
+        heading.iSubItem = column;
+        ListView_InsertColumn(list, column, &heading);
     }
     for (int row = 0; row < static_cast<int>(std::size(kListRows)); ++row) {
         LVITEMW item{};
