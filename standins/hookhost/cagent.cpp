@@ -354,15 +354,15 @@ void CAgent::Sync(IMethodCallMessage& message) {
         return;
     }
     const HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    const bool synced = done != nullptr &&
-                        PostMessageW(control_, kSyncMessage, 0, reinterpret_cast<LPARAM>(done)) &&
-                        WaitForSingleObject(done, kSyncTimeoutMs) == WAIT_OBJECT_0;
-    if (synced) {
+    const bool posted =
+        done != nullptr && PostMessageW(control_, kSyncMessage, 0, reinterpret_cast<LPARAM>(done));
+    if (posted && WaitForSingleObject(done, kSyncTimeoutMs) == WAIT_OBJECT_0) {
         CloseHandle(done);
         Complete(message);
         return;
     }
     // A message still in the queue names the event: it is left open for it.
+    if (done != nullptr && !posted) CloseHandle(done);
     Refuse(message, HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the application did not answer");
 }
 
