@@ -61,13 +61,24 @@ bool CApplication::Open(DWORD processId) {
 
 std::optional<std::wstring> CApplication::Start(const std::wstring& executable,
                                                 const std::vector<std::wstring>& arguments) {
-    std::wstring commandLine = QuoteArgument(executable);
+    // An executable named with its folder starts in that folder, where the library in the
+    // application finds the type library beside it.
+    std::wstring path(MAX_PATH, L'\0');
+    wchar_t* name = nullptr;
+    const DWORD length = GetFullPathNameW(executable.c_str(), MAX_PATH, path.data(), &name);
+    const bool named = executable.find_first_of(L"\\/") != std::wstring::npos && length > 0 &&
+                       length < MAX_PATH && name != nullptr;
+    const std::wstring folder = named ? path.substr(0, name - path.data()) : L"";
+    std::wstring commandLine = QuoteArgument(named ? path.substr(0, length) : executable);
     for (const std::wstring& argument : arguments) commandLine += L" " + QuoteArgument(argument);
+    // No standard handles: the application's output stays out of the transcript, and it does
+    // not keep this process's output open after it ends.
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        named ? folder.c_str() : nullptr, &startup, &info)) {
         return SystemMessage(GetLastError());
     }
     CloseHandle(info.hThread);

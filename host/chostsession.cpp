@@ -163,11 +163,18 @@ void CHostSession::Connect(DWORD thread) {
 
 void CHostSession::List(const Command&) {
     table_.reset();
+    int nameWidth = 0, classWidth = 0, typeWidth = 0;
+    for (const Control& control : Table().Controls()) {
+        nameWidth = std::max(nameWidth, static_cast<int>(control.name.size()));
+        classWidth = std::max(classWidth, static_cast<int>(control.className.size()));
+        typeWidth = std::max(typeWidth, static_cast<int>(control.typeName.size()));
+    }
     for (const Control& control : Table().Controls()) {
         wchar_t line[512] = {};
-        std::swprintf(line, std::size(line), L"%-16ls %-12ls %-18ls #%-6ld %-10ls ",
-                      control.name.c_str(), Hex(control.window).c_str(), control.className.c_str(),
-                      static_cast<long>(control.id), control.typeName.c_str());
+        std::swprintf(line, std::size(line), L"%-*ls  %-10ls  %-*ls  #%-5ld  %-*ls  ", nameWidth,
+                      control.name.c_str(), Hex(control.window).c_str(), classWidth,
+                      control.className.c_str(), static_cast<long>(control.id), typeWidth,
+                      control.typeName.c_str());
         out_.Line(line + CValueText::Quote(control.text),
                   CJsonObject()
                       .AddText(L"command", L"list")

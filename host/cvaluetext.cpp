@@ -67,7 +67,10 @@ std::wstring FormatArray(const VARIANT& value, ValueStyle style) {
         void* slot = type == VT_VARIANT ? static_cast<void*>(&element.Get())
                                         : static_cast<void*>(&element.Get().llVal);
         if (FAILED(SafeArrayGetElement(array, &i, slot))) VariantInit(&element.Get());
-        text += (i == low ? L"" : L", ") + CValueText::Format(element.Get(), style);
+        text += (i == low                    ? L""
+                 : style == ValueStyle::Json ? L","
+                                             : L", ") +
+                CValueText::Format(element.Get(), style);
     }
     return text + L"]";
 }
