@@ -14,6 +14,7 @@
 #include "ieventcollection.h"
 #include "iipcinvoke.h"
 #include "invokemanagementservices.h"
+#include "itypelibresolutionservice.h"
 #include "iwindowsmessageinvoke.h"
 #include "platform/vaskhookhost.h"
 #include "standins/common/debugtrace.h"
@@ -135,6 +136,13 @@ bool CAgent::Serves(DWORD hostProcess) {
 
 bool CAgent::Begin(DWORD hostProcess, HWND hostWindow) {
     const HINSTANCE module = GetModuleHandleW(L"Vask.HookHost.x64.dll");
+    // The application's own folder need not hold the type library: the agent's folder does.
+    wchar_t modulePath[MAX_PATH] = {};
+    if (GetModuleFileNameW(module, modulePath, MAX_PATH) != 0) {
+        if (ITypeLibResolutionService* types = GetTypeLibResolutionService()) {
+            types->AddSearchDirectory(modulePath);
+        }
+    }
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = &WindowProc;
     windowClass.hInstance = module;

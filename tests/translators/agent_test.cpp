@@ -75,8 +75,14 @@ class CSampleApp {
   public:
     CSampleApp() {
         STARTUPINFOW startup{sizeof startup};
-        std::wstring line = L"tarnwick_sampleapp.exe --title \"Agent test\"";
-        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+        // From another folder: the agent finds the type library beside itself.
+        wchar_t exe[MAX_PATH] = {}, folder[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, exe, MAX_PATH);
+        std::wstring path = exe;
+        path = path.substr(0, path.find_last_of(L'\\') + 1) + L"tarnwick_sampleapp.exe";
+        GetTempPathW(MAX_PATH, folder);
+        std::wstring line = L"\"" + path + L"\" --title \"Agent test\"";
+        if (!CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder,
                             &startup, &process_)) {
             return;
         }
