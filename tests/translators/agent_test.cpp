@@ -19,6 +19,7 @@
 #include "peer/clpcpeer.h"
 #include "peer/cwindowsmessagepeer.h"
 #include "platform/vaskhookhost.h"
+#include "platform/vaskreservoir.h"
 #include "support/childmode.h"
 #include "support/childprocess.h"
 
@@ -260,6 +261,7 @@ class AgentTest : public testing::TestWithParam<bool> {};
 TEST_P(AgentTest, DiscoversAndDrivesEveryKindOfControlAndDetaches) {
     CSampleApp application;
     ASSERT_NE(application.Window(), nullptr) << "tarnwick_sampleapp.exe did not start";
+    const std::uint32_t blocks = GetLiveBlockCount();
     CAgentHost host(application.Process(), application.Thread(), GetParam());
     ASSERT_TRUE(host.Started());
     EXPECT_EQ(StartAgent(application.Thread(), nullptr), 1);  // serves this host already
@@ -313,6 +315,7 @@ TEST_P(AgentTest, DiscoversAndDrivesEveryKindOfControlAndDetaches) {
 
     EXPECT_EQ(host.Call(L"Detach").State, StateCompleted);
     EXPECT_FALSE(application.AgentRunning(false));
+    EXPECT_EQ(GetLiveBlockCount(), blocks);  // every request, reply and payload freed
     SendMessageW(application.Item(app::kButtonId), BM_CLICK, 0, 0);
     EXPECT_EQ(application.Text(app::kClicksId), L"Clicks: 1");
 }
