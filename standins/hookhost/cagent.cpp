@@ -245,7 +245,13 @@ LRESULT CALLBACK CAgent::WindowProc(HWND window, UINT message, WPARAM wParam, LP
                        : 0;
         }
         case kSyncMessage:
-            SetEvent(reinterpret_cast<HANDLE>(lParam));
+            // A keys request is itself posted and posts its input when handled: one more round
+            // lets that input through before the answer.
+            if (wParam == 0) {
+                PostMessageW(window, kSyncMessage, 1, lParam);
+            } else {
+                SetEvent(reinterpret_cast<HANDLE>(lParam));
+            }
             return 0;
         case kStopMessage:
         case kHostEndedMessage:
