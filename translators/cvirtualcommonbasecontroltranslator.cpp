@@ -81,10 +81,6 @@ Microsoft::WRL::ComPtr<IRecordInfo> ControlReferenceInfo() {
     return info;
 }
 
-struct SafeArrayDestroyer {
-    void operator()(SAFEARRAY* array) const noexcept { SafeArrayDestroy(array); }
-};
-
 }  // namespace
 
 // Events.
@@ -687,7 +683,7 @@ HRESULT CVirtualCommonBaseControlTranslator::FindAdjacentControls(
     }
     const Microsoft::WRL::ComPtr<IRecordInfo> info = ControlReferenceInfo();
     if (info == nullptr) return E_FAIL;
-    std::unique_ptr<SAFEARRAY, SafeArrayDestroyer> found(
+    CSafeArray found(
         SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(high - low + 1)));
     if (found == nullptr) return E_OUTOFMEMORY;
     LONG x = 0, y = 0, width = 0, height = 0;

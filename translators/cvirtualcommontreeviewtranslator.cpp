@@ -91,11 +91,6 @@ class CNodeArguments {
     VARIANT arguments_[kMax];
 };
 
-struct SafeArrayDestroyer {
-    void operator()(SAFEARRAY* array) const noexcept { SafeArrayDestroy(array); }
-};
-using CSafeArray = std::unique_ptr<SAFEARRAY, SafeArrayDestroyer>;
-
 // The elements of a locked one-dimensional array of variants.
 class CLockedVariants {
   public:

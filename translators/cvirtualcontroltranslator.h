@@ -6,8 +6,10 @@
 // window through the VirtualControlReference record of its first argument.
 
 #include <windows.h>
+#include <oleauto.h>
 
 #include <cstdint>
+#include <memory>
 
 #include "Tarnwick.Virtual.Interfaces.h"
 #include "com/cidispatchbase.h"
@@ -48,6 +50,12 @@ HRESULT AnswerOut(T* out, V value) {
     *out = static_cast<T>(value);
     return S_OK;
 }
+
+// An array that an operation builds, destroyed unless it is handed to the caller.
+struct SafeArrayDestroyer {
+    void operator()(SAFEARRAY* array) const noexcept { SafeArrayDestroy(array); }
+};
+using CSafeArray = std::unique_ptr<SAFEARRAY, SafeArrayDestroyer>;
 
 inline VARIANT_BOOL AsVariantBool(int value) { return value != 0 ? VARIANT_TRUE : VARIANT_FALSE; }
 

@@ -358,15 +358,6 @@ void CAgent::ListControls(IMethodCallMessage& message) {
 // Requests arrive on the queue's delivery thread or the agent's window thread: the GUI thread
 // answers a posted message once it has handled what was posted before it.
 void CAgent::Sync(IMethodCallMessage& message) {
-    if (GetCurrentThreadId() == thread_) {
-        MSG queued;
-        while (PeekMessageW(&queued, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&queued);
-            DispatchMessageW(&queued);
-        }
-        Complete(message);
-        return;
-    }
     const HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     const bool posted =
         done != nullptr && PostMessageW(control_, kSyncMessage, 0, reinterpret_cast<LPARAM>(done));
