@@ -234,8 +234,9 @@ TEST(Conduit, NameBelongsToOneRunningProcessAndIsFreedByItsDeath) {
     EXPECT_EQ(child.Wait(), std::optional<DWORD>(1));
     // This process still holds the dead owner's queue open from its send. A post may still be
     // lost while the owner seems merely idle; once it has been idle a while, posts fail.
+    // Twice the idle time: a sleep may end a tick short of it as GetTickCount64 counts.
     Send(name);
-    Sleep(static_cast<DWORD>(vask::conduit::kIdleBeforeOwnerCheckMs));
+    Sleep(static_cast<DWORD>(2 * vask::conduit::kIdleBeforeOwnerCheckMs));
     SetLastError(0);
     EXPECT_EQ(Send(name), 0);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
