@@ -21,11 +21,11 @@
 #include "bench/benchpeers.h"
 #include "bench/cbaretransports.h"
 #include "bench/cbenchhost.h"
+#include "bench/chostwindow.h"
 #include "bench/cpeerprocess.h"
 #include "bench/csharedview.h"
 #include "ieventcollection.h"
 #include "invokemanagementservices.h"
-#include "iwindowsmessageinvoke.h"
 #include "translatorfactory.h"
 #include "translators/ctarnwickiunknownwrapper.h"
 #include "translators/cvirtualcontroltranslator.h"
@@ -43,41 +43,9 @@ struct Plan {
     int warmUp = 200;
 };
 constexpr DWORD kReadyTimeoutMs = 30000;
-constexpr const wchar_t* kHostWindowClass = L"TarnwickBenchHooksHost";
 constexpr std::uint64_t kOwnerId = 0x51;
 constexpr const wchar_t* kSubscribed = L"Clicking";
 constexpr LPARAM kInside = MAKELPARAM(5, 5);
-
-// What the host window serves: the service made when the library peer says hello, and the bare
-// peer's window.
-struct HostWindowState {
-    CBenchHost* host = nullptr;
-    IWindowsMessageInvoke* invoke = nullptr;
-    CBareWindow* bare = nullptr;
-};
-HostWindowState g_window;
-
-LRESULT CALLBACK HostProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == kHelloMessage) {
-        const auto peer = reinterpret_cast<HWND>(wParam);
-        if (lParam == kHelloBare) {
-            g_window.bare->SetPeerWindow(peer);
-        } else if (g_window.invoke == nullptr) {
-            IInvokeManagementService* service =
-                GetWindowsMessageInvokeManagementService(peer, g_window.host);
-            g_window.host->SetService(service);
-            g_window.invoke = dynamic_cast<IWindowsMessageInvoke*>(service);
-        }
-        return 1;
-    }
-    if (message == kInvokeWindowMessage) {
-        const bool replied =
-            g_window.invoke != nullptr &&
-            g_window.invoke->ProcessWindowMessage(static_cast<std::uint32_t>(lParam)) != 0;
-        return replied ? kInvokeWindowMessageReplied : 1;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
 
 // The controls' own procedures, by window; a handful of windows.
 struct Subclassed {
@@ -141,31 +109,12 @@ ReturnAddressRecord KeyOf(Translator* translator, HWND window) {
             reinterpret_cast<std::uint64_t>(window)};
 }
 
-std::wstring Hex(std::uint64_t value) {
-    wchar_t text[24] = {};
-    std::swprintf(text, std::size(text), L"%llX", static_cast<unsigned long long>(value));
-    return text;
-}
-
-std::wstring Numbered(const wchar_t* prefix) {
-    return prefix + std::to_wstring(GetCurrentProcessId());
-}
-
 // One side of a comparison: what one message or raise does, and each round's microseconds.
 struct Side {
     std::function<bool()> once;
     std::vector<double> runs;
     double Best() const { return runs.empty() ? 0 : *std::min_element(runs.begin(), runs.end()); }
 };
-
-// Microseconds per run; negative when one failed.
-double Time(const Side& side, int count) {
-    const double start = Now();
-    for (int i = 0; i < count; ++i) {
-        if (!side.once()) return -1;
-    }
-    return (Now() - start) / count;
-}
 
 struct Comparison {
     const char* name;
@@ -177,8 +126,8 @@ struct Comparison {
 
 bool RunRounds(const Plan& plan, std::vector<Comparison>& comparisons) {
     for (Comparison& comparison : comparisons) {
-        if (Time(comparison.measured, plan.warmUp) < 0 ||
-            Time(comparison.baseline, plan.warmUp) < 0) {
+        if (TimePerCall(comparison.measured.once, plan.warmUp) < 0 ||
+            TimePerCall(comparison.baseline.once, plan.warmUp) < 0) {
             std::printf("hooks: the warm-up of %s failed\n", comparison.name);
             return false;
         }
@@ -186,8 +135,8 @@ bool RunRounds(const Plan& plan, std::vector<Comparison>& comparisons) {
     for (int round = 1; round <= plan.rounds; ++round) {
         std::printf("round %d:", round);
         for (Comparison& comparison : comparisons) {
-            const double measured = Time(comparison.measured, comparison.count);
-            const double baseline = Time(comparison.baseline, comparison.count);
+            const double measured = TimePerCall(comparison.measured.once, comparison.count);
+            const double baseline = TimePerCall(comparison.baseline.once, comparison.count);
             if (measured < 0 || baseline < 0) {
                 std::printf("\nhooks: %s failed\n", comparison.name);
                 return false;
@@ -216,18 +165,16 @@ double StepTime(int count, const std::function<void()>& step) {
 int Run(const Plan& plan) {
     const std::wstring counterName = Numbered(L"Local\\TarnwickBench.HookCount.");
     const CSharedView counter = CSharedView::Create(counterName, sizeof(LONG64));
-    const CUniqueWindow hostWindow = CreateHiddenWindow(kHostWindowClass, &HostProcedure);
     CBareWindow bareWindow(Numbered(L"Local\\TarnwickBench.HookRecord."));
     CBenchHost host;
-    g_window.host = &host;
-    g_window.bare = &bareWindow;
+    const CHostWindow hostWindow(host, &bareWindow);
     Translator* textBox = nullptr;
     Translator* button = nullptr;
     Translator* bareTextBox = nullptr;
     const CUniqueWindow edit = MakeControl(L"Edit", &HookedProcedure, &textBox);
     const CUniqueWindow bareEdit = MakeControl(L"Edit", &BareProcedure, &bareTextBox);
     const CUniqueWindow clicked = MakeControl(L"Button", &HookedProcedure, &button);
-    if (counter.Get() == nullptr || hostWindow == nullptr || !bareWindow.Created() ||
+    if (counter.Get() == nullptr || hostWindow.Get() == nullptr || !bareWindow.Created() ||
         edit == nullptr || bareEdit == nullptr || clicked == nullptr) {
         std::printf("hooks: could not make the windows or mappings\n");
         return 1;
@@ -238,11 +185,10 @@ int Run(const Plan& plan) {
     CPeerProcess peer;
     CPeerProcess barePeer;
     const bool started =
-        peer.Start(L"hook", {Hex(reinterpret_cast<std::uintptr_t>(hostWindow.get())), counterName,
-                             Hex(key.P), Hex(key.B), Hex(key.T), Hex(key.O), kSubscribed}) &&
+        peer.Start(L"hook", {Hex(hostWindow.Get()), counterName, Hex(key.P), Hex(key.B), Hex(key.T),
+                             Hex(key.O), kSubscribed}) &&
         peer.WaitReady(kReadyTimeoutMs) &&
-        barePeer.Start(L"barewindow", {Hex(reinterpret_cast<std::uintptr_t>(hostWindow.get())),
-                                       bareWindow.Name()}) &&
+        barePeer.Start(L"barewindow", {Hex(hostWindow.Get()), bareWindow.Name()}) &&
         barePeer.WaitReady(kReadyTimeoutMs);
     if (!started || host.Service() == nullptr) {
         std::printf("hooks: a peer process did not start or subscribe\n");

@@ -20,11 +20,11 @@
 #include "bench/benchpeers.h"
 #include "bench/cbaretransports.h"
 #include "bench/cbenchhost.h"
+#include "bench/chostwindow.h"
 #include "bench/cpeerprocess.h"
 #include "bench/craisesteps.h"
 #include "bench/csharedview.h"
 #include "invokemanagementservices.h"
-#include "iwindowsmessageinvoke.h"
 #include "platform/vaskreservoir.h"
 
 namespace tarnwick::bench {
@@ -39,49 +39,6 @@ struct Plan {
     int stepRuns = 500;
 };
 constexpr DWORD kReadyTimeoutMs = 30000;
-constexpr const wchar_t* kHostWindowClass = L"TarnwickBenchHost";
-
-// What the host window's procedure serves: the window-message service of the library peer,
-// made when that peer says hello, and the bare peer's window.
-struct HostWindowState {
-    CBenchHost* host = nullptr;
-    IWindowsMessageInvoke* invoke = nullptr;
-    CBareWindow* bare = nullptr;
-};
-HostWindowState g_window;
-
-LRESULT CALLBACK HostProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == kHelloMessage) {
-        const auto peer = reinterpret_cast<HWND>(wParam);
-        if (lParam == kHelloBare) {
-            g_window.bare->SetPeerWindow(peer);
-        } else if (g_window.invoke == nullptr) {
-            IInvokeManagementService* service =
-                GetWindowsMessageInvokeManagementService(peer, g_window.host);
-            g_window.host->SetService(service);
-            g_window.invoke = dynamic_cast<IWindowsMessageInvoke*>(service);
-        }
-        return 1;
-    }
-    if (message == kInvokeWindowMessage) {
-        const bool replied =
-            g_window.invoke != nullptr &&
-            g_window.invoke->ProcessWindowMessage(static_cast<std::uint32_t>(lParam)) != 0;
-        return replied ? kInvokeWindowMessageReplied : 1;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
-std::wstring HexOf(HWND window) {
-    wchar_t text[24] = {};
-    std::swprintf(text, std::size(text), L"%llX",
-                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(window)));
-    return text;
-}
-
-std::wstring Numbered(const wchar_t* prefix) {
-    return prefix + std::to_wstring(GetCurrentProcessId());
-}
 
 using RoundTrip = std::function<bool(int)>;
 
@@ -205,21 +162,18 @@ int Run(const Plan& plan) {
     const std::wstring bareQueueName = Numbered(L"TwQ");
     const std::wstring targetQueue = Numbered(L"TwT");
     const CSharedView stamp = CSharedView::Create(stampName, sizeof(LONGLONG));
-    const CUniqueWindow hostWindow = CreateHiddenWindow(kHostWindowClass, &HostProcedure);
     CBareWindow bareWindow(Numbered(L"Local\\TarnwickBench.Record."));
+    CBenchHost windowHost;
+    const CHostWindow hostWindow(windowHost, &bareWindow);
     CBareQueue bareQueue(hostQueue, bareQueueName);
     CBenchHost queueHost;
     queueHost.SetService(
         GetLpcInvokeManagementService(SysAllocString(targetQueue.c_str()), &queueHost));
-    if (stamp.Get() == nullptr || hostWindow == nullptr || !bareWindow.Created() ||
+    if (stamp.Get() == nullptr || hostWindow.Get() == nullptr || !bareWindow.Created() ||
         !bareQueue.Created() || queueHost.Service() == nullptr) {
         std::printf("remoting: could not make the host's window, queue or mappings\n");
         return 1;
     }
-
-    CBenchHost windowHost;
-    g_window.host = &windowHost;
-    g_window.bare = &bareWindow;
 
     // Every block of the run is freed by the time the peers are gone.
     const std::uint32_t blocksBefore = GetLiveBlockCount();
@@ -232,9 +186,9 @@ int Run(const Plan& plan) {
         queuePeer.WaitReady(kReadyTimeoutMs) &&
         bareQueuePeer.Start(L"barequeue", {hostQueue, bareQueueName}) &&
         bareQueuePeer.WaitReady(kReadyTimeoutMs) &&
-        windowPeer.Start(L"window", {HexOf(hostWindow.get()), stampName}) &&
+        windowPeer.Start(L"window", {Hex(hostWindow.Get()), stampName}) &&
         windowPeer.WaitReady(kReadyTimeoutMs) &&
-        bareWindowPeer.Start(L"barewindow", {HexOf(hostWindow.get()), bareWindow.Name()}) &&
+        bareWindowPeer.Start(L"barewindow", {Hex(hostWindow.Get()), bareWindow.Name()}) &&
         bareWindowPeer.WaitReady(kReadyTimeoutMs);
     if (!started) {
         std::printf("remoting: a peer process did not start or subscribe\n");

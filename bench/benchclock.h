@@ -1,10 +1,11 @@
 #pragma once
 // The clock and the statistic that the benchmarks share: microseconds from the performance
-// counter, and the median of a round's figures.
+// counter, the time of one call of a step, and the median of a round's figures.
 
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 namespace tarnwick::bench {
@@ -26,6 +27,15 @@ inline LONGLONG Ticks() {
 }
 
 inline double Now() { return Microseconds(Ticks()); }
+
+// Microseconds per call over count calls of once; negative when a call answered false.
+inline double TimePerCall(const std::function<bool()>& once, int count) {
+    const double start = Now();
+    for (int i = 0; i < count; ++i) {
+        if (!once()) return -1;
+    }
+    return (Now() - start) / count;
+}
 
 inline double Median(std::vector<double> values) {
     if (values.empty()) return 0;

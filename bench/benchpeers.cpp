@@ -168,6 +168,16 @@ int RunBareWindowPeer(HANDLE ready, HANDLE stop, HWND host, const std::wstring& 
 
 }  // namespace
 
+std::wstring Hex(std::uint64_t value) {
+    wchar_t text[24] = {};
+    std::swprintf(text, std::size(text), L"%llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::wstring Numbered(const wchar_t* prefix) {
+    return prefix + std::to_wstring(GetCurrentProcessId());
+}
+
 CUniqueWindow CreateHiddenWindow(const wchar_t* className, WNDPROC procedure) {
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = procedure;

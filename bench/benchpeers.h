@@ -41,6 +41,12 @@ struct CWindowDestroyer {
 };
 using CUniqueWindow = std::unique_ptr<std::remove_pointer_t<HWND>, CWindowDestroyer>;
 
+// A value in hexadecimal, as the peers read their window and address arguments.
+std::wstring Hex(std::uint64_t value);
+inline std::wstring Hex(HWND window) { return Hex(reinterpret_cast<std::uintptr_t>(window)); }
+// The prefix followed by this process's id: a name no other benchmark run uses.
+std::wstring Numbered(const wchar_t* prefix);
+
 // Registers the window class if it is not yet and makes a hidden window of it; null when it
 // could not.
 CUniqueWindow CreateHiddenWindow(const wchar_t* className, WNDPROC procedure);
