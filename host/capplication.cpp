@@ -39,7 +39,9 @@ std::wstring SystemMessage(DWORD error) {
 
 struct WindowSearch {
     DWORD processId;
-    DWORD threadId;
+    DWORD threadId = 0;
+    std::vector<HWND> windows;
+    bool all = false;  // every visible window, not only the first
 };
 
 BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM context) {
@@ -47,8 +49,16 @@ BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM context) {
     DWORD processId = 0;
     const DWORD threadId = GetWindowThreadProcessId(window, &processId);
     if (processId != search->processId || !IsWindowVisible(window)) return TRUE;
-    search->threadId = threadId;
-    return FALSE;
+    if (search->threadId == 0) search->threadId = threadId;
+    search->windows.push_back(window);
+    return search->all;
+}
+
+std::vector<HWND> VisibleWindows(DWORD processId) {
+    WindowSearch search{processId};
+    search.all = true;
+    EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&search));
+    return search.windows;
 }
 
 }  // namespace
@@ -91,7 +101,7 @@ DWORD CApplication::WaitForGuiThread(DWORD timeoutMs) const {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     WaitForInputIdle(process_.get(), timeoutMs);
     for (;;) {
-        WindowSearch search{processId_, 0};
+        WindowSearch search{processId_};
         EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&search));
         const ULONGLONG now = GetTickCount64();
         if (search.threadId != 0 || now >= deadline) return search.threadId;
@@ -104,6 +114,43 @@ DWORD CApplication::WaitForGuiThread(DWORD timeoutMs) const {
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
     }
+}
+
+bool CApplication::Answers(DWORD timeoutMs) const {
+    const std::vector<HWND> windows = VisibleWindows(processId_);
+    DWORD_PTR result = 0;
+    return !windows.empty() && SendMessageTimeoutW(windows.front(), WM_NULL, 0, 0,
+                                                   SMTO_ABORTIFHUNG, timeoutMs, &result) != 0;
+}
+
+std::optional<std::wstring> CApplication::ChildText(int id) const {
+    struct Search {
+        int id;
+        HWND found = nullptr;
+    } search{id};
+    for (const HWND top : VisibleWindows(processId_)) {
+        EnumChildWindows(
+            top,
+            [](HWND child, LPARAM context) -> BOOL {
+                auto* wanted = reinterpret_cast<Search*>(context);
+                if (GetDlgCtrlID(child) != wanted->id) return TRUE;
+                wanted->found = child;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr) break;
+    }
+    if (search.found == nullptr) return std::nullopt;
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(search.found)) + 1, L'\0');
+    text.resize(static_cast<size_t>(
+        GetWindowTextW(search.found, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+bool CApplication::Close() const {
+    const std::vector<HWND> windows = VisibleWindows(processId_);
+    for (const HWND window : windows) PostMessageW(window, WM_CLOSE, 0, 0);
+    return !windows.empty();
 }
 
 bool CApplication::Ended() const {

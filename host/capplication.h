@@ -23,6 +23,14 @@ class CApplication {
     // the window's thread; 0 when none came or the process ended first.
     DWORD WaitForGuiThread(DWORD timeoutMs) const;
 
+    // True when a visible top-level window of the process answers a message within timeoutMs.
+    bool Answers(DWORD timeoutMs) const;
+    // The text of the first window with that control id under a visible top-level window of
+    // the process; none when there is no such window.
+    std::optional<std::wstring> ChildText(int id) const;
+    // Asks each visible top-level window of the process to close; false when it has none.
+    bool Close() const;
+
     DWORD ProcessId() const noexcept { return processId_; }
     bool Ended() const;
     // The exit code once the process ended within timeoutMs.

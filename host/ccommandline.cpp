@@ -25,7 +25,7 @@ constexpr size_t kAny = static_cast<size_t>(-1);
 constexpr CommandInfo kCommands[] = {
     {L"attach", 1, kAny, L"attach PID|EXE [ARGS...]",
      L"start the agent in a running or a new application"},
-    {L"list", 0, 0, L"list", L"list the controls: name, window, class, id, kind, text"},
+    {L"list", 0, 1, L"list [--handles]", L"list the controls: name, [window,] class, id, kind, text"},
     {L"get", 2, 2, L"get CONTROL PROPERTY", L"read a property (calls \"Get\" PROPERTY)"},
     {L"set", 3, 3, L"set CONTROL PROPERTY VALUE", L"change a property (calls \"Set\" PROPERTY)"},
     {L"call", 2, kAny, L"call CONTROL OPERATION [ARGS...]",
@@ -37,6 +37,11 @@ constexpr CommandInfo kCommands[] = {
     {L"picture", 1, 1, L"picture PATH", L"save the application's window as a PNG file"},
     {L"detach", 0, 0, L"detach", L"stop the agent; the application runs on"},
     {L"wait-exit", 0, 1, L"wait-exit [SECONDS]", L"wait for the application to end (default 30 s)"},
+    {L"running", 0, 0, L"running", L"check that the application runs and its window answers"},
+    {L"blocks", 0, 0, L"blocks",
+     L"check that no shared-memory block made since attach is still alive"},
+    {L"close", 0, 0, L"close", L"ask the application's windows to close"},
+    {L"text", 1, 1, L"text #ID", L"read the text of any window of the application by its id"},
     {L"echo", 0, kAny, L"echo TEXT", L"print the text"},
 };
 
@@ -76,11 +81,44 @@ std::wstring ReadScript(const std::wstring& path) {
     return wide;
 }
 
+constexpr wchar_t kExpect[] = L"->";
+
+// Where an unquoted "->" word starts in a script line; npos when there is none.
+size_t ExpectationAt(std::wstring_view line) {
+    bool quoted = false;
+    for (size_t i = 0; i + 1 < line.size(); ++i) {
+        if (quoted && line[i] == L'\\') {
+            ++i;
+        } else if (line[i] == L'"') {
+            quoted = !quoted;
+        } else if (!quoted && line.substr(i, 2) == kExpect && (i == 0 || iswspace(line[i - 1])) &&
+                   (i + 2 == line.size() || iswspace(line[i + 2]))) {
+            return i;
+        }
+    }
+    return std::wstring_view::npos;
+}
+
+std::wstring_view Trimmed(std::wstring_view text) {
+    const size_t first = text.find_first_not_of(L" \t\r");
+    if (first == std::wstring_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(L" \t\r") + 1 - first);
+}
+
 std::vector<Command> SplitAtPlus(const std::vector<std::wstring>& arguments, size_t first) {
     std::vector<Command> commands;
     std::vector<Token> words;
     std::wstring rest;
+    std::optional<std::wstring> expected;
     for (size_t i = first; i <= arguments.size(); ++i) {
+        if (i < arguments.size() && arguments[i] == kExpect && !words.empty() && !expected) {
+            expected.emplace();
+            continue;
+        }
+        if (i < arguments.size() && arguments[i] != L"+" && expected) {
+            *expected += (expected->empty() ? L"" : L" ") + arguments[i];
+            continue;
+        }
         if (i < arguments.size() && arguments[i] != L"+") {
             if (!words.empty()) rest += (rest.empty() ? L"" : L" ") + arguments[i];
             words.push_back(ArgumentToken(arguments[i]));
@@ -88,8 +126,10 @@ std::vector<Command> SplitAtPlus(const std::vector<std::wstring>& arguments, siz
         }
         if (words.empty()) throw CUsageError{L"an empty command (two \"+\" in a row?)"};
         commands.push_back(MakeCommand(std::move(words), std::move(rest)));
+        commands.back().expected = std::move(expected);
         words.clear();
         rest.clear();
+        expected.reset();
     }
     return commands;
 }
@@ -106,9 +146,12 @@ std::vector<Token> CCommandLine::Split(std::wstring_view line) {
         }
         Token word;
         word.quoted = line[i] == L'"';
-        if (!word.quoted) {
-            while (i < line.size() && !iswspace(line[i])) word.text += line[i++];
-        } else {
+        // Quotes inside a word group blanks into it too (node:"Big trees/Oak"), as in a shell.
+        while (i < line.size() && !iswspace(line[i])) {
+            if (line[i] != L'"') {
+                word.text += line[i++];
+                continue;
+            }
             for (++i; i < line.size() && line[i] != L'"'; ++i) {
                 if (line[i] == L'\\' && i + 1 < line.size() &&
                     (line[i + 1] == L'"' || line[i + 1] == L'\\')) {
@@ -118,6 +161,7 @@ std::vector<Token> CCommandLine::Split(std::wstring_view line) {
             }
             if (i == line.size()) throw CUsageError{L"a quote is not closed"};
             ++i;
+            if (word.quoted) break;
         }
         words.push_back(std::move(word));
     }
@@ -144,7 +188,10 @@ std::vector<Command> CCommandLine::ParseScript(std::wstring_view text) {
         try {
             // echo prints its text as written; other lines are split into words.
             if (name == L"echo") {
-                commands.push_back({L"echo", {}, rest});
+                commands.push_back({L"echo", {}, rest, {}});
+            } else if (const size_t at = ExpectationAt(line); at != std::wstring_view::npos) {
+                commands.push_back(MakeCommand(Split(line.substr(0, at)), rest));
+                commands.back().expected = std::wstring(Trimmed(line.substr(at + 2)));
             } else {
                 commands.push_back(MakeCommand(Split(line), rest));
             }
@@ -190,6 +237,18 @@ void CCommandLine::Check(const Command& command) {
     if (command.args.size() < info->minArgs || command.args.size() > info->maxArgs) {
         throw CUsageError{L"usage: " + std::wstring(info->synopsis)};
     }
+    static const std::wstring_view expecting[] = {L"get", L"set", L"call", L"text"};
+    if (command.expected &&
+        std::find(std::begin(expecting), std::end(expecting), command.name) == std::end(expecting)) {
+        throw CUsageError{command.name + L" takes no expected result (\"->\")"};
+    }
+    if (command.expected && command.expected->empty()) {
+        throw CUsageError{L"nothing after \"->\""};
+    }
+    if (command.name == L"list" && !command.args.empty() &&
+        (command.args[0].text != L"--handles" || command.args[0].quoted)) {
+        throw CUsageError{L"usage: list [--handles]"};
+    }
     if (command.name == L"watch" && !command.args.back().quoted &&
         command.args.back().text == L"--cancel") {
         throw CUsageError{L"--cancel names an event"};
@@ -203,6 +262,10 @@ std::wstring CCommandLine::Help() {
         L"       tarnwick-host [--json] [--transport queue|window] --script FILE\n"
         L"CONTROL: Class[n] (the nth control of that class), #ID, 0xHANDLE or its text.\n"
         L"Values: integers (decimal or 0x), true, false, anything else (or quoted) is text.\n"
+        L"NODE: node:PATH names a tree node by its texts from the top level, \"/\" between\n"
+        L"      (node:Plants/Trees/Oak); results and events name nodes that way too.\n"
+        L"get, set, call and text may end with \"-> RESULT\": the command fails unless it prints\n"
+        L"RESULT (as printed: \"text\", [a, b], true, 2, node:PATH, done).\n"
         L"Commands:";
     for (const CommandInfo& info : kCommands) {
         std::wstring synopsis = info.synopsis;

@@ -2,6 +2,7 @@
 // The host command's command line and scripts: the options, then commands separated by "+"
 // (or one per script line), each checked against the command table before anything runs.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,9 @@ struct Command {
     std::wstring name;
     std::vector<Token> args;
     std::wstring rest;  // the text after the name, as written (what "echo" prints)
+    // What a get, set, call or text must print after "->" (written after "->" on its line);
+    // the command fails when it prints anything else.
+    std::optional<std::wstring> expected;
 };
 
 enum class Transport { Queue, Window };

@@ -9,6 +9,7 @@
 #include "peer/clpcpeer.h"
 #include "peer/cwindowsmessagepeer.h"
 #include "platform/vaskhookhost.h"
+#include "platform/vaskreservoir.h"
 
 namespace tarnwick::host {
 namespace {
@@ -19,6 +20,9 @@ constexpr GUID kControlReferenceGuid = {
 constexpr DWORD kStartTimeoutMs = 15000;
 constexpr DWORD kDetachTimeoutMs = 2000;
 constexpr size_t kMaxCallArguments = 8;
+constexpr DWORD kAnswerTimeoutMs = 5000;
+constexpr wchar_t kNodePrefix[] = L"node:";
+constexpr wchar_t kTreeKind[] = L"TreeView";
 
 using Handler = void (CHostSession::*)(const Command&);
 
@@ -55,6 +59,35 @@ bool IsProcessId(const Command& command) {
     const Token& first = command.args.front();
     return command.args.size() == 1 && !first.quoted && !first.text.empty() &&
            first.text.find_first_not_of(L"0123456789") == std::wstring::npos;
+}
+
+// An argument written node:PATH (not quoted) names a tree node by its path of texts.
+std::optional<std::wstring> NodePath(const Token& word) {
+    if (word.quoted || word.text.rfind(kNodePrefix, 0) != 0) return std::nullopt;
+    return word.text.substr(std::size(kNodePrefix) - 1);
+}
+
+CVariantHolder Handle(std::uint64_t node) {
+    CVariantHolder value;
+    value.Get().vt = VT_I8;
+    value.Get().llVal = static_cast<LONGLONG>(node);
+    return value;
+}
+
+std::vector<std::uint64_t> Handles(const VARIANT& array) {
+    std::vector<std::uint64_t> handles;
+    if (array.vt != (VT_ARRAY | VT_VARIANT) || array.parray == nullptr) return handles;
+    LONG low = 0, high = -1;
+    SafeArrayGetLBound(array.parray, 1, &low);
+    SafeArrayGetUBound(array.parray, 1, &high);
+    for (LONG i = low; i <= high; ++i) {
+        CVariantHolder element, wide;
+        if (SUCCEEDED(SafeArrayGetElement(array.parray, &i, &element.Get())) &&
+            SUCCEEDED(VariantChangeType(&wide.Get(), &element.Get(), 0, VT_I8))) {
+            handles.push_back(static_cast<std::uint64_t>(wide.Get().llVal));
+        }
+    }
+    return handles;
 }
 
 std::wstring ExecutablePath() {
@@ -94,12 +127,41 @@ void CHostSession::Run(const Command& command) {
         {L"picture", &CHostSession::Picture},
         {L"detach", &CHostSession::Detach},
         {L"wait-exit", &CHostSession::WaitExit},
+        {L"running", &CHostSession::Running},
+        {L"blocks", &CHostSession::Blocks},
+        {L"close", &CHostSession::Close},
+        {L"text", &CHostSession::Text},
         {L"echo", &CHostSession::Echo}};
-    const bool needsAgent =
-        command.name != L"attach" && command.name != L"echo" && command.name != L"wait-exit";
+    static const std::wstring withoutAgent[] = {L"attach", L"echo",  L"wait-exit", L"running",
+                                                L"blocks", L"close", L"text"};
+    const bool needsAgent = std::find(std::begin(withoutAgent), std::end(withoutAgent),
+                                      command.name) == std::end(withoutAgent);
     if (needsAgent && peer_ == nullptr)
         throw CHostError{command.name + L": not attached to an application"};
-    (this->*handlers.at(command.name))(command);
+    expected_ = command.expected;
+    HoldEvents();
+    try {
+        (this->*handlers.at(command.name))(command);
+    } catch (...) {
+        PrintHeldEvents();
+        throw;
+    }
+    PrintHeldEvents();
+}
+
+void CHostSession::HoldEvents() {
+    std::lock_guard lock(watchMutex_);
+    holding_ = true;
+}
+
+void CHostSession::PrintHeldEvents() {
+    std::vector<std::pair<std::wstring, CJsonObject>> held;
+    {
+        std::lock_guard lock(watchMutex_);
+        holding_ = false;
+        held.swap(held_);
+    }
+    for (const auto& [readable, json] : held) out_.Line(readable, json);
 }
 
 void CHostSession::Attach(const Command& command) {
@@ -107,6 +169,7 @@ void CHostSession::Attach(const Command& command) {
         throw CHostError{L"already attached to process " + std::to_wstring(app_.ProcessId())};
     }
     const std::wstring& target = command.args.front().text;
+    blocksAtAttach_ = GetLiveBlockCount();
     if (IsProcessId(command)) {
         if (!app_.Open(std::wcstoul(target.c_str(), nullptr, 10))) {
             throw CHostError{L"no process " + target};
@@ -125,7 +188,10 @@ void CHostSession::Attach(const Command& command) {
                                                  : L" shows no visible window")};
     }
     Connect(thread);
-    out_.Line(L"attached to " + process + L" (thread " + std::to_wstring(thread) + L")",
+    // Readable lines name the application as it was given, so that a script's transcript is
+    // the same on every run; the JSON object has the ids.
+    appName_ = IsProcessId(command) ? process : target;
+    out_.Line(L"attached to " + appName_,
               CJsonObject()
                   .AddText(L"command", L"attach")
                   .Add(L"process", std::to_wstring(app_.ProcessId()))
@@ -161,7 +227,8 @@ void CHostSession::Connect(DWORD thread) {
     peer_->SetEventHandler([this](const PeerEvent& event) { return OnEvent(event); });
 }
 
-void CHostSession::List(const Command&) {
+void CHostSession::List(const Command& command) {
+    const bool handles = !command.args.empty();
     table_.reset();
     int nameWidth = 0, classWidth = 0, typeWidth = 0;
     for (const Control& control : Table().Controls()) {
@@ -170,9 +237,11 @@ void CHostSession::List(const Command&) {
         typeWidth = std::max(typeWidth, static_cast<int>(control.typeName.size()));
     }
     for (const Control& control : Table().Controls()) {
+        std::wstring window = handles ? Hex(control.window) : L"";
+        if (handles) window.resize(std::max<size_t>(window.size(), 10) + 2, L' ');
         wchar_t line[512] = {};
-        std::swprintf(line, std::size(line), L"%-*ls  %-10ls  %-*ls  #%-5ld  %-*ls  ", nameWidth,
-                      control.name.c_str(), Hex(control.window).c_str(), classWidth,
+        std::swprintf(line, std::size(line), L"%-*ls  %ls%-*ls  #%-5ld  %-*ls  ", nameWidth,
+                      control.name.c_str(), window.c_str(), classWidth,
                       control.className.c_str(), static_cast<long>(control.id), typeWidth,
                       control.typeName.c_str());
         out_.Line(line + CValueText::Quote(control.text),
@@ -208,8 +277,11 @@ void CHostSession::Operate(const Command& command, const std::wstring& member, b
     arguments.push_back(Reference(control));
     std::wstring shown, json;
     for (size_t i = 2; i < command.args.size(); ++i) {
-        arguments.push_back(CValueText::Parse(command.args[i]));
-        shown += L" " + CValueText::Format(arguments.back().Get(), ValueStyle::Readable);
+        const std::optional<std::wstring> path = NodePath(command.args[i]);
+        arguments.push_back(path ? NodeArgument(control, *path)
+                                 : CValueText::Parse(command.args[i]));
+        shown += L" " + (path ? command.args[i].text
+                              : CValueText::Format(arguments.back().Get(), ValueStyle::Readable));
         json += (json.empty() ? L"" : L",") +
                 CValueText::Format(arguments.back().Get(), ValueStyle::Json);
     }
@@ -221,9 +293,13 @@ void CHostSession::Operate(const Command& command, const std::wstring& member, b
             .AddText(L"control", control.name)
             .AddText(command.name == L"call" ? L"operation" : L"property", command.args[1].text)
             .Add(L"args", L"[" + json + L"]"),
-        result.Get());
-    // What the action raised is printed before the next command's output.
-    if (drives) Invoke(L"Sync", {});
+        result.Get(), ResultNamer(control, member));
+    // What the action raised is printed before the next command's output; then the nodes are
+    // named afresh, since the action may have changed the tree.
+    if (drives) {
+        Invoke(L"Sync", {});
+        ForgetNodes();
+    }
 }
 
 void CHostSession::WatchEvents(const Command& command) {
@@ -320,8 +396,57 @@ void CHostSession::WaitExit(const Command& command) {
     if (!code) throw CHostError{process + L" did not end within " + seconds + L" s"};
     Forget();
     out_.Line(
-        L"wait-exit -> " + process + L" ended with code " + std::to_wstring(*code),
+        L"wait-exit -> " + appName_ + L" ended with code " + std::to_wstring(*code),
         CJsonObject().AddText(L"command", L"wait-exit").Add(L"exitCode", std::to_wstring(*code)));
+}
+
+void CHostSession::Running(const Command&) {
+    const std::wstring process = L"process " + std::to_wstring(app_.ProcessId());
+    if (app_.ProcessId() == 0) throw CHostError{L"no application"};
+    if (app_.Ended()) throw CHostError{L"the application has ended (" + process + L")"};
+    if (!app_.Answers(kAnswerTimeoutMs)) {
+        throw CHostError{process + L": its window did not answer within " +
+                         std::to_wstring(kAnswerTimeoutMs / 1000) + L" s"};
+    }
+    out_.Line(L"running -> " + appName_ + L" runs and its window answers",
+              CJsonObject().AddText(L"command", L"running").Add(L"result", L"true"));
+}
+
+void CHostSession::Blocks(const Command&) {
+    const std::uint32_t alive = GetLiveBlockCount();
+    if (alive > blocksAtAttach_) {
+        throw CHostError{std::to_wstring(alive - blocksAtAttach_) +
+                         L" shared-memory blocks made since attach are still alive"};
+    }
+    out_.Line(L"blocks -> none left since attach",
+              CJsonObject().AddText(L"command", L"blocks").Add(L"result", L"0"));
+}
+
+void CHostSession::Close(const Command&) {
+    if (app_.ProcessId() == 0) throw CHostError{L"no application to close"};
+    if (!app_.Close()) {
+        throw CHostError{L"process " + std::to_wstring(app_.ProcessId()) + L" has no window to close"};
+    }
+    out_.Line(L"close -> done", CJsonObject().AddText(L"command", L"close"));
+}
+
+void CHostSession::Text(const Command& command) {
+    const std::wstring& name = command.args[0].text;
+    const std::optional<std::int64_t> id =
+        name.size() > 1 && name[0] == L'#' && !command.args[0].quoted
+            ? std::optional<std::int64_t>(std::wcstoll(name.c_str() + 1, nullptr, 10))
+            : std::nullopt;
+    if (!id || name.find_first_not_of(L"0123456789", 1) != std::wstring::npos) {
+        throw CHostError{L"text takes a control id (#ID), not " + name};
+    }
+    if (app_.ProcessId() == 0 || app_.Ended()) throw CHostError{L"no application to read"};
+    const std::optional<std::wstring> text = app_.ChildText(static_cast<int>(*id));
+    if (!text) throw CHostError{L"no window with id " + name + L" in the application"};
+    CVariantHolder value;
+    value.Get().bstrVal = SysAllocStringLen(text->data(), static_cast<UINT>(text->size()));
+    if (value.Get().bstrVal != nullptr) value.Get().vt = VT_BSTR;
+    PrintResult(L"text " + name, CJsonObject().AddText(L"command", L"text").AddText(L"id", name),
+                value.Get());
 }
 
 void CHostSession::Echo(const Command& command) {
@@ -363,6 +488,51 @@ CVariantHolder CHostSession::Reference(const Control& control) {
         throw CHostError{L"the VirtualControlReference record could not be filled"};
     }
     return reference;
+}
+
+CTreeNodes& CHostSession::Nodes(const Control& control) {
+    std::lock_guard lock(watchMutex_);
+    std::unique_ptr<CTreeNodes>& nodes = trees_[control.window];
+    if (nodes == nullptr) {
+        auto children = [this, control](std::uint64_t node) {
+            std::vector<CVariantHolder> arguments;
+            arguments.push_back(Reference(control));
+            arguments.push_back(Handle(node));
+            return Handles(Invoke(L"GetChildren", std::move(arguments)).Get());
+        };
+        auto text = [this, control](std::uint64_t node) {
+            std::vector<CVariantHolder> arguments;
+            arguments.push_back(Reference(control));
+            arguments.push_back(Handle(node));
+            const CVariantHolder result = Invoke(L"GetNodeText", std::move(arguments));
+            const VARIANT& value = result.Get();
+            return std::wstring(value.vt == VT_BSTR && value.bstrVal != nullptr ? value.bstrVal
+                                                                                : L"");
+        };
+        nodes = std::make_unique<CTreeNodes>(children, text);
+    }
+    return *nodes;
+}
+
+CVariantHolder CHostSession::NodeArgument(const Control& control, const std::wstring& path) {
+    if (control.typeName != kTreeKind) {
+        throw CHostError{kNodePrefix + path + L": " + control.name + L" is not a tree view"};
+    }
+    const std::optional<std::uint64_t> node = Nodes(control).Find(path);
+    if (!node) throw CHostError{L"no such node: " + path + L" (in " + control.name + L")"};
+    return Handle(*node);
+}
+
+NodeNamer CHostSession::ResultNamer(const Control& control, const std::wstring& member) {
+    if (control.typeName != kTreeKind || (member != L"GetChildren" && member != L"GetSelectedNode"))
+        return {};
+    CTreeNodes* nodes = &Nodes(control);
+    return [nodes](std::uint64_t node) { return nodes->PathOf(node); };
+}
+
+void CHostSession::ForgetNodes() {
+    std::lock_guard lock(watchMutex_);
+    for (auto& [window, nodes] : trees_) nodes->Forget();
 }
 
 CVariantHolder CHostSession::Invoke(const std::wstring& member,
@@ -418,10 +588,16 @@ void CHostSession::Check(const PeerReply& reply, const std::wstring& what) const
     }
 }
 
-void CHostSession::PrintResult(const std::wstring& head, CJsonObject json, const VARIANT& result) {
-    const bool empty = result.vt == VT_EMPTY;
-    out_.Line(head + L" -> " + (empty ? L"done" : CValueText::Format(result, ValueStyle::Readable)),
+void CHostSession::PrintResult(const std::wstring& head, CJsonObject json, const VARIANT& result,
+                               const NodeNamer& nodes) {
+    const std::wstring readable = result.vt == VT_EMPTY
+                                      ? L"done"
+                                      : CValueText::Format(result, ValueStyle::Readable, nodes);
+    out_.Line(head + L" -> " + readable,
               json.Add(L"result", CValueText::Format(result, ValueStyle::Json)));
+    if (expected_ && *expected_ != readable) {
+        throw CHostError{head + L": expected " + *expected_ + L", got " + readable};
+    }
 }
 
 void CHostSession::Forget() {
@@ -429,30 +605,46 @@ void CHostSession::Forget() {
     table_.reset();
     std::lock_guard lock(watchMutex_);
     watches_.clear();
+    trees_.clear();
 }
 
 CVariantHolder CHostSession::OnEvent(const PeerEvent& event) {
     // Answered at once, without a request of its own: the application's thread waits for it.
     Watch watch{Hex(event.Address.O), false};
+    NodeNamer nodes;
     {
         std::lock_guard lock(watchMutex_);
         const auto found = watches_.find({event.Address.O, event.SubscriptionTag});
         if (found != watches_.end()) watch = found->second;
+        const auto tree = trees_.find(event.Address.O);
+        if (tree != trees_.end()) {
+            nodes = [known = tree->second.get()](std::uint64_t node) {
+                return known->KnownPath(node);
+            };
+        }
     }
     std::wstring readable, json;
     for (const CVariantHolder& argument : event.Arguments) {
         readable += (readable.empty() ? L"" : L", ") +
-                    CValueText::Format(argument.Get(), ValueStyle::Readable);
+                    CValueText::Format(argument.Get(), ValueStyle::Readable, nodes);
         json += (json.empty() ? L"" : L",") + CValueText::Format(argument.Get(), ValueStyle::Json);
     }
-    out_.Line(L"event " + event.SubscriptionTag + L" on " + watch.control +
-                  (readable.empty() ? L"" : L" (" + readable + L")") +
-                  (watch.cancel ? L" (cancelled)" : L""),
-              CJsonObject()
-                  .AddText(L"event", event.SubscriptionTag)
-                  .AddText(L"control", watch.control)
-                  .Add(L"args", L"[" + json + L"]")
-                  .Add(L"cancelled", watch.cancel ? L"true" : L"false"));
+    std::wstring line = L"event " + event.SubscriptionTag + L" on " + watch.control +
+                        (readable.empty() ? L"" : L" (" + readable + L")") +
+                        (watch.cancel ? L" (cancelled)" : L"");
+    CJsonObject object = CJsonObject()
+                             .AddText(L"event", event.SubscriptionTag)
+                             .AddText(L"control", watch.control)
+                             .Add(L"args", L"[" + json + L"]")
+                             .Add(L"cancelled", watch.cancel ? L"true" : L"false");
+    {
+        std::lock_guard lock(watchMutex_);
+        if (holding_) {
+            held_.emplace_back(std::move(line), std::move(object));
+            line.clear();
+        }
+    }
+    if (!line.empty()) out_.Line(line, object);
     CVariantHolder answer;
     answer.Get().vt = VT_BOOL;
     answer.Get().boolVal = watch.cancel ? VARIANT_TRUE : VARIANT_FALSE;

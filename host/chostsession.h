@@ -21,6 +21,8 @@
 #include "ccommandline.h"
 #include "ccontroltable.h"
 #include "coutput.h"
+#include "ctreenodes.h"
+#include "cvaluetext.h"
 #include "peer/cpeer.h"
 
 namespace tarnwick::host {
@@ -61,12 +63,22 @@ class CHostSession {
     void Picture(const Command& command);
     void Detach(const Command& command);
     void WaitExit(const Command& command);
+    void Running(const Command& command);
+    void Blocks(const Command& command);
+    void Close(const Command& command);
+    void Text(const Command& command);
     void Echo(const Command& command);
 
     // The controls of the last list, listed now when there is none.
     const CControlTable& Table();
     const Control& Resolve(const Token& name);
     CVariantHolder Reference(const Control& control);
+    // The nodes of a tree view, and an argument written node:PATH as the node's handle.
+    CTreeNodes& Nodes(const Control& control);
+    CVariantHolder NodeArgument(const Control& control, const std::wstring& path);
+    // What names node handles in an operation's result: only operations that answer nodes.
+    NodeNamer ResultNamer(const Control& control, const std::wstring& member);
+    void ForgetNodes();
     // Calls a member of the agent (a method call) and answers its result; throws when it
     // failed.
     CVariantHolder Invoke(const std::wstring& member, std::vector<CVariantHolder> arguments);
@@ -74,18 +86,31 @@ class CHostSession {
     PeerTarget ControlTarget(const Control& control) const;
     // Throws with what went wrong when the reply is not a completed one.
     void Check(const PeerReply& reply, const std::wstring& what) const;
-    // Prints "COMMAND ... -> RESULT" or its JSON object.
-    void PrintResult(const std::wstring& head, CJsonObject json, const VARIANT& result);
+    // Prints "COMMAND ... -> RESULT" or its JSON object; throws when the command expected
+    // another result.
+    void PrintResult(const std::wstring& head, CJsonObject json, const VARIANT& result,
+                     const NodeNamer& nodes = {});
     void Forget();
     CVariantHolder OnEvent(const PeerEvent& event);
+    // Events that come while a command runs are printed after its output, so that each one
+    // follows the command that raised it; at other times they are printed as they come.
+    void HoldEvents();
+    void PrintHeldEvents();
 
     COutput& out_;
     const Transport transport_;
     CApplication app_;
+    std::wstring appName_;  // the executable or "process PID", as attach was given it
     std::optional<CControlTable> table_;
+    std::optional<std::wstring> expected_;  // of the command running
     Microsoft::WRL::ComPtr<IRecordInfo> referenceInfo_;
-    std::mutex watchMutex_;
+    std::mutex watchMutex_;  // over watches_ and trees_: events read them on another thread
     std::map<std::pair<std::uint64_t, std::wstring>, Watch> watches_;  // by window and event
+    std::map<std::uint64_t, std::unique_ptr<CTreeNodes>> trees_;        // by window
+    bool holding_ = false;                                               // under watchMutex_
+    std::vector<std::pair<std::wstring, CJsonObject>> held_;             // under watchMutex_
+    // The session pool's live blocks before the agent started, to tell what a session left.
+    std::uint32_t blocksAtAttach_ = 0;
     // Last, so that it goes first, with the thread that calls OnEvent.
     std::unique_ptr<CPeer> peer_;
 };

@@ -38,20 +38,21 @@ std::wstring AsText(const VARIANT& value) {
 }
 
 // The handle a node or control record stands for.
-std::wstring FormatRecord(const VARIANT& value, ValueStyle style) {
+std::wstring FormatRecord(const VARIANT& value, ValueStyle style, const NodeNamer& nodes) {
     IRecordInfo* info = V_RECORDINFO(&value);
     if (info == nullptr || V_RECORD(&value) == nullptr)
         return style == ValueStyle::Json ? L"null" : L"record";
     for (const wchar_t* field : {L"ItemHandle", L"WindowHandle"}) {
         CVariantHolder handle;
         if (SUCCEEDED(info->GetField(V_RECORD(&value), field, &handle.Get()))) {
-            return CValueText::Format(handle.Get(), style);
+            const bool node = std::wstring(field) == L"ItemHandle";
+            return CValueText::Format(handle.Get(), style, node ? nodes : NodeNamer{});
         }
     }
     return style == ValueStyle::Json ? L"null" : L"record";
 }
 
-std::wstring FormatArray(const VARIANT& value, ValueStyle style) {
+std::wstring FormatArray(const VARIANT& value, ValueStyle style, const NodeNamer& nodes) {
     SAFEARRAY* array = value.parray;
     const VARTYPE type = value.vt & VT_TYPEMASK;
     if (array == nullptr || SafeArrayGetDim(array) != 1 || !IsPlainElement(type)) {
@@ -70,7 +71,7 @@ std::wstring FormatArray(const VARIANT& value, ValueStyle style) {
         text += (i == low                    ? L""
                  : style == ValueStyle::Json ? L","
                                              : L", ") +
-                CValueText::Format(element.Get(), style);
+                CValueText::Format(element.Get(), style, nodes);
     }
     return text + L"]";
 }
@@ -118,9 +119,12 @@ CVariantHolder CValueText::Parse(const Token& word) {
     return holder;
 }
 
-std::wstring CValueText::Format(const VARIANT& value, ValueStyle style) {
+std::wstring CValueText::Format(const VARIANT& value, ValueStyle style, const NodeNamer& nodes) {
     const bool json = style == ValueStyle::Json;
-    if ((value.vt & VT_ARRAY) != 0) return FormatArray(value, style);
+    if ((value.vt & VT_ARRAY) != 0) return FormatArray(value, style, nodes);
+    if (value.vt == VT_I8 && !json && nodes) {
+        if (const auto path = nodes(static_cast<std::uint64_t>(value.llVal))) return L"node:" + *path;
+    }
     switch (value.vt) {
         case VT_EMPTY:
             return json ? L"null" : L"empty";
@@ -134,7 +138,7 @@ std::wstring CValueText::Format(const VARIANT& value, ValueStyle style) {
         case VT_BSTR:
             return Quote(value.bstrVal != nullptr ? value.bstrVal : L"");
         case VT_RECORD:
-            return FormatRecord(value, style);
+            return FormatRecord(value, style, nodes);
         case VT_ERROR:
             return json ? std::to_wstring(value.scode) : L"error " + std::to_wstring(value.scode);
         default:

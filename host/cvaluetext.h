@@ -5,6 +5,9 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "ccommandline.h"
@@ -14,14 +17,19 @@ namespace tarnwick::host {
 
 enum class ValueStyle { Readable, Json };
 
+// Names a tree node by its handle for readable output ("node:PATH"); none leaves the number.
+using NodeNamer = std::function<std::optional<std::wstring>(std::uint64_t node)>;
+
 class CValueText {
   public:
     // An integer (decimal, or hex after "0x") is VT_I4, or VT_I8 when it does not fit in 32
     // bits; true and false are VT_BOOL; a quoted word or any other text is a BSTR.
     static CVariantHolder Parse(const Token& word);
     // Strings quoted, arrays as [a, b], booleans true/false, records as their ItemHandle or
-    // WindowHandle field. VT_EMPTY is "empty" readable and null in JSON.
-    static std::wstring Format(const VARIANT& value, ValueStyle style);
+    // WindowHandle field. VT_EMPTY is "empty" readable and null in JSON. With a namer, readable
+    // 64-bit integers and node records that it names print as "node:PATH".
+    static std::wstring Format(const VARIANT& value, ValueStyle style,
+                               const NodeNamer& nodes = {});
     // The text in double quotes with JSON's escapes.
     static std::wstring Quote(const std::wstring& text);
 };
