@@ -265,7 +265,8 @@ std::wstring CCommandLine::Help() {
         L"NODE: node:PATH names a tree node by its texts from the top level, \"/\" between\n"
         L"      (node:Plants/Trees/Oak); results and events name nodes that way too.\n"
         L"get, set, call and text may end with \"-> RESULT\": the command fails unless it prints\n"
-        L"RESULT (as printed: \"text\", [a, b], true, 2, node:PATH, done).\n"
+        L"RESULT (as printed: \"text\", [a, b], true, 2, node:PATH, done; a text also\n"
+        L"without its quotes).\n"
         L"Commands:";
     for (const CommandInfo& info : kCommands) {
         std::wstring synopsis = info.synopsis;

@@ -595,7 +595,11 @@ void CHostSession::PrintResult(const std::wstring& head, CJsonObject json, const
                                       : CValueText::Format(result, ValueStyle::Readable, nodes);
     out_.Line(head + L" -> " + readable,
               json.Add(L"result", CValueText::Format(result, ValueStyle::Json)));
-    if (expected_ && *expected_ != readable) {
+    // A shell takes the quotes off a text written on the command line, so a text result
+    // matches its bare text too.
+    const bool bareText = result.vt == VT_BSTR && expected_ &&
+                          *expected_ == std::wstring_view(result.bstrVal ? result.bstrVal : L"");
+    if (expected_ && *expected_ != readable && !bareText) {
         throw CHostError{head + L": expected " + *expected_ + L", got " + readable};
     }
 }

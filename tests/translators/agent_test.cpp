@@ -9,6 +9,9 @@
 
 #include <algorithm>
 #include <commctrl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,6 +25,7 @@
 #include "platform/vaskreservoir.h"
 #include "support/childmode.h"
 #include "support/childprocess.h"
+#include "support/tempdirectory.h"
 
 namespace tarnwick::test {
 namespace {
@@ -379,6 +383,76 @@ TEST(AgentEventTest, AHostThatEndsLeavesTheApplicationUnhookedAndRunning) {
     EXPECT_FALSE(application.AgentRunning(false));
     SendMessageW(button, BM_CLICK, 0, 0);  // nobody to ask, nothing cancelled
     EXPECT_EQ(application.Text(app::kClicksId), L"Clicks: 1");
+}
+
+// Runs tarnwick-host with a command line; its exit code and what it wrote to both streams.
+std::pair<DWORD, std::string> RunHostCommand(const std::wstring& arguments) {
+    const CTempDirectory folder;
+    const std::wstring outputPath = folder / L"output.txt";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                      CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW startup{sizeof startup};
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = output;
+    const std::wstring exe = ExecutableDirectory() + L"\\tarnwick-host.exe";
+    std::wstring line = L"\"" + exe + L"\" " + arguments;
+    PROCESS_INFORMATION process{};
+    DWORD code = STILL_ACTIVE;
+    if (CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &process)) {
+        if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
+            TerminateProcess(process.hProcess, STILL_ACTIVE);
+        }
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    CloseHandle(output);
+    std::ifstream file(std::filesystem::path(outputPath), std::ios::binary);
+    return {code, std::string(std::istreambuf_iterator<char>(file), {})};
+}
+
+// Each refusal is one line on standard error with exit code 1 (2 for a command line that
+// cannot run), the application runs on, and the agent is gone from it after every run.
+TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunning) {
+    CSampleApp application;
+    ASSERT_NE(application.Window(), nullptr);
+    const std::wstring attach = L"attach " + std::to_wstring(application.Process()) + L" + ";
+    const struct {
+        std::wstring arguments;
+        DWORD code;
+        std::string error;
+    } cases[] = {
+        {L"frobnicate", 2, "unknown command \"frobnicate\" (tarnwick-host --help lists the commands)"},
+        {L"get #108", 2, "usage: get CONTROL PROPERTY (tarnwick-host --help lists the commands)"},
+        {L"list + list --handles -> x", 2, "list takes no expected result (\"->\") (tarnwick-host --help lists the commands)"},
+        {L"get #108 Text", 1, "get: not attached to an application"},
+        {L"attach 4000000000", 1, "no process 4000000000"},
+        {attach + L"get Nothing[0] Text", 1, "no such control: Nothing[0]"},
+        {attach + L"call #101 Fly", 1, "no such operation: Fly"},
+        {attach + L"set #103 Checked \"maybe\"", 1, "wrong argument kind for SetChecked (argument 1: wrong kind)"},
+        {attach + L"call #114 GetNodeText node:Plants/Weeds", 1,
+         "no such node: Plants/Weeds (in SysTreeView32[0])"},
+        {attach + L"call #108 GetNodeText node:Plants", 1,
+         "node:Plants: Edit[0] is not a tree view"},
+        {attach + L"get #110 ReadOnly -> false", 1, "get Edit[2] ReadOnly: expected false, got true"},
+        {attach + L"text #102 -> \"Clicks: 0\"", 0, "text #102 -> \"Clicks: 0\""},
+    };
+    for (const auto& [arguments, code, error] : cases) {
+        SCOPED_TRACE(testing::Message() << std::string(arguments.begin(), arguments.end()));
+        const auto [exitCode, output] = RunHostCommand(arguments);
+        EXPECT_EQ(exitCode, code);
+        // A refusal is the last line, and the only one on standard error.
+        const std::string last = code == 0 ? error : "tarnwick-host: error: " + error;
+        EXPECT_TRUE(output.ends_with(last + "\n")) << output;
+        EXPECT_EQ(output.find("error:"), code == 0 ? std::string::npos : output.rfind("error:"));
+        EXPECT_FALSE(application.AgentRunning(false));
+    }
+    EXPECT_EQ(SendMessageTimeoutW(application.Window(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000,
+                                  nullptr) != 0,
+              true);
+    EXPECT_EQ(application.Close(), 0u);
 }
 
 }  // namespace
