@@ -266,7 +266,7 @@ std::wstring CCommandLine::Help() {
         L"      (node:Plants/Trees/Oak); results and events name nodes that way too.\n"
         L"get, set, call and text may end with \"-> RESULT\": the command fails unless it prints\n"
         L"RESULT (as printed: \"text\", [a, b], true, 2, node:PATH, done; a text also\n"
-        L"without its quotes).\n"
+        L"without its quotes). In a shell, quote it: '->'.\n"
         L"Commands:";
     for (const CommandInfo& info : kCommands) {
         std::wstring synopsis = info.synopsis;
