@@ -150,7 +150,7 @@ void OverQueue(const CDemoSession& session, CTranscript& out) {
     CLpcPeer peer(session.Name(L"TwP"), session.Name(L"TwT"));
     if (!out.Check(peer.Created(), L"no queue %ls", peer.OwnQueue().c_str())) return;
     if (!out.Check(peer.Announce(), L"the return address could not be posted")) return;
-    out.Line(L"queue %ls announced to the target", peer.OwnQueue().c_str());
+    out.Line(L"its own queue announced to the target");
     RunSession(peer, session, out);
 }
 
