@@ -182,6 +182,7 @@ IUnknown* GetTranslatorUnknown(Translator* translator) {
 }
 
 void VirtualControlSubclassProc(const _MESSAGE_NOTIFICATION& notification, int& handled, __int64&) {
+    if (!IsTranslatedMessage(*notification.message)) return;  // no translator acts on it
     const HWND window = *notification.window;
     CVirtualControlTranslator* translator = AttachedTranslator(window);
     if (translator == nullptr) {
