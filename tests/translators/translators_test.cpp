@@ -9,7 +9,6 @@
 #include <set>
 #include <string>
 #include <tuple>
-#include <utility>
 #include <vector>
 
 #include "marshalling/marshallingtest.h"
@@ -75,28 +74,6 @@ TEST_F(TranslatorTest, TheFactoryClassifiesByClassAndButtonStyle) {
     bool created = true;
     EXPECT_EQ(GetCommonControlTranslator(nullptr, &created, nullptr, nullptr), nullptr);
     EXPECT_TRUE(created);  // an invalid window leaves it untouched
-}
-
-// The subclass hook looks the window's translator up for each message some translator acts
-// on, and for none of the frequent messages that no translator acts on.
-TEST_F(TranslatorTest, TheHookLooksUpTranslatorsOnlyForTheMessagesTheyActOn) {
-    const std::pair<UINT, bool> cases[] = {
-        {WM_SETFOCUS, true},      {WM_KILLFOCUS, true},
-        {WM_ENABLE, true},        {WM_SETTEXT, true},
-        {WM_SHOWWINDOW, true},    {WM_KEYDOWN, true},
-        {WM_SYSKEYUP, true},      {WM_SYSCHAR, true},
-        {WM_LBUTTONDOWN, true},   {WM_MBUTTONDBLCLK, true},
-        {WM_COMMAND, true},       {WM_NOTIFY, true},
-        {BM_SETCHECK, true},      {LVM_SETITEMW, true},
-        {LVM_SORTITEMSEX, true},  {vask::kTreeChangeMessage, true},
-        {WM_NULL, false},         {WM_MOUSEMOVE, false},
-        {WM_PAINT, false},        {WM_TIMER, false},
-        {WM_GETTEXT, false},      {BM_SETSTATE, false},
-        {TVM_INSERTITEMW, false}, {WM_CAPTURECHANGED, false},
-    };
-    for (const auto& [message, translated] : cases) {
-        EXPECT_EQ(IsTranslatedMessage(message), translated) << std::hex << message;
-    }
 }
 
 // A release inside raises Clicking, Click and MouseUp once, sent or posted; outside only
