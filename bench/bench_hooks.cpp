@@ -292,7 +292,7 @@ int Run(const Plan& plan) {
     }
     std::printf(
         "(a) WM_MOUSEMOVE to an Edit, no event: hooked %.1f us, bare subclass %.1f us per "
-        "message, ratio %.2f (kernel calls per message: GetPropW 1 on each side, no lookup)\n",
+        "message, ratio %.2f (kernel calls per message: none hooked, as no translator acts on a mouse move; GetPropW 1 on the bare side)\n",
         a.measured.Best(), a.baseline.Best(), a.Ratio());
     std::printf(
         "(b) WM_SETTEXT to an Edit, \"TextChanged\" unsubscribed, service set: hooked %.1f us, "

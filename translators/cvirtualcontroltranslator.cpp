@@ -1,8 +1,11 @@
 #include "translators/cvirtualcontroltranslator.h"
 
+#include <commctrl.h>
+
 #include "ieventcollection.h"
 #include "iipcinvoke.h"
 #include "messagetypes.h"
+#include "platform/vaskhookhost.h"
 
 namespace tarnwick {
 
@@ -10,6 +13,27 @@ CVirtualControlTranslator::CVirtualControlTranslator() {
     IVirtualControl* control = this;
     AddInterfaceEntry(&__uuidof(IVirtualControl), control);
     AddInterfaceEntry(&IID_IDispatch, control);
+}
+
+bool IsTranslatedMessage(UINT message) {
+    switch (message) {
+        case WM_SETFOCUS:
+        case WM_KILLFOCUS:
+        case WM_ENABLE:
+        case WM_SETTEXT:
+        case WM_SHOWWINDOW:
+        case WM_COMMAND:  // a combo box's notification, handed over by its parent
+        case WM_NOTIFY:   // a tab strip's or a list view's, likewise
+        case BM_SETCHECK:
+        case vask::kTreeChangeMessage:
+            return true;
+        default:
+            break;
+    }
+    const bool key = message >= WM_KEYDOWN && message <= WM_SYSCHAR;
+    const bool mouseButton = message >= WM_LBUTTONDOWN && message <= WM_MBUTTONDBLCLK;
+    const bool listView = message >= LVM_FIRST && message < LVM_FIRST + 0x100;
+    return key || mouseButton || listView;
 }
 
 LRESULT CVirtualControlTranslator::HandleMessage(HWND, UINT, WPARAM, LPARAM, bool*) { return 0; }

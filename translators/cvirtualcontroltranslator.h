@@ -26,6 +26,7 @@ class CVirtualControlTranslator
     CVirtualControlTranslator();
 
     // A message of a hooked window; sets *handled when a subscriber cancelled what it does.
+    // The hook hands over only the messages that IsTranslatedMessage accepts.
     virtual LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                   bool* handled);
     // A mouse release (or double click) at (x, y) in client coordinates; button 0 left, 1
@@ -42,6 +43,11 @@ class CVirtualControlTranslator
     std::uint64_t OwnerId = 0;
     IInvokeManagementService* EventService = nullptr;
 };
+
+// Whether some translator's HandleMessage may act on the message. Every message that a
+// HandleMessage reacts to must be accepted here: the subclass hook passes the others on without
+// reading the window's translator property, a round trip to the window server per message.
+bool IsTranslatedMessage(UINT message);
 
 // Writes an operation's out value; E_POINTER for a null out pointer.
 template <typename T, typename V>

@@ -182,6 +182,7 @@ IUnknown* GetTranslatorUnknown(Translator* translator) {
 }
 
 void VirtualControlSubclassProc(const _MESSAGE_NOTIFICATION& notification, int& handled, __int64&) {
+    if (!IsTranslatedMessage(*notification.message)) return;  // no translator acts on it
     const HWND window = *notification.window;
     CVirtualControlTranslator* translator = AttachedTranslator(window);
     if (translator == nullptr) {
@@ -201,6 +202,8 @@ void VirtualControlSubclassProc(const _MESSAGE_NOTIFICATION& notification, int& 
 }
 
 void VirtualControlPeekProc(const _MESSAGE_NOTIFICATION& notification, int& handled, __int64&) {
+    // Any other message only clears the kept release: with none kept there is nothing to do.
+    if (*notification.message != WM_LBUTTONUP && t_peekedRelease == PeekedRelease{}) return;
     const HWND window = *notification.window;
     CVirtualControlTranslator* translator = AttachedTranslator(window);
     if (translator == nullptr) {
