@@ -294,8 +294,9 @@ void CHostSession::Operate(const Command& command, const std::wstring& member, b
             .AddText(command.name == L"call" ? L"operation" : L"property", command.args[1].text)
             .Add(L"args", L"[" + json + L"]"),
         result.Get(), ResultNamer(control, member));
-    // What the action raised is printed before the next command's output; then the nodes are
-    // named afresh, since the action may have changed the tree.
+    // The Sync lets what the action raised arrive before this command ends (it is printed after
+    // the command's line); then the nodes are named afresh, since the action may have changed
+    // the tree.
     if (drives) {
         Invoke(L"Sync", {});
         ForgetNodes();
