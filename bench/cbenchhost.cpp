@@ -4,7 +4,7 @@
 
 #include "ieventcollection.h"
 #include "iipcinvoke.h"
-#include "peer/cvariantholder.h"
+#include "common/cvariantholder.h"
 
 namespace tarnwick::bench {
 

@@ -6,7 +6,7 @@
 #include "ccomerror.h"
 #include "platform/vasklantern.h"
 #include "platform/vaskrelay.h"
-#include "remoting/ctraceprovider.h"
+#include "trace/ctraceprovider.h"
 
 namespace tarnwick {
 

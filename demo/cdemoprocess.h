@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "uniquehandle.h"
+#include "common/uniquehandle.h"
 
 namespace tarnwick::demo {
 

@@ -10,7 +10,7 @@
 
 #include "ctranscript.h"
 #include "messagetypes.h"
-#include "uniquehandle.h"
+#include "common/uniquehandle.h"
 
 namespace tarnwick::demo {
 

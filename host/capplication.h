@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "demo/uniquehandle.h"
+#include "common/uniquehandle.h"
 
 namespace tarnwick::host {
 
@@ -37,7 +37,7 @@ class CApplication {
     std::optional<DWORD> WaitForExit(DWORD timeoutMs) const;
 
   private:
-    demo::UniqueHandle process_;
+    UniqueHandle process_;
     DWORD processId_ = 0;
 };
 

@@ -4,7 +4,7 @@
 #include <cwctype>
 #include <map>
 
-#include "peer/cvariantholder.h"
+#include "common/cvariantholder.h"
 #include "platform/vaskhookhost.h"
 
 namespace tarnwick::host {

@@ -10,13 +10,11 @@
 #include "peer/cwindowsmessagepeer.h"
 #include "platform/vaskhookhost.h"
 #include "platform/vaskreservoir.h"
+#include "virtualrecords.h"
 
 namespace tarnwick::host {
 namespace {
 
-// {253A1552-A97E-4CB6-8D80-B94D54327BD8}: the VirtualControlReference record.
-constexpr GUID kControlReferenceGuid = {
-    0x253a1552, 0xa97e, 0x4cb6, {0x8d, 0x80, 0xb9, 0x4d, 0x54, 0x32, 0x7b, 0xd8}};
 constexpr DWORD kStartTimeoutMs = 15000;
 constexpr DWORD kDetachTimeoutMs = 2000;
 constexpr size_t kMaxCallArguments = 8;
@@ -103,7 +101,7 @@ CHostSession::CHostSession(COutput& out, Transport transport) : out_(out), trans
     ITypeLibResolutionService* service = GetTypeLibResolutionService();
     Microsoft::WRL::ComPtr<ITypeInfo> type;
     if (service != nullptr) service->AddSearchDirectory(ExecutablePath().c_str());
-    if (service != nullptr && service->GetTypeInfoByGuid(&kControlReferenceGuid, &type)) {
+    if (service != nullptr && service->GetTypeInfoByGuid(&kVirtualControlReferenceGuid, &type)) {
         GetRecordInfoFromTypeInfo(type.Get(), &referenceInfo_);
     }
 }

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "ccommandline.h"
-#include "peer/cvariantholder.h"
+#include "common/cvariantholder.h"
 
 namespace tarnwick::host {
 

@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "remoting/ceventproxy.h"
-#include "remoting/ctraceprovider.h"
+#include "messages/ceventproxy.h"
+#include "trace/ctraceprovider.h"
 
 namespace tarnwick {
 namespace {

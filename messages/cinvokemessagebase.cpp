@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cwchar>
 
-#include "remoting/ctraceprovider.h"
+#include "trace/ctraceprovider.h"
 
 namespace tarnwick {
 namespace {

@@ -18,7 +18,7 @@
 #include "messages/cmarshaller.h"
 #include "messages/sharedmemory.h"
 #include "platform/vaskreservoir.h"
-#include "remoting/ctraceprovider.h"
+#include "trace/ctraceprovider.h"
 
 namespace tarnwick {
 namespace {

@@ -7,8 +7,8 @@
 
 #include "messages/cmarshalhelper.h"
 #include "messages/sharedmemory.h"
-#include "remoting/ceventproxy.h"
-#include "remoting/ctraceprovider.h"
+#include "messages/ceventproxy.h"
+#include "trace/ctraceprovider.h"
 
 namespace tarnwick {
 namespace {

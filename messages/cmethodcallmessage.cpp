@@ -3,7 +3,7 @@
 #include <new>
 
 #include "messages/cmarshalhelper.h"
-#include "remoting/ctraceprovider.h"
+#include "trace/ctraceprovider.h"
 
 namespace tarnwick {
 namespace {

@@ -7,7 +7,7 @@
 #include "messages/cmarshaller.h"
 #include "messages/cmarshalhelper.h"
 #include "messages/sharedmemory.h"
-#include "remoting/ctraceprovider.h"
+#include "trace/ctraceprovider.h"
 
 namespace tarnwick {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "platform/vaskreservoir.h"
-#include "remoting/ctraceprovider.h"
+#include "trace/ctraceprovider.h"
 
 namespace tarnwick {
 namespace {

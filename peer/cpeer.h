@@ -23,7 +23,7 @@
 #include "iinvokemanagementservice.h"
 #include "messages/sharedmemory.h"
 #include "messagetypes.h"
-#include "peer/cvariantholder.h"
+#include "common/cvariantholder.h"
 
 namespace tarnwick {
 

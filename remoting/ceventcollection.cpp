@@ -5,8 +5,8 @@
 #include <tuple>
 
 #include "platform/vasklantern.h"
-#include "remoting/ceventproxy.h"
-#include "remoting/ctraceprovider.h"
+#include "messages/ceventproxy.h"
+#include "trace/ctraceprovider.h"
 
 namespace tarnwick {
 

@@ -8,7 +8,7 @@
 #include "messages/sharedmemory.h"
 #include "platform/vaskconduit.h"
 #include "remoting/cinvokewait.h"
-#include "remoting/ctraceprovider.h"
+#include "trace/ctraceprovider.h"
 
 namespace tarnwick {
 

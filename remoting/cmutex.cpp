@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "remoting/ctraceprovider.h"
+#include "trace/ctraceprovider.h"
 
 namespace tarnwick {
 

@@ -3,7 +3,7 @@
 #include "com/ctypelibresolutionservice.h"
 #include "invokemanagementservices.h"
 #include "remoting/clpcinvokemanagementservice.h"
-#include "remoting/ctraceprovider.h"
+#include "trace/ctraceprovider.h"
 #include "remoting/cwindowsmessageinvokemanagementservice.h"
 
 namespace tarnwick {

@@ -7,7 +7,7 @@
 #include "messages/errorinfomessage.h"
 #include "messages/sharedmemory.h"
 #include "remoting/cinvokewait.h"
-#include "remoting/ctraceprovider.h"
+#include "trace/ctraceprovider.h"
 
 namespace tarnwick {
 

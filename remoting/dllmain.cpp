@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "remoting/cremotingservices.h"
-#include "remoting/ctraceprovider.h"
+#include "trace/ctraceprovider.h"
 
 namespace {
 

@@ -12,13 +12,11 @@
 #include "itypelibresolutionservice.h"
 #include "winhelper.h"
 #include "winhelper/cwinhelperprivateaccess.h"
+#include "virtualrecords.h"
 
 namespace tarnwick {
 namespace {
 
-// {253A1552-A97E-4CB6-8D80-B94D54327BD8}
-constexpr GUID kControlReferenceGuid = {
-    0x253a1552, 0xa97e, 0x4cb6, {0x8d, 0x80, 0xb9, 0x4d, 0x54, 0x32, 0x7b, 0xd8}};
 
 VARIANT Int(LONG value) {
     VARIANT variant;
@@ -74,7 +72,7 @@ Microsoft::WRL::ComPtr<IRecordInfo> ControlReferenceInfo() {
     ITypeLibResolutionService* service = GetTypeLibResolutionService();
     Microsoft::WRL::ComPtr<ITypeInfo> type;
     Microsoft::WRL::ComPtr<IRecordInfo> info;
-    if (service != nullptr && service->GetTypeInfoByGuid(&kControlReferenceGuid, &type) &&
+    if (service != nullptr && service->GetTypeInfoByGuid(&kVirtualControlReferenceGuid, &type) &&
         type != nullptr && FAILED(GetRecordInfoFromTypeInfo(type.Get(), &info))) {
         info.Reset();
     }
@@ -718,7 +716,7 @@ HRESULT CVirtualCommonBaseControlTranslator::AppendIfAdjacent(IRecordInfo* info,
     GUID type{};
     if ((V_VT(&candidate) & ~VT_BYREF) != VT_RECORD || candidate.pvRecord == nullptr ||
         candidate.pRecInfo == nullptr || FAILED(candidate.pRecInfo->GetGuid(&type)) ||
-        type != kControlReferenceGuid) {
+        type != kVirtualControlReferenceGuid) {
         return E_INVALIDARG;
     }
     VirtualControlReference other =

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "remoting/ctraceprovider.h"
+#include "trace/ctraceprovider.h"
 #include "winhelper.h"
 
 namespace tarnwick {

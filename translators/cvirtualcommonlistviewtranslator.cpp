@@ -3,7 +3,7 @@
 #include <commctrl.h>
 #include <oleauto.h>
 
-#include "remoting/ctraceprovider.h"
+#include "trace/ctraceprovider.h"
 #include "winhelper.h"
 
 namespace tarnwick {

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "remoting/ctraceprovider.h"
+#include "trace/ctraceprovider.h"
 #include "winhelper.h"
 
 namespace tarnwick {

@@ -12,8 +12,9 @@
 
 #include "itypelibresolutionservice.h"
 #include "platform/vaskhookhost.h"
-#include "remoting/ctraceprovider.h"
+#include "trace/ctraceprovider.h"
 #include "winhelper.h"
+#include "virtualrecords.h"
 
 namespace tarnwick {
 namespace {
@@ -30,9 +31,6 @@ enum TracePoint : USHORT {
     kTraceRecordFailed = 3,     // a node record could not be made: window
 };
 
-// {E1963033-95A2-4311-B2B9-A744A74DE809}
-constexpr GUID kNodeReferenceGuid = {
-    0xe1963033, 0x95a2, 0x4311, {0xb2, 0xb9, 0xa7, 0x44, 0xa7, 0x4d, 0xe8, 0x09}};
 
 // TVI_ROOT as a 32-bit value, the form the deletion of every item may also arrive in.
 constexpr std::uint64_t kRoot32 = 0xFFFF0000u;
@@ -47,7 +45,7 @@ HRESULT NodeReferenceInfo(ComPtr<IRecordInfo>& info) {
     ITypeLibResolutionService* service = GetTypeLibResolutionService();
     ComPtr<ITypeInfo> type;
     HRESULT hr = E_FAIL;
-    if (service != nullptr && service->GetTypeInfoByGuid(&kNodeReferenceGuid, &type) &&
+    if (service != nullptr && service->GetTypeInfoByGuid(&kVirtualTreeNodeReferenceGuid, &type) &&
         type != nullptr) {
         hr = GetRecordInfoFromTypeInfo(type.Get(), &info);
     }

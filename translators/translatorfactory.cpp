@@ -10,7 +10,7 @@
 #include <memory>
 #include <mutex>
 
-#include "remoting/ctraceprovider.h"
+#include "trace/ctraceprovider.h"
 #include "translators/ctarnwickiunknownwrapper.h"
 #include "translators/cvirtualcommonbuttontranslator.h"
 #include "translators/cvirtualcommoncheckbasetranslator.h"

@@ -14,7 +14,7 @@
 
 #include "messages/sharedmemory.h"
 #include "platform/vasklantern.h"
-#include "remoting/ctraceprovider.h"
+#include "trace/ctraceprovider.h"
 #include "winhelper.h"
 
 namespace tarnwick {

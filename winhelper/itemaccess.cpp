@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "remoting/ctraceprovider.h"
+#include "trace/ctraceprovider.h"
 #include "winhelper.h"
 
 namespace tarnwick {

@@ -63,7 +63,7 @@ TEST_F(TypeLibResolutionServiceTest, LoadsEveryLibraryOfADirectoryTheStandardOne
     // The standard library is located by name; parameter-only types and shared-prefix GUIDs.
     EXPECT_TRUE(service_.GetTypeLib(L"TARNWICK.VIRTUAL.INTERFACES.TLB", nullptr));
     for (const GUID& guid :
-         {__uuidof(IVirtualControl), __uuidof(IVirtualListView), kControlReference,
+         {__uuidof(IVirtualControl), __uuidof(IVirtualListView), kVirtualControlReferenceGuid,
           __uuidof(ITestCalculator), kShade, kColour, kFirstShared, kTwoFieldRecord}) {
         EXPECT_TRUE(AnswersType(service_, guid));
     }

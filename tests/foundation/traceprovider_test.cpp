@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "remoting/ctraceprovider.h"
+#include "trace/ctraceprovider.h"
 #include "support/childmode.h"
 #include "support/childprocess.h"
 

@@ -9,13 +9,10 @@
 #include <string>
 
 #include "Tarnwick.Virtual.Interfaces.h"
+#include "virtualrecords.h"
 
 namespace {
 
-constexpr GUID kControlReferenceGuid = {
-    0x253A1552, 0xA97E, 0x4CB6, {0x8D, 0x80, 0xB9, 0x4D, 0x54, 0x32, 0x7B, 0xD8}};
-constexpr GUID kTreeNodeReferenceGuid = {
-    0xE1963033, 0x95A2, 0x4311, {0xB2, 0xB9, 0xA7, 0x44, 0xA7, 0x4D, 0xE8, 0x09}};
 
 using Microsoft::WRL::ComPtr;
 
@@ -122,13 +119,13 @@ TEST(TypeLibrary, EveryInterfaceIsDualWithItsOperationsInOrder) {
             EXPECT_EQ(desc->elemdescFunc.tdesc.vt, VT_HRESULT);
             ASSERT_GE(desc->cParams, 1);
             EXPECT_TRUE(IsEqualGUID(PointedRecord(vtable.Get(), desc->lprgelemdescParam[0]),
-                                    kControlReferenceGuid));
+                                    tarnwick::kVirtualControlReferenceGuid));
             EXPECT_TRUE(desc->lprgelemdescParam[0].paramdesc.wParamFlags & PARAMFLAG_FIN);
             // Tree view operations 1 to 13 but GetSelectedNode (3) name a node second.
             if (expected.iid == __uuidof(IVirtualTreeView) && i < 13 && i != 2) {
                 ASSERT_GE(desc->cParams, 2);
                 EXPECT_TRUE(IsEqualGUID(PointedRecord(vtable.Get(), desc->lprgelemdescParam[1]),
-                                        kTreeNodeReferenceGuid));
+                                        tarnwick::kVirtualTreeNodeReferenceGuid));
             }
             const auto named = expected.named.find(i + 1);
             if (named != expected.named.end()) {

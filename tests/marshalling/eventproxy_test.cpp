@@ -13,7 +13,7 @@
 #include "marshalling/marshallingtest.h"
 #include "messages/cmethodcallmessage.h"
 #include "messages/errorinfomessage.h"
-#include "remoting/ceventproxy.h"
+#include "messages/ceventproxy.h"
 
 namespace tarnwick {
 namespace {
@@ -100,7 +100,7 @@ TEST_F(EventProxy, InvokeSendsTheEventWithItsPayloadsAndReturnsTheResult) {
     VARIANT arguments[] = {
         MakeString(L"first"),
         MakeI4(2),
-        MakeRecord(kControlReference, {{L"WindowHandle", MakeI8(0x1234)}}),
+        MakeRecord(kVirtualControlReferenceGuid, {{L"WindowHandle", MakeI8(0x1234)}}),
         decimal,
     };
     ASSERT_EQ(arguments[2].vt, VT_RECORD);

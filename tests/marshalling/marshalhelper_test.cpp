@@ -31,7 +31,7 @@ TEST_F(MarshalHelper, StringsAtAndPastThePageSizeArriveWholeAndRecordsNestInArra
         const std::wstring sent(units == 0 ? L"" : value->bstrVal, units);
         CTestVariant array(MakeArray(
             {MakeLongString(units, L'a'),
-             MakeRecord(kControlReference, {{L"WindowHandle", MakeI8(0x123456789ALL)}})}));
+             MakeRecord(kVirtualControlReferenceGuid, {{L"WindowHandle", MakeI8(0x123456789ALL)}})}));
         CMarshalHelper::MarshalValue(*value);
         ASSERT_EQ(value->vt,
                   mapped ? VARTYPE{CMarshalHelper::kMappedStringType} : VARTYPE{VT_BSTR});

@@ -19,14 +19,13 @@
 #include "messages/cmarshaller.h"
 #include "platform/vaskreservoir.h"
 #include "support/tempdirectory.h"
+#include "virtualrecords.h"
 
 namespace tarnwick::test {
 
 // Records: TestSecondShared {long B; long C;} and VirtualControlReference {__int64 WindowHandle;}.
 inline constexpr GUID kTwoFieldRecord = {
     0x5a4f3c21, 0x7b6e, 0x4d2a, {0x80, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02}};
-inline constexpr GUID kControlReference = {
-    0x253a1552, 0xa97e, 0x4cb6, {0x8d, 0x80, 0xb9, 0x4d, 0x54, 0x32, 0x7b, 0xd8}};
 
 class MarshallingTest : public ::testing::Test {
   protected:

@@ -124,7 +124,7 @@ TEST_F(EndToEndTest, OverIpcQueues) {
     VARIANT answer = host.Raise(
         {MakeI4(42), MakeI8(-5), MakeString(L"text"), MakeString(nullptr),
          MakeLongString(kLongUnits, L'x'), MakeArray({MakeI4(7), MakeString(L"in array")}),
-         MakeRecord(kControlReference, {{L"WindowHandle", MakeI8(kWindowField)}})});
+         MakeRecord(kVirtualControlReferenceGuid, {{L"WindowHandle", MakeI8(kWindowField)}})});
     EXPECT_EQ(answer.vt, VT_BOOL) << (answer.vt == VT_BSTR ? answer.bstrVal : L"");
     EXPECT_EQ(answer.boolVal, VARIANT_TRUE) << "the peer cancels";
     VariantClear(&answer);

@@ -19,7 +19,7 @@
 #include "messages/craiseeventmessage.h"
 #include "messages/sharedmemory.h"
 #include "remoting/ceventcollection.h"
-#include "remoting/ceventproxy.h"
+#include "messages/ceventproxy.h"
 #include "remoting/cinvokemanagementservicebase.h"
 #include "remoting/cinvokewait.h"
 #include "remoting/cthreadboundstorage.h"

@@ -20,7 +20,7 @@
 #include "messages/cmethodcallmessage.h"
 #include "messages/sharedmemory.h"
 #include "platform/vaskconduit.h"
-#include "remoting/ceventproxy.h"
+#include "messages/ceventproxy.h"
 #include "remoting/clpcinvokemanagementservice.h"
 #include "remoting/cremotingservices.h"
 #include "remoting/cwindowsmessageinvokemanagementservice.h"

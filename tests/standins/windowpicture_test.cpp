@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "standins/hookhost/windowpicture.h"
+#include "agent/windowpicture.h"
 #include "support/tempdirectory.h"
 
 namespace {

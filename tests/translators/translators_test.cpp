@@ -168,7 +168,7 @@ TEST_F(TranslatorTest, AdjacentControlsLieWithinTheDistanceOnTheSideAskedFor) {
     for (const RECT& side : sides) {
         handles.push_back(Reference(Child(L"Button", 0, nullptr, side)).WindowHandle);
         records.push_back(
-            MakeRecord(kControlReference, {{L"WindowHandle", MakeI8(handles.back())}}));
+            MakeRecord(kVirtualControlReferenceGuid, {{L"WindowHandle", MakeI8(handles.back())}}));
     }
     CTestVariant candidates(MakeArray(records));
     VirtualControlReference reference = Reference(centre);
@@ -205,7 +205,7 @@ HRESULT LateCall(HWND window, const IID& iid, const wchar_t* name, std::vector<V
     if (SUCCEEDED(hr)) hr = dispatch->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
     arguments.insert(
         arguments.begin(),
-        MakeRecord(kControlReference, {{L"WindowHandle", MakeI8(Reference(window).WindowHandle)}}));
+        MakeRecord(kVirtualControlReferenceGuid, {{L"WindowHandle", MakeI8(Reference(window).WindowHandle)}}));
     std::vector<VARIANT> reversed(arguments.rbegin(), arguments.rend());
     DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
     if (SUCCEEDED(hr)) {

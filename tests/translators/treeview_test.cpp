@@ -13,6 +13,7 @@
 
 #include "winhelper.h"
 #include "translators/translatorhost.h"
+#include "virtualrecords.h"
 
 namespace tarnwick::test {
 namespace {
@@ -21,9 +22,6 @@ using Handles = std::vector<std::int64_t>;
 
 std::int64_t Whole(HTREEITEM item) { return reinterpret_cast<std::intptr_t>(item); }
 
-// {E1963033-95A2-4311-B2B9-A744A74DE809}
-constexpr GUID kNodeReferenceGuid = {
-    0xe1963033, 0x95a2, 0x4311, {0xb2, 0xb9, 0xa7, 0x44, 0xa7, 0x4d, 0xe8, 0x09}};
 
 // Handles no real tree answers under this platform: all 64 bits are needed.
 constexpr std::int64_t Fake(int n) { return std::int64_t(0xFEDCBA9800000000ull | unsigned(n)); }
@@ -55,7 +53,7 @@ Handles NodesOf(SAFEARRAY* array) {
         SafeArrayGetElement(array, &i, &element);
         GUID type{};
         const bool node = V_VT(&element) == VT_RECORD && element.pRecInfo != nullptr &&
-                          SUCCEEDED(element.pRecInfo->GetGuid(&type)) && type == kNodeReferenceGuid;
+                          SUCCEEDED(element.pRecInfo->GetGuid(&type)) && type == kVirtualTreeNodeReferenceGuid;
         handles.push_back(
             node ? static_cast<VirtualTreeNodeReference*>(element.pvRecord)->ItemHandle : -1);
         VariantClear(&element);

@@ -1,4 +1,4 @@
-#include "standins/hookhost/ccontrolcall.h"
+#include "agent/ccontrolcall.h"
 
 #include <oleauto.h>
 #include <wrl/client.h>

@@ -1,4 +1,4 @@
-#include "standins/hookhost/keytext.h"
+#include "agent/keytext.h"
 
 #include <algorithm>
 #include <utility>

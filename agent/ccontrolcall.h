@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "peer/cvariantholder.h"
+#include "common/cvariantholder.h"
 
 namespace vask {
 

@@ -16,8 +16,8 @@
 #include "platform/vaskhookhost.h"
 #include "platform/vaskreservoir.h"
 #include "standins/common/debugtrace.h"
-#include "standins/hookhost/chookhost.h"
-#include "standins/hookhost/keytext.h"
+#include "agent/chookhost.h"
+#include "agent/keytext.h"
 #include "translatorfactory.h"
 #include "winhelper.h"
 

@@ -1,5 +1,5 @@
 #define VASK_HOOKHOST_EXPORTS
-#include "standins/hookhost/cagent.h"
+#include "agent/cagent.h"
 
 #include <oleauto.h>
 #include <wrl/client.h>
@@ -18,9 +18,9 @@
 #include "iwindowsmessageinvoke.h"
 #include "platform/vaskhookhost.h"
 #include "standins/common/debugtrace.h"
-#include "standins/hookhost/ccontrolcall.h"
-#include "standins/hookhost/chookhost.h"
-#include "standins/hookhost/windowpicture.h"
+#include "agent/ccontrolcall.h"
+#include "agent/chookhost.h"
+#include "agent/windowpicture.h"
 #include "translatorfactory.h"
 
 namespace vask {

@@ -1,4 +1,4 @@
-#include "standins/hookhost/pngencoder.h"
+#include "agent/pngencoder.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "standins/hookhost/windowpicture.h"
+#include "agent/windowpicture.h"
 
 #include <cstdint>
 #include <new>
@@ -6,7 +6,7 @@
 
 #include "standins/common/cscopedhandle.h"
 #include "standins/common/debugtrace.h"
-#include "standins/hookhost/pngencoder.h"
+#include "agent/pngencoder.h"
 
 namespace vask {
 namespace {

@@ -1,4 +1,4 @@
-#include "remoting/ceventproxy.h"
+#include "messages/ceventproxy.h"
 
 #include <exception>
 
@@ -6,7 +6,7 @@
 #include "messages/cmarshaller.h"
 #include "messages/cmarshalhelper.h"
 #include "messages/craiseeventmessage.h"
-#include "remoting/ctraceprovider.h"
+#include "trace/ctraceprovider.h"
 
 namespace tarnwick {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-namespace tarnwick::demo {
+namespace tarnwick {
 
 struct HandleCloser {
     void operator()(HANDLE handle) const noexcept {
@@ -14,4 +14,4 @@ struct HandleCloser {
 };
 using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 
-}  // namespace tarnwick::demo
+}  // namespace tarnwick
