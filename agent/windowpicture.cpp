@@ -4,9 +4,8 @@
 #include <new>
 #include <vector>
 
-#include "standins/common/cscopedhandle.h"
 #include "standins/common/debugtrace.h"
-#include "agent/pngencoder.h"
+#include "agent/pngfile.h"
 
 namespace vask {
 namespace {
@@ -137,35 +136,9 @@ bool PaintWindow(HDC dc, HWND window, POINT pictureOrigin, const RECT& clip) {
     return true;
 }
 
-std::vector<std::uint8_t> ToRgb(const CBitmapCanvas& canvas, int width, int height) {
-    std::vector<std::uint8_t> rgb;
-    rgb.reserve(static_cast<size_t>(width) * height * 3);
-    const std::uint32_t* pixel = canvas.Pixels();
-    for (size_t i = 0, count = static_cast<size_t>(width) * height; i < count; ++i, ++pixel) {
-        rgb.push_back(static_cast<std::uint8_t>(*pixel >> 16));
-        rgb.push_back(static_cast<std::uint8_t>(*pixel >> 8));
-        rgb.push_back(static_cast<std::uint8_t>(*pixel));
-    }
-    return rgb;
-}
-
-bool WriteWholeFile(const wchar_t* path, const std::vector<std::uint8_t>& bytes) {
-    CScopedHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) {
-        DebugTrace(kComponent, L"cannot create %ls (error %lu)", path, GetLastError());
-        return false;
-    }
-    DWORD written = 0;
-    const bool complete = WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()),
-                                    &written, nullptr) != FALSE &&
-                          written == bytes.size();
-    file.Reset();
-    if (!complete) {
-        DebugTrace(kComponent, L"cannot write %ls (error %lu)", path, GetLastError());
-        DeleteFileW(path);
-    }
-    return complete;
+std::vector<std::uint32_t> PixelsOf(const CBitmapCanvas& canvas, int width, int height) {
+    const std::uint32_t* first = canvas.Pixels();
+    return std::vector<std::uint32_t>(first, first + static_cast<size_t>(width) * height);
 }
 
 }  // namespace
@@ -193,9 +166,8 @@ bool SaveWindowPicture(HWND window, const wchar_t* path) {
             return false;
         }
         GdiFlush();
-        return WriteWholeFile(
-            path, EncodePng(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
-                            ToRgb(canvas, width, height)));
+        return WritePngFile(path, static_cast<std::uint32_t>(width),
+                            static_cast<std::uint32_t>(height), PixelsOf(canvas, width, height));
     } catch (const std::bad_alloc&) {
         DebugTrace(kComponent, L"window %p: out of memory", static_cast<void*>(window));
         return false;

@@ -1,5 +1,7 @@
-// The hooking host's window pictures: PNG files read back with a reader of the test's own.
+// The hooking host's window pictures: PNG files read back through the imaging component.
 #include <windows.h>
+#include <wincodec.h>
+#include <wrl/client.h>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +19,7 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using Microsoft::WRL::ComPtr;
 
 constexpr COLORREF kParentColour = RGB(200, 30, 30);
 constexpr COLORREF kPanelColour = RGB(20, 40, 220);
@@ -30,105 +33,51 @@ Bytes ReadBytes(const std::wstring& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::uint32_t BigEndian(const std::uint8_t* bytes) {
-    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
-           (std::uint32_t{bytes[2]} << 8) | bytes[3];
-}
-
-// The platform's CRC-32, so that the writer's own is checked against another.
-std::uint32_t PlatformCrc32(const std::uint8_t* bytes, size_t size) {
-    using Crc = DWORD(WINAPI*)(DWORD, const BYTE*, INT);
-    static const auto crc = reinterpret_cast<Crc>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlComputeCrc32")));
-    return crc(0, bytes, static_cast<INT>(size));
-}
-
-std::uint32_t Adler32(const Bytes& data) {
-    std::uint32_t a = 1, b = 0;
-    for (std::uint8_t byte : data) {
-        a = (a + byte) % 65521;
-        b = (b + a) % 65521;
-    }
-    return (b << 16) | a;
-}
-
-struct Png {
+struct Picture {
     std::uint32_t width = 0, height = 0;
-    Bytes scanlines;  // each row: its filter type, then 3 bytes a pixel
+    std::vector<std::uint32_t> pixels;  // 0x00RRGGBB, top row first
 };
 
-// Inflates a zlib stream made only of stored blocks, checking each block and the Adler-32.
-Bytes InflateStored(const Bytes& zlib) {
-    Bytes out;
-    if (zlib.size() < 6 || zlib[0] != 0x78 || (zlib[0] * 256 + zlib[1]) % 31 != 0) {
-        ADD_FAILURE() << "not a zlib header";
+// Decodes a PNG file through the platform's imaging component: a file that it cannot read
+// as an 8-bit RGB PNG fails the test.
+Picture ReadPng(const std::wstring& path) {
+    Picture picture;
+    ComPtr<IWICImagingFactory> factory;
+    ComPtr<IWICBitmapDecoder> decoder;
+    ComPtr<IWICBitmapFrameDecode> frame;
+    ComPtr<IWICFormatConverter> converter;
+    WICPixelFormatGUID format{};
+    GUID container{};
+    const bool read =
+        SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_PPV_ARGS(factory.GetAddressOf()))) &&
+        SUCCEEDED(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
+                                                     WICDecodeMetadataCacheOnDemand,
+                                                     decoder.GetAddressOf())) &&
+        SUCCEEDED(decoder->GetContainerFormat(&container)) &&
+        SUCCEEDED(decoder->GetFrame(0, frame.GetAddressOf())) &&
+        SUCCEEDED(frame->GetPixelFormat(&format)) &&
+        SUCCEEDED(frame->GetSize(&picture.width, &picture.height)) &&
+        SUCCEEDED(factory->CreateFormatConverter(converter.GetAddressOf())) &&
+        SUCCEEDED(converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppBGR,
+                                        WICBitmapDitherTypeNone, nullptr, 0,
+                                        WICBitmapPaletteTypeCustom));
+    if (!read) {
+        ADD_FAILURE() << "not a PNG file the imaging component reads";
         return {};
     }
-    size_t at = 2;
-    for (bool last = false; !last;) {
-        if (at + 5 > zlib.size() || (zlib[at] & 0x06) != 0) {
-            ADD_FAILURE() << "no stored block at " << at;
-            return {};
-        }
-        last = (zlib[at] & 1) != 0;
-        const unsigned length = zlib[at + 1] | (zlib[at + 2] << 8);
-        const unsigned complement = zlib[at + 3] | (zlib[at + 4] << 8);
-        if ((length ^ complement) != 0xFFFF || at + 5 + length > zlib.size()) {
-            ADD_FAILURE() << "bad stored block length at " << at;
-            return {};
-        }
-        out.insert(out.end(), zlib.begin() + at + 5, zlib.begin() + at + 5 + length);
-        at += 5 + length;
-    }
-    EXPECT_EQ(at + 4, zlib.size()) << "the Adler-32 ends the stream";
-    if (at + 4 <= zlib.size()) {
-        EXPECT_EQ(BigEndian(&zlib[at]), Adler32(out));
-    }
-    return out;
+    EXPECT_TRUE(container == GUID_ContainerFormatPng);
+    EXPECT_TRUE(format == GUID_WICPixelFormat24bppBGR) << "8-bit RGB";
+    picture.pixels.resize(size_t{picture.width} * picture.height);
+    EXPECT_HRESULT_SUCCEEDED(converter->CopyPixels(
+        nullptr, picture.width * 4, static_cast<UINT>(picture.pixels.size() * 4),
+        reinterpret_cast<BYTE*>(picture.pixels.data())));
+    return picture;
 }
 
-// Reads an RGB PNG as a reader does: signature, then chunks whose CRCs must all be right,
-// IHDR first, IDAT in between, IEND last.
-Png ReadPng(const Bytes& file) {
-    static const std::uint8_t kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    Png png;
-    if (file.size() < 8 ||
-        !std::equal(std::begin(kSignature), std::end(kSignature), file.begin())) {
-        ADD_FAILURE() << "no PNG signature";
-        return png;
-    }
-    std::vector<std::string> types;
-    Bytes zlib;
-    for (size_t at = 8; at < file.size();) {
-        if (at + 12 > file.size() || at + 12 + BigEndian(&file[at]) > file.size()) {
-            ADD_FAILURE() << "chunk at " << at << " runs past the end";
-            return png;
-        }
-        const std::uint32_t length = BigEndian(&file[at]);
-        const std::string type(file.begin() + at + 4, file.begin() + at + 8);
-        const std::uint8_t* data = &file[at + 8];
-        EXPECT_EQ(BigEndian(data + length), PlatformCrc32(&file[at + 4], length + 4)) << type;
-        if (type == "IHDR" && length == 13) {
-            png.width = BigEndian(data);
-            png.height = BigEndian(data + 4);
-            EXPECT_EQ(Bytes(data + 8, data + 13), (Bytes{8, 2, 0, 0, 0})) << "8-bit RGB";
-        }
-        if (type == "IDAT") zlib.insert(zlib.end(), data, data + length);
-        types.push_back(type);
-        at += 12 + length;
-    }
-    EXPECT_GE(types.size(), 3u);
-    EXPECT_EQ(types.front(), "IHDR");
-    EXPECT_EQ(types.back(), "IEND");
-    EXPECT_EQ(std::set<std::string>(types.begin() + 1, types.end() - 1),
-              std::set<std::string>{"IDAT"});
-    png.scanlines = InflateStored(zlib);
-    return png;
-}
-
-COLORREF PixelAt(const Png& png, int x, int y) {
-    const size_t at = y * (1 + 3 * size_t{png.width}) + 1 + 3 * size_t(x);
-    return RGB(png.scanlines[at], png.scanlines[at + 1], png.scanlines[at + 2]);
+COLORREF PixelAt(const Picture& picture, int x, int y) {
+    const std::uint32_t pixel = picture.pixels[size_t(y) * picture.width + size_t(x)];
+    return RGB(pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF);
 }
 
 // A captioned parent filled with one colour, holding a panel of another colour partly under a
@@ -136,6 +85,7 @@ COLORREF PixelAt(const Png& png, int x, int y) {
 class WindowPictureTest : public testing::Test {
   protected:
     void SetUp() override {
+        ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
         WNDCLASSW windowClass{};
         windowClass.lpfnWndProc = DefWindowProcW;
         windowClass.hInstance = GetModuleHandleW(nullptr);
@@ -163,6 +113,7 @@ class WindowPictureTest : public testing::Test {
         UnregisterClassW(kParentClass, GetModuleHandleW(nullptr));
         UnregisterClassW(kPanelClass, GetModuleHandleW(nullptr));
         UnregisterClassW(kCoverClass, GetModuleHandleW(nullptr));
+        CoUninitialize();
     }
 
     HWND Child(const wchar_t* className, const wchar_t* text, DWORD style, int x, int y, int width,
@@ -185,16 +136,17 @@ class WindowPictureTest : public testing::Test {
     tarnwick::test::CTempDirectory temp_;
 };
 
-TEST_F(WindowPictureTest, WritesTheWindowAndItsChildrenAsACheckedPng) {
+TEST_F(WindowPictureTest, WritesTheWindowAndItsChildrenAsACompressedPng) {
     const std::wstring path = temp_.MakeDirectory(L"first.last\\my pics") + L"\\a.png";
     ASSERT_TRUE(vask::SaveWindowPicture(window_, path.c_str()));
     const Bytes file = ReadBytes(path);
-    const Png png = ReadPng(file);
+    const Picture png = ReadPng(path);
     RECT frame{};
     GetWindowRect(window_, &frame);
     ASSERT_EQ(png.width, static_cast<std::uint32_t>(frame.right - frame.left));
     ASSERT_EQ(png.height, static_cast<std::uint32_t>(frame.bottom - frame.top));
-    ASSERT_EQ(png.scanlines.size(), png.height * (1 + 3 * size_t{png.width}));
+    // Compressed: far smaller than the raw pixels.
+    EXPECT_LT(file.size(), png.pixels.size() * 3 / 4);
 
     // The parent's colour around the panel, the panel's within it, the cover's where it lies
     // over the panel, and many colours in all (frame, caption, button and edit text).
