@@ -300,6 +300,7 @@ class CHookHost {
 
 std::mutex g_lock;            // held by attach and detach
 void (*g_quitHandler)() = nullptr;
+void (*g_windowGoneHandler)(HWND) = nullptr;
 CHookHost* g_host = nullptr;  // set and cleared on its thread, under the lock
 
 CHookHost::CHookHost(DWORD thread, std::uint64_t ownerId,
@@ -415,7 +416,10 @@ LRESULT CALLBACK CHookHost::SubclassProc(HWND window, UINT message, WPARAM wPara
         }
     }
     if (message == WM_NCDESTROY) {
-        if (classified) Handled(&VirtualControlSubclassProc, window, message, wParam, lParam);
+        if (classified) {
+            Handled(&VirtualControlSubclassProc, window, message, wParam, lParam);
+            if (g_windowGoneHandler != nullptr) g_windowGoneHandler(window);
+        }
         host.windows_.erase(window);  // removes this subclass
         return DefSubclassProc(window, message, wParam, lParam);
     }
@@ -434,15 +438,6 @@ LRESULT CALLBACK CHookHost::SubclassProc(HWND window, UINT message, WPARAM wPara
 LRESULT CALLBACK CHookHost::CbtProc(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_CREATEWND && g_host != nullptr) {
         g_host->Classify(reinterpret_cast<HWND>(wParam));
-    } else if (code == HCBT_DESTROYWND && g_host != nullptr && g_quitHandler != nullptr) {
-        // An application window that the host subclassed as a parent is going away with its
-        // controls: the agent lets go of everything before they go.
-        const auto window = reinterpret_cast<HWND>(wParam);
-        const auto found = g_host->windows_.find(window);
-        if (found != g_host->windows_.end() && found->second.parent &&
-            GetAncestor(window, GA_PARENT) == GetDesktopWindow()) {
-            g_quitHandler();
-        }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
@@ -469,6 +464,8 @@ bool DetachHere() {
 }  // namespace
 
 void SetQuitHandler(void (*handler)()) { g_quitHandler = handler; }
+
+void SetWindowGoneHandler(void (*handler)(HWND window)) { g_windowGoneHandler = handler; }
 
 }  // namespace vask
 
