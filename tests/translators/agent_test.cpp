@@ -515,15 +515,25 @@ TEST(AgentModalTest, SessionsLeaveNoHandlesOrBlocksBehind) {
         EXPECT_EQ(host.Operate(app::kButtonId, L"GetText"), L"\"Press me\"");
         EXPECT_EQ(host.Events().size(), 0u);
     };
+    // The platform here does not count another process's handles: each handle value is
+    // probed by duplicating it.
     const auto handles = [&] {
         DWORD count = 0;
-        GetProcessHandleCount(application.Handle(), &count);
+        for (std::uintptr_t value = 4; value < 0x4000; value += 4) {
+            HANDLE copy = nullptr;
+            if (DuplicateHandle(application.Handle(), reinterpret_cast<HANDLE>(value),
+                                GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+                CloseHandle(copy);
+                ++count;
+            }
+        }
         return count;
     };
     session(false);
     session(true);  // what serves every later session is made once: windows, services, queue
     ASSERT_FALSE(application.AgentRunning(false));
     const DWORD handlesBefore = handles();
+    ASSERT_GT(handlesBefore, 0u);
     const std::uint32_t blocks = GetLiveBlockCount();
     for (int i = 0; i < 50; ++i) session(i % 2 == 1);
     EXPECT_FALSE(application.AgentRunning(false));
