@@ -675,8 +675,10 @@ ControlCallOutcome CAgent::CallControl(const std::wstring& operation, Arguments 
         return Refused(DISP_E_TYPEMISMATCH, L"argument 1: wrong kind (a control)");
     }
     const auto window = reinterpret_cast<HWND>(static_cast<std::intptr_t>(V_I8(&handle.Get())));
-    const std::vector<HWND> controls = Controls();
-    if (std::find(controls.begin(), controls.end(), window) == controls.end()) {
+    // A hooked control of this thread, asked of the window itself: listing every window for
+    // each call would cost a property read per window.
+    if (!IsWindow(window) || GetWindowThreadProcessId(window, nullptr) != thread_ ||
+        GetPropW(window, tarnwick::kTranslatorProperty) == nullptr) {
         return Refused(E_INVALIDARG, L"no such control");
     }
     auto* translator = GetCommonControlTranslator(window, nullptr, nullptr, nullptr);
