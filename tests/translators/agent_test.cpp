@@ -585,6 +585,7 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
         {L"frobnicate", 2, "unknown command \"frobnicate\" (tarnwick-host --help lists the commands)"},
         {L"get #108", 2, "usage: get CONTROL PROPERTY (tarnwick-host --help lists the commands)"},
         {L"list + list --handles -> x", 2, "list takes no expected result (\"->\") (tarnwick-host --help lists the commands)"},
+        {L"--timeout 0 list", 2, "--timeout takes seconds from 1 to 3600, not 0 (tarnwick-host --help lists the commands)"},
         {L"get #108 Text", 1, "get: not attached to an application"},
         {L"attach 4000000000", 1, "no process 4000000000"},
         {attach + L"get Nothing[0] Text", 1, "no such control: Nothing[0]"},
