@@ -183,6 +183,7 @@ class CAgentHost {
         if (started_) Call(L"Detach");
     }
     bool Started() const { return started_; }
+    void SetReplyTimeout(DWORD milliseconds) { peer_->SetReplyTimeout(milliseconds); }
     PeerReply Call(const wchar_t* name, std::vector<VARIANT> arguments = {}) {
         return peer_->Call(Target({process_, 0, 0, 0}), name, DISPATCH_METHOD, arguments);
     }
@@ -445,6 +446,18 @@ TEST(AgentModalTest, DialogsAndMessageBoxesComeAndGoWhileTheSessionLivesOn) {
 
         EXPECT_EQ(host.Operate(app::kEditId, L"Focus"), L"done");
         EXPECT_EQ(host.Operate(app::kEditId, L"GetFocused"), L"true");
+
+        // A host that gives up before the agent's bound: the late reply is freed on this side.
+        host.SetReplyTimeout(50);
+        EXPECT_FALSE(host.Call(L"SetSelectedComboIndex",
+                               {CAgentHost::Number(host.Find(app::kAlertComboId).window),
+                                CAgentHost::Number(2)})
+                         .Arrived);
+        host.SetReplyTimeout(10000);
+        ASSERT_TRUE(host.List().contains(IDOK));
+        host.Operate(IDOK, L"PerformClick", {CAgentHost::String(L"")});
+        host.Call(L"Sync");
+        EXPECT_EQ(application.Text(app::kStatusId), L"Last: alert 2 acknowledged");
     }
     EXPECT_FALSE(application.AgentRunning(false));
     EXPECT_EQ(GetLiveBlockCount(), blocks);  // the held request's late result included
