@@ -1,26 +1,29 @@
 #define VASK_HOOKHOST_EXPORTS
 #include "agent/cagent.h"
 
+#include <bcrypt.h>
 #include <oleauto.h>
 #include <wrl/client.h>
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <future>
+#include <map>
 #include <memory>
 #include <thread>
 
+#include "agent/chookhost.h"
+#include "agent/cqueuegate.h"
+#include "agent/cthreadhop.h"
+#include "agent/windowpicture.h"
 #include "ieventcollection.h"
 #include "iipcinvoke.h"
 #include "invokemanagementservices.h"
 #include "itypelibresolutionservice.h"
 #include "iwindowsmessageinvoke.h"
 #include "platform/vaskhookhost.h"
+#include "platform/vaskreservoir.h"
 #include "standins/common/debugtrace.h"
-#include "agent/ccontrolcall.h"
-#include "agent/chookhost.h"
-#include "agent/windowpicture.h"
 #include "translatorfactory.h"
 
 namespace vask {
@@ -33,12 +36,11 @@ using tarnwick::IMethodCallMessage;
 constexpr const wchar_t* kComponent = L"hookhost agent";
 // The owner id of every translator the agent attaches.
 constexpr std::uint64_t kAgentOwnerId = 0x4147454E54ull;  // "AGENT"
-constexpr DWORD kSyncTimeoutMs = 30000;
+constexpr DWORD kMinimumBoundMs = 100;
+constexpr DWORD kMaximumBoundMs = 600000;
 
-// Posted to the agent's window on the GUI thread.
-constexpr UINT kSyncMessage = WM_APP + 0x41;      // lParam: the event to set
-constexpr UINT kStopMessage = WM_APP + 0x42;      // detach
-constexpr UINT kHostEndedMessage = WM_APP + 0x43;
+// Posted to the agent's window on the GUI thread; wParam: the session's generation.
+constexpr UINT kStopMessage = WM_APP + 0x42;
 
 constexpr const wchar_t* kControlWindowClass = L"Vask.HookHost.AgentControl";
 
@@ -51,15 +53,11 @@ std::wstring Text(const tarnwick::CBstrHolder& holder) {
     return holder.Get() != nullptr ? std::wstring(holder.Get(), holder.Length()) : std::wstring();
 }
 
-// Completes a call that answers nothing: its result is VT_EMPTY.
-void Complete(IMethodCallMessage& message) {
-    VARIANT nothing;
-    VariantInit(&nothing);
-    message.SetResult(&nothing);
-}
-
-void Refuse(IMethodCallMessage& message, HRESULT code, const std::wstring& text) {
-    message.SetFailedCode(text.c_str(), code, L"%ls", text.c_str());
+ControlCallOutcome Refused(HRESULT code, std::wstring text) {
+    ControlCallOutcome outcome;
+    outcome.code = code;
+    outcome.refusal = std::move(text);
+    return outcome;
 }
 
 VARIANT I8(std::int64_t value) {
@@ -82,67 +80,131 @@ std::wstring WindowText(HWND window) {
     return text;
 }
 
-// The arguments of a call, in call order (the message holds them last first).
-std::vector<VARIANT*> Arguments(IMethodCallMessage& message) {
-    std::vector<VARIANT*> arguments;
+// A copy of the call's arguments, in call order (the message holds them last first), that the
+// GUI thread may use after the message is gone. Records become their handle, the one value a
+// control or node record holds.
+std::shared_ptr<std::vector<CVariantHolder>> CopyArguments(IMethodCallMessage& message) {
+    auto copies = std::make_shared<std::vector<CVariantHolder>>();
     for (int i = message.GetArgumentCount() - 1; i >= 0; --i) {
-        arguments.push_back(message.GetArgument(i));
+        const VARIANT* given = message.GetArgument(i);
+        CVariantHolder copy;
+        if (given != nullptr && V_VT(given) == VT_RECORD) {
+            if (given->pvRecord != nullptr) {
+                std::int64_t handle = 0;
+                std::memcpy(&handle, given->pvRecord, sizeof handle);
+                copy.Get() = I8(handle);
+            }
+        } else if (given != nullptr) {
+            VariantCopy(&copy.Get(), const_cast<VARIANT*>(given));
+        }
+        copies->push_back(std::move(copy));
     }
-    return arguments;
+    return copies;
 }
 
-// The agents, never destroyed: the library's services keep their notification. One serves the
-// IPC queue, one each host window.
-std::mutex g_agentsLock;
+// Arrays of the result hold at most as many values as one reply block carries: the check that
+// keeps a large result from arriving empty. Empty when it fits; else what does not.
+std::wstring TooLarge(const VARIANT& value, int depth = 0) {
+    if ((V_VT(&value) & VT_ARRAY) == 0 || V_ARRAY(&value) == nullptr || depth > 16) return {};
+    SAFEARRAY* array = V_ARRAY(&value);
+    const ULONG count = SafeArrayGetDim(array) == 1 ? array->rgsabound[0].cElements : 0;
+    const std::uint32_t limit = MaxArrayValues(GetMaxPageSize(0));
+    if (count > limit) {
+        return L"the result holds an array of " + std::to_wstring(count) +
+               L" values; one reply carries at most " + std::to_wstring(limit) +
+               L" values in an array";
+    }
+    if (V_VT(&value) != (VT_ARRAY | VT_VARIANT)) return {};
+    VARIANT* elements = nullptr;
+    if (FAILED(SafeArrayAccessData(array, reinterpret_cast<void**>(&elements)))) return {};
+    std::wstring why;
+    for (ULONG i = 0; i < count && why.empty(); ++i) why = TooLarge(elements[i], depth + 1);
+    SafeArrayUnaccessData(array);
+    return why;
+}
+
+void Apply(IMethodCallMessage& message, ControlCallOutcome outcome) {
+    if (outcome.refusal.empty()) outcome.refusal = TooLarge(outcome.result.Get());
+    if (!outcome.refusal.empty() && outcome.code == S_OK) outcome.code = kAgentResultTooLarge;
+    if (!outcome.refusal.empty()) {
+        message.SetFailedCode(outcome.refusal.c_str(), outcome.code, L"%ls",
+                              outcome.refusal.c_str());
+        return;
+    }
+    VARIANT result = outcome.result.Detach();
+    message.SetResult(&result);  // the message owns it from now on
+}
+
+std::uint64_t NewKey() {
+    std::uint64_t key = 0;
+    while (key == 0) {
+        if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&key), sizeof key,
+                                            BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+            return 0;
+        }
+    }
+    return key;
+}
+
+std::mutex g_agentsLock;  // over the registry and g_active
 CAgent* g_active = nullptr;
 
-}  // namespace
-
-class CAgentRegistry {
+// The IPC queue's service is made once per process, with this notification: it hands each
+// call to the agent of the running session.
+class CQueueNotification final : public tarnwick::IInvokeNotification {
   public:
-    static CAgent* For(HWND hostWindow, CAgent* (*make)()) {
-        static std::map<HWND, CAgent*> agents;
-        CAgent*& agent = agents[hostWindow];
-        if (agent == nullptr) agent = make();
-        return agent;
+    int OnMethodCall(IMethodCallMessage* message) override {
+        CAgent* agent = Active();
+        if (agent != nullptr) return agent->OnMethodCall(message);
+        if (message != nullptr) message->SetFailedCode(L"detached", E_FAIL, L"the agent is detached");
+        return 0;
+    }
+    int OnEventSubscription(tarnwick::IEventSubscriptionMessage* message) override {
+        CAgent* agent = Active();
+        if (agent != nullptr) return agent->OnEventSubscription(message);
+        if (message != nullptr) message->SetFailed(L"detached", L"the agent is detached");
+        return 0;
+    }
+    int OnEventUnsubscription(tarnwick::IEventUnsubscriptionMessage* message) override {
+        CAgent* agent = Active();
+        return agent != nullptr ? agent->OnEventUnsubscription(message) : 0;
+    }
+    std::uint64_t ResolveTarget(std::uint64_t o) override { return o; }
+
+  private:
+    static CAgent* Active() {
+        const std::lock_guard lock(g_agentsLock);
+        return g_active;
     }
 };
 
-bool CAgent::Start(DWORD hostProcess, HWND hostWindow) {
-    // Unloading this DLL while the agent's procedures are in use would crash the application.
-    HMODULE pinned = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCWSTR>(&CAgent::Start), &pinned);
-    std::unique_lock lock(g_agentsLock);
-    if (g_active != nullptr) {
-        CAgent* active = g_active;
-        const bool hostAlive = active->hostHandle_ != nullptr &&
-                               WaitForSingleObject(active->hostHandle_, 0) == WAIT_TIMEOUT;
-        if (hostAlive) return active->hostProcess_ == hostProcess;
-        lock.unlock();
-        active->Stop();
-        lock.lock();
+// The queue's service and the gate in front of it, made once per process.
+tarnwick::IInvokeManagementService* QueueService(CQueueGate*& gate) {
+    static CQueueNotification notification;
+    static CQueueGate* const made = new CQueueGate(AgentQueueName(GetCurrentProcessId()));
+    static tarnwick::IInvokeManagementService* const service = GetLpcInvokeManagementService(
+        SysAllocString(made->InnerName().c_str()), &notification);
+    gate = made;
+    return made->IsOpen() ? service : nullptr;
+}
+
+}  // namespace
+
+// One agent per GUI thread, never destroyed: the library's window-message service keeps its
+// notification and its peer window for the life of the process.
+class CAgentRegistry {
+  public:
+    static CAgent* For(DWORD thread) {
+        static std::map<DWORD, CAgent*> agents;
+        CAgent*& agent = agents[thread];
+        // A thread id is reused after its thread ended, with whose windows the agent went.
+        if (agent == nullptr || !IsWindow(agent->control_)) agent = new CAgent(thread);
+        return agent->control_ != nullptr ? agent : nullptr;
     }
-    CAgent* agent = CAgentRegistry::For(hostWindow, [] { return new CAgent(); });
-    if (!agent->Begin(hostProcess, hostWindow)) return false;
-    g_active = agent;
-    return true;
-}
+};
 
-bool CAgent::Serves(DWORD hostProcess) {
-    const std::lock_guard lock(g_agentsLock);
-    return g_active != nullptr && g_active->hostProcess_ == hostProcess;
-}
-
-bool CAgent::Begin(DWORD hostProcess, HWND hostWindow) {
+CAgent::CAgent(DWORD thread) : thread_(thread) {
     const HINSTANCE module = GetModuleHandleW(L"Vask.HookHost.x64.dll");
-    // The application's own folder need not hold the type library: the agent's folder does.
-    wchar_t modulePath[MAX_PATH] = {};
-    if (GetModuleFileNameW(module, modulePath, MAX_PATH) != 0) {
-        if (ITypeLibResolutionService* types = GetTypeLibResolutionService()) {
-            types->AddSearchDirectory(modulePath);
-        }
-    }
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = &WindowProc;
     windowClass.hInstance = module;
@@ -152,33 +214,92 @@ bool CAgent::Begin(DWORD hostProcess, HWND hostWindow) {
     RegisterClassW(&windowClass);
     control_ = CreateWindowExW(0, kControlWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                module, nullptr);
-    if (control_ == nullptr) return false;
-    SetWindowLongPtrW(control_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    // Requests over window messages arrive on a thread of the agent's own, never on the GUI
-    // thread: there they would wait for the events that the GUI thread raises meanwhile.
+    if (control_ != nullptr) {
+        SetWindowLongPtrW(control_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+}
+
+bool CAgent::Start(DWORD hostProcess, HWND hostWindow, std::uint64_t key) {
+    // Unloading this DLL while the agent's procedures are in use would crash the application.
+    HMODULE pinned = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&CAgent::Start), &pinned);
+    std::unique_lock lock(g_agentsLock);
+    if (CAgent* active = g_active) {
+        bool otherHostAlive = false;
+        {
+            const std::lock_guard session(active->mutex_);
+            otherHostAlive = active->hostProcess_ != hostProcess && active->hostHandle_ != nullptr &&
+                             WaitForSingleObject(active->hostHandle_.get(), 0) == WAIT_TIMEOUT;
+        }
+        if (otherHostAlive) {
+            DebugTrace(kComponent, L"start from process %lu refused: another host is served",
+                       hostProcess);
+            return false;
+        }
+        // The same host starting again, or a host that is gone: its session ends first.
+        lock.unlock();
+        active->Stop();
+        lock.lock();
+    }
+    CAgent* agent = CAgentRegistry::For(GetCurrentThreadId());
+    if (agent == nullptr || !agent->Begin(hostProcess, hostWindow, key)) return false;
+    g_active = agent;
+    return true;
+}
+
+bool CAgent::Serves(DWORD hostProcess, std::uint64_t key) {
+    const std::lock_guard lock(g_agentsLock);
+    if (g_active == nullptr) return false;
+    const std::lock_guard session(g_active->mutex_);
+    return g_active->active_ && g_active->hostProcess_ == hostProcess && g_active->key_ == key;
+}
+
+tarnwick::IInvokeManagementService* CAgent::WindowService() {
+    // Events go to control_ on this thread, which hands them on to the session's host window:
+    // one service serves every session, whatever window its host has.
+    if (windowService_ == nullptr) {
+        windowService_ = GetWindowsMessageInvokeManagementService(control_, this);
+    }
+    return windowService_;
+}
+
+bool CAgent::Begin(DWORD hostProcess, HWND hostWindow, std::uint64_t key) {
+    const HINSTANCE module = GetModuleHandleW(L"Vask.HookHost.x64.dll");
+    static const bool searched = [module] {
+        // The application's own folder need not hold the type library: the agent's folder does.
+        wchar_t modulePath[MAX_PATH] = {};
+        ITypeLibResolutionService* types = GetTypeLibResolutionService();
+        if (types != nullptr && GetModuleFileNameW(module, modulePath, MAX_PATH) != 0) {
+            types->AddSearchDirectory(modulePath);
+        }
+        return true;
+    }();
+    (void)searched;
+    CQueueGate* gate = nullptr;
+    tarnwick::IInvokeManagementService* service =
+        hostWindow != nullptr ? WindowService() : QueueService(gate);
+    if (service == nullptr || key == 0) return false;
+    if (gate != nullptr) gate->Admit(AgentHostQueueName(hostProcess));
+    // Requests over window messages arrive on a thread of the session's own, never on the GUI
+    // thread, which raises events meanwhile and may sit in a modal loop.
     std::promise<HWND> made;
     std::future<HWND> madeWindow = made.get_future();
     std::thread([this, module, &made] {
         const std::wstring title = std::to_wstring(GetCurrentProcessId());
         const HWND window = CreateWindowExW(0, kAgentWindowClass, title.c_str(), 0, 0, 0, 0, 0,
                                             HWND_MESSAGE, nullptr, module, nullptr);
-        if (window != nullptr) SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        if (window != nullptr) {
+            SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        }
         made.set_value(window);
         MSG message;
         while (window != nullptr && GetMessageW(&message, nullptr, 0, 0) > 0) {
             DispatchMessageW(&message);
         }
     }).detach();
-    window_ = madeWindow.get();
-    if (window_ == nullptr) {
-        DestroyWindow(std::exchange(control_, nullptr));
-        return false;
-    }
-    service_ = hostWindow != nullptr
-                   ? GetWindowsMessageInvokeManagementService(hostWindow, this)
-                   : GetLpcInvokeManagementService(
-                         SysAllocString(AgentQueueName(GetCurrentProcessId()).c_str()), this);
-    thread_ = GetCurrentThreadId();
+    const HWND window = madeWindow.get();
+    if (window == nullptr) return false;
     SetQuitHandler([] {
         CAgent* active = nullptr;
         {
@@ -187,109 +308,244 @@ bool CAgent::Begin(DWORD hostProcess, HWND hostWindow) {
         }
         if (active != nullptr) active->Stop();
     });
-    if (service_ == nullptr || AttachHookHost(thread_, kAgentOwnerId, service_) == 0) {
+    SetWindowGoneHandler(&WindowGone);
+    if (AttachHookHost(thread_, kAgentOwnerId, service) == 0) {
         DebugTrace(kComponent, L"the agent could not start for process %lu", hostProcess);
-        PostMessageW(std::exchange(window_, nullptr), WM_CLOSE, 0, 0);
-        DestroyWindow(std::exchange(control_, nullptr));
+        PostMessageW(window, WM_CLOSE, 0, 0);
         return false;
-    }
-    hostProcess_ = hostProcess;
-    hostHandle_ = OpenProcess(SYNCHRONIZE, FALSE, hostProcess);
-    if (hostHandle_ != nullptr) {
-        RegisterWaitForSingleObject(&hostWait_, hostHandle_, &HostEnded, this, INFINITE,
-                                    WT_EXECUTEONLYONCE);
     }
     const std::lock_guard lock(mutex_);
     active_ = true;
+    ++generation_;
+    hostProcess_ = hostProcess;
+    hostWindow_ = hostWindow;
+    key_ = key;
+    boundMs_ = kDefaultOperationBoundMs;
+    window_ = window;
+    service_ = service;
+    const auto context = reinterpret_cast<void*>(generation_);
+    hostHandle_.reset(OpenProcess(SYNCHRONIZE, FALSE, hostProcess));
+    threadHandle_.reset(OpenThread(SYNCHRONIZE, FALSE, thread_));
+    if (hostHandle_ != nullptr) {
+        RegisterWaitForSingleObject(&hostWait_, hostHandle_.get(), &PartyEnded, context, INFINITE,
+                                    WT_EXECUTEONLYONCE);
+    }
+    if (threadHandle_ != nullptr) {
+        RegisterWaitForSingleObject(&threadWait_, threadHandle_.get(), &PartyEnded, context,
+                                    INFINITE, WT_EXECUTEONLYONCE);
+    }
     return true;
 }
 
 void CAgent::Stop() {
     std::vector<Subscription> subscriptions;
+    HWND window = nullptr;
+    tarnwick::IInvokeManagementService* service = nullptr;
     {
         const std::lock_guard lock(mutex_);
         if (!active_) return;
         active_ = false;
         subscriptions.swap(subscriptions_);
+        window = std::exchange(window_, nullptr);
+        service = std::exchange(service_, nullptr);
+        hostProcess_ = 0;
+        hostWindow_ = nullptr;
+        key_ = 0;
+        // Not waited for: Stop may run in one of these callbacks, which check the generation.
+        if (hostWait_ != nullptr) UnregisterWait(std::exchange(hostWait_, nullptr));
+        if (threadWait_ != nullptr) UnregisterWait(std::exchange(threadWait_, nullptr));
+        hostHandle_.reset();
+        threadHandle_.reset();
     }
-    if (tarnwick::IEventCollection* events = service_->GetEventCollection()) {
+    if (tarnwick::IEventCollection* events = service->GetEventCollection()) {
         for (const Subscription& subscription : subscriptions) {
             events->RemoveSubscriber(&subscription.first, subscription.second.c_str());
         }
     }
     DetachHookHost();
-    if (hostWait_ != nullptr) UnregisterWaitEx(std::exchange(hostWait_, nullptr), INVALID_HANDLE_VALUE);
-    if (hostHandle_ != nullptr) CloseHandle(std::exchange(hostHandle_, nullptr));
-    if (window_ != nullptr) PostMessageW(std::exchange(window_, nullptr), WM_CLOSE, 0, 0);
-    if (control_ != nullptr) DestroyWindow(std::exchange(control_, nullptr));
+    if (window != nullptr) PostMessageW(window, WM_CLOSE, 0, 0);
     const std::lock_guard lock(g_agentsLock);
     if (g_active == this) g_active = nullptr;
-    hostProcess_ = 0;
 }
 
-void CALLBACK CAgent::HostEnded(void* context, BOOLEAN) {
-    auto* agent = static_cast<CAgent*>(context);
-    DebugTrace(kComponent, L"automation host %lu ended: detaching", agent->hostProcess_);
-    PostMessageW(agent->control_, kHostEndedMessage, 0, 0);
+// The automation host's process or the GUI thread ended.
+void CALLBACK CAgent::PartyEnded(void* generation, BOOLEAN) {
+    CAgent* agent = nullptr;
+    {
+        const std::lock_guard lock(g_agentsLock);
+        agent = g_active;
+    }
+    if (agent == nullptr) return;
+    {
+        const std::lock_guard lock(agent->mutex_);
+        if (!agent->active_ || agent->generation_ != reinterpret_cast<std::uintptr_t>(generation)) {
+            return;
+        }
+    }
+    DebugTrace(kComponent, L"the automation host or the application's thread ended: detaching");
+    // On the GUI thread while it runs (a modal loop dispatches it too); here when it is gone.
+    if (!PostMessageW(agent->control_, kStopMessage, reinterpret_cast<WPARAM>(generation), 0)) {
+        agent->Stop();
+    }
+}
+
+void CAgent::WindowGone(HWND window) {
+    CAgent* agent = nullptr;
+    {
+        const std::lock_guard lock(g_agentsLock);
+        agent = g_active;
+    }
+    if (agent != nullptr) agent->DropSubscriptionsOf(window);
+}
+
+void CAgent::DropSubscriptionsOf(HWND window) {
+    std::vector<Subscription> gone;
+    tarnwick::IInvokeManagementService* service = nullptr;
+    {
+        const std::lock_guard lock(mutex_);
+        if (!active_) return;
+        service = service_;
+        const auto handle = reinterpret_cast<std::uintptr_t>(window);
+        for (auto it = subscriptions_.begin(); it != subscriptions_.end();) {
+            if (it->first.O == handle) {
+                gone.push_back(std::move(*it));
+                it = subscriptions_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (const Subscription& subscription : gone) {
+        service->GetEventCollection()->RemoveSubscriber(&subscription.first,
+                                                        subscription.second.c_str());
+    }
 }
 
 LRESULT CALLBACK CAgent::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* agent = reinterpret_cast<CAgent*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (agent == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    const bool guiWindow = window == agent->control_;
     switch (message) {
         case tarnwick::kInvokeWindowMessage: {
-            auto* invoke = dynamic_cast<tarnwick::IWindowsMessageInvoke*>(agent->service_);
+            if (guiWindow) {
+                // An event that the window-message service raises on this thread: on to the
+                // host's window (which takes this message from anyone anyway).
+                HWND host = nullptr;
+                {
+                    const std::lock_guard lock(agent->mutex_);
+                    if (agent->active_) host = agent->hostWindow_;
+                }
+                return host != nullptr ? SendMessageW(host, message, wParam, lParam) : 0;
+            }
+            auto* invoke = dynamic_cast<tarnwick::IWindowsMessageInvoke*>(agent->windowService_);
             return invoke != nullptr &&
                            invoke->ProcessWindowMessage(static_cast<std::uint32_t>(lParam)) != 0
                        ? tarnwick::kInvokeWindowMessageReplied
                        : 0;
         }
-        case kSyncMessage:
-            // A keys request is itself posted and posts its input when handled: one more round
-            // lets that input through before the answer.
-            if (wParam == 0) {
-                PostMessageW(window, kSyncMessage, 1, lParam);
-            } else {
-                SetEvent(reinterpret_cast<HANDLE>(lParam));
+        case CThreadHop::kMessage:
+            return guiWindow ? CThreadHop::Perform(window, lParam) : 0;
+        case kStopMessage: {
+            bool current = false;
+            {
+                const std::lock_guard lock(agent->mutex_);
+                current = agent->active_ && agent->generation_ == wParam;
             }
+            if (guiWindow && current) agent->Stop();
             return 0;
-        case kStopMessage:
-        case kHostEndedMessage:
-            agent->Stop();
-            return 0;
+        }
         case WM_DESTROY:
-            // The request window's end ends the agent's thread; the GUI thread runs on.
-            if (GetWindowThreadProcessId(window, nullptr) != agent->thread_) PostQuitMessage(0);
+            // The request window's end ends the session's thread; the GUI thread runs on.
+            if (!guiWindow) PostQuitMessage(0);
             return 0;
         default:
-            if (message == ServesMessage()) return Serves(static_cast<DWORD>(wParam)) ? 1 : 0;
+            if (message == ServesMessage() && !guiWindow) {
+                return Serves(static_cast<DWORD>(wParam), static_cast<std::uint64_t>(lParam)) ? 1
+                                                                                              : 0;
+            }
             return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
-int CAgent::OnMethodCall(IMethodCallMessage* message) {
-    if (message == nullptr) return 0;
-    const std::wstring name = Text(message->GetMemberName());
+bool CAgent::IsFromHost(tarnwick::IInvokeMessageBase& message) {
+    SessionKey key{};
     {
         const std::lock_guard lock(mutex_);
-        if (!active_) {
-            Refuse(*message, E_FAIL, L"the agent is detached");
-            return 0;
-        }
+        if (!active_) return false;
+        key = MakeSessionKey(key_);
     }
-    if (name == L"ListControls") {
-        ListControls(*message);
-    } else if (name == L"Sync") {
-        Sync(*message);
-    } else if (name == L"SavePicture") {
-        SavePicture(*message);
-    } else if (name == L"Detach") {
-        Complete(*message);
-        PostMessageW(control_, kStopMessage, 0, 0);
+    if (std::memcmp(message.GetTargetKey().Bytes, key.bytes, sizeof key.bytes) == 0) return true;
+    DebugTrace(kComponent, L"\"%ls\" without the session's key: refused, not from the host",
+               Text(message.GetMemberName()).c_str());
+    return false;
+}
+
+const CAgent::Request* CAgent::FindRequest(const std::wstring& name) {
+    static const Request requests[] = {
+        {L"ListControls", true, 0, &CAgent::ListControls},
+        // A keys request is itself posted and posts its input when handled: one more round
+        // lets that input through before the answer.
+        {L"Sync", true, 1, &CAgent::Sync},
+        {L"SavePicture", true, 0, &CAgent::SavePicture},
+        {L"SetOperationBound", false, 0, &CAgent::SetOperationBound},
+        {L"Detach", false, 0, &CAgent::Detach},
+    };
+    for (const Request& request : requests) {
+        if (name == request.name) return &request;
+    }
+    return nullptr;
+}
+
+int CAgent::OnMethodCall(IMethodCallMessage* message) {
+    if (message == nullptr) return 0;
+    bool active = false;
+    {
+        const std::lock_guard lock(mutex_);
+        active = active_;
+    }
+    if (!active) {
+        message->SetFailedCode(L"detached", E_FAIL, L"the agent is detached");
+    } else if (!IsFromHost(*message)) {
+        message->SetFailedCode(L"refused", E_ACCESSDENIED, L"not the attached automation host");
     } else {
-        CallControl(*message, name);
+        Serve(*message, Text(message->GetMemberName()));
     }
     return 0;
+}
+
+void CAgent::Serve(IMethodCallMessage& message, const std::wstring& name) {
+    const Request* request = FindRequest(name);
+    auto arguments = CopyArguments(message);
+    auto work = [this, request, name, arguments]() {
+        std::vector<VARIANT> values;
+        for (CVariantHolder& argument : *arguments) values.push_back(argument.Get());
+        return request != nullptr ? (this->*request->perform)(values)
+                                  : CallControl(name, values);
+    };
+    if (request != nullptr && !request->onGuiThread) {
+        Apply(message, work());
+        return;
+    }
+    DWORD bound = 0;
+    {
+        const std::lock_guard lock(mutex_);
+        bound = boundMs_;
+    }
+    bool posted = false;
+    std::optional<ControlCallOutcome> outcome =
+        CThreadHop::Run(control_, bound, work, request != nullptr ? request->rounds : 0, posted);
+    if (outcome) {
+        Apply(message, std::move(*outcome));
+    } else if (posted) {
+        DebugTrace(kComponent, L"\"%ls\" still runs after %lu ms: answered busy", name.c_str(),
+                   bound);
+        message.SetFailedCode(L"busy", kAgentBusy,
+                              L"the application is busy or shows a modal window (%ls still runs "
+                              L"after %lu ms)",
+                              name.c_str(), bound);
+    } else {
+        message.SetFailedCode(L"gone", E_FAIL, L"the application's thread takes no requests");
+    }
 }
 
 // The hooked controls of the GUI thread, top-level windows first, each followed by its
@@ -318,9 +574,18 @@ std::vector<HWND> CAgent::Controls() const {
     return controls;
 }
 
-void CAgent::ListControls(IMethodCallMessage& message) {
+ControlCallOutcome CAgent::ListControls(Arguments arguments) {
+    CVariantHolder first;
+    if (arguments.size() > 1 ||
+        (arguments.size() == 1 && FAILED(VariantChangeType(&first.Get(), &arguments[0], 0, VT_I4)))) {
+        return Refused(DISP_E_BADPARAMCOUNT, L"ListControls takes the index of the first control");
+    }
+    const std::vector<HWND> all = Controls();
+    const size_t from = arguments.empty() ? 0 : static_cast<size_t>(std::max(0L, V_I4(&first.Get())));
+    const size_t to = std::min(all.size(), from + kControlsPerPage);
     std::vector<CVariantHolder> fields;
-    for (HWND window : Controls()) {
+    for (size_t c = from; c < to; ++c) {
+        const HWND window = all[c];
         wchar_t className[256] = {}, interfaceName[tarnwick::kTypeNameChars] = {},
                 adapterName[tarnwick::kTypeNameChars] = {};
         GetClassNameW(window, className, 256);
@@ -342,42 +607,25 @@ void CAgent::ListControls(IMethodCallMessage& message) {
         for (VARIANT& value : values) fields.emplace_back(value);
     }
     SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(fields.size()));
-    if (array == nullptr) {
-        Refuse(message, E_OUTOFMEMORY, L"no memory for the list");
-        return;
-    }
-    for (LONG i = 0; i < static_cast<LONG>(fields.size()); ++i) {
-        SafeArrayPutElement(array, &i, &fields[static_cast<size_t>(i)].Get());
-    }
-    VARIANT result;
-    V_VT(&result) = VT_ARRAY | VT_VARIANT;
-    V_ARRAY(&result) = array;
-    message.SetResult(&result);  // the message owns it from now on
+    if (array == nullptr) return Refused(E_OUTOFMEMORY, L"no memory for the list");
+    VARIANT* elements = nullptr;
+    SafeArrayAccessData(array, reinterpret_cast<void**>(&elements));
+    for (size_t i = 0; i < fields.size(); ++i) elements[i] = fields[i].Detach();
+    SafeArrayUnaccessData(array);
+    ControlCallOutcome outcome;
+    V_VT(&outcome.result.Get()) = VT_ARRAY | VT_VARIANT;
+    V_ARRAY(&outcome.result.Get()) = array;
+    return outcome;
 }
 
-// Requests arrive on the queue's delivery thread or the agent's window thread: the GUI thread
-// answers a posted message once it has handled what was posted before it.
-void CAgent::Sync(IMethodCallMessage& message) {
-    const HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    const bool posted =
-        done != nullptr && PostMessageW(control_, kSyncMessage, 0, reinterpret_cast<LPARAM>(done));
-    if (posted && WaitForSingleObject(done, kSyncTimeoutMs) == WAIT_OBJECT_0) {
-        CloseHandle(done);
-        Complete(message);
-        return;
-    }
-    // A message still in the queue names the event: it is left open for it.
-    if (done != nullptr && !posted) CloseHandle(done);
-    Refuse(message, HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the application did not answer");
-}
+// Runs on the GUI thread after what was posted before it: nothing more to do.
+ControlCallOutcome CAgent::Sync(Arguments) { return {}; }
 
-void CAgent::SavePicture(IMethodCallMessage& message) {
-    const std::vector<VARIANT*> arguments = Arguments(message);
-    VARIANT path;
-    VariantInit(&path);
-    if (arguments.size() != 1 || FAILED(VariantChangeType(&path, arguments[0], 0, VT_BSTR))) {
-        Refuse(message, DISP_E_BADPARAMCOUNT, L"SavePicture takes a path");
-        return;
+ControlCallOutcome CAgent::SavePicture(Arguments arguments) {
+    CVariantHolder path;
+    if (arguments.size() != 1 ||
+        FAILED(VariantChangeType(&path.Get(), &arguments[0], 0, VT_BSTR))) {
+        return Refused(DISP_E_BADPARAMCOUNT, L"SavePicture takes a path");
     }
     HWND top = nullptr;
     EnumThreadWindows(
@@ -388,49 +636,55 @@ void CAgent::SavePicture(IMethodCallMessage& message) {
             return FALSE;
         },
         reinterpret_cast<LPARAM>(&top));
-    VARIANT saved;
-    V_VT(&saved) = VT_BOOL;
-    V_BOOL(&saved) = top != nullptr && SaveWindowPicture(top, V_BSTR(&path)) ? VARIANT_TRUE
-                                                                            : VARIANT_FALSE;
-    VariantClear(&path);
-    message.SetResult(&saved);
+    ControlCallOutcome outcome;
+    V_VT(&outcome.result.Get()) = VT_BOOL;
+    V_BOOL(&outcome.result.Get()) =
+        top != nullptr && SaveWindowPicture(top, V_BSTR(&path.Get())) ? VARIANT_TRUE
+                                                                       : VARIANT_FALSE;
+    return outcome;
 }
 
-void CAgent::CallControl(IMethodCallMessage& message, const std::wstring& operation) {
-    const std::vector<VARIANT*> arguments = Arguments(message);
-    VARIANT handle;
-    VariantInit(&handle);
+ControlCallOutcome CAgent::SetOperationBound(Arguments arguments) {
+    CVariantHolder milliseconds;
+    if (arguments.size() != 1 ||
+        FAILED(VariantChangeType(&milliseconds.Get(), &arguments[0], 0, VT_UI4))) {
+        return Refused(DISP_E_BADPARAMCOUNT, L"SetOperationBound takes milliseconds");
+    }
+    const std::lock_guard lock(mutex_);
+    boundMs_ = std::clamp<DWORD>(V_UI4(&milliseconds.Get()), kMinimumBoundMs, kMaximumBoundMs);
+    return {};
+}
+
+// Answered first; the session ends on the GUI thread after.
+ControlCallOutcome CAgent::Detach(Arguments) {
+    std::uintptr_t generation = 0;
+    {
+        const std::lock_guard lock(mutex_);
+        generation = generation_;
+    }
+    PostMessageW(control_, kStopMessage, generation, 0);
+    return {};
+}
+
+ControlCallOutcome CAgent::CallControl(const std::wstring& operation, Arguments arguments) {
+    CVariantHolder handle;
     if (arguments.empty()) {
-        Refuse(message, DISP_E_BADPARAMCOUNT, L"wrong number of arguments: name the control first");
-        return;
+        return Refused(DISP_E_BADPARAMCOUNT, L"wrong number of arguments: name the control first");
     }
-    if (V_VT(arguments[0]) == VT_RECORD && arguments[0]->pvRecord != nullptr) {
-        V_VT(&handle) = VT_I8;
-        std::memcpy(&V_I8(&handle), arguments[0]->pvRecord, sizeof(std::int64_t));
-    } else if (FAILED(VariantChangeType(&handle, arguments[0], 0, VT_I8))) {
-        Refuse(message, DISP_E_TYPEMISMATCH, L"argument 1: wrong kind (a control)");
-        return;
+    if (FAILED(VariantChangeType(&handle.Get(), &arguments[0], 0, VT_I8))) {
+        return Refused(DISP_E_TYPEMISMATCH, L"argument 1: wrong kind (a control)");
     }
-    const auto window = reinterpret_cast<HWND>(static_cast<std::intptr_t>(V_I8(&handle)));
-    const std::vector<HWND> controls = Controls();
-    if (std::find(controls.begin(), controls.end(), window) == controls.end()) {
-        Refuse(message, E_INVALIDARG, L"no such control");
-        return;
+    const auto window = reinterpret_cast<HWND>(static_cast<std::intptr_t>(V_I8(&handle.Get())));
+    // A hooked control of this thread, asked of the window itself: listing every window for
+    // each call would cost a property read per window.
+    if (!IsWindow(window) || GetWindowThreadProcessId(window, nullptr) != thread_ ||
+        GetPropW(window, tarnwick::kTranslatorProperty) == nullptr) {
+        return Refused(E_INVALIDARG, L"no such control");
     }
     auto* translator = GetCommonControlTranslator(window, nullptr, nullptr, nullptr);
     ComPtr<IUnknown> identity;
     identity.Attach(GetTranslatorUnknown(translator));
-    std::vector<VARIANT> rest;
-    for (size_t i = 1; i < arguments.size(); ++i) rest.push_back(*arguments[i]);
-    ControlCallOutcome outcome = vask::CallControl(identity.Get(), window, operation, rest);
-    if (!outcome.refusal.empty()) {
-        Refuse(message, outcome.code, outcome.refusal);
-    } else if (V_VT(&outcome.result.Get()) == VT_EMPTY) {
-        Complete(message);
-    } else {
-        VARIANT result = outcome.result.Detach();
-        message.SetResult(&result);
-    }
+    return vask::CallControl(identity.Get(), window, operation, arguments.subspan(1));
 }
 
 int CAgent::OnEventSubscription(tarnwick::IEventSubscriptionMessage* message) {
@@ -438,10 +692,14 @@ int CAgent::OnEventSubscription(tarnwick::IEventSubscriptionMessage* message) {
     const std::wstring name = Text(message->GetEventName());
     ComPtr<tarnwick::IIpcInvoke> proxy;
     IUnknown* subscriber = message->GetEventProxy();
-    const std::lock_guard lock(mutex_);
-    if (!active_ || subscriber == nullptr ||
+    if (!IsFromHost(*message) || subscriber == nullptr ||
         FAILED(subscriber->QueryInterface(tarnwick::IID_IIpcInvoke,
                                           reinterpret_cast<void**>(proxy.GetAddressOf())))) {
+        message->SetFailed(L"not subscribed", L"subscription to %ls refused", name.c_str());
+        return 0;
+    }
+    const std::lock_guard lock(mutex_);
+    if (!active_) {
         message->SetFailed(L"not subscribed", L"subscription to %ls refused", name.c_str());
         return 0;
     }
@@ -452,7 +710,7 @@ int CAgent::OnEventSubscription(tarnwick::IEventSubscriptionMessage* message) {
 }
 
 int CAgent::OnEventUnsubscription(tarnwick::IEventUnsubscriptionMessage* message) {
-    if (message == nullptr) return 0;
+    if (message == nullptr || !IsFromHost(*message)) return 0;
     const std::wstring name = Text(message->GetEventName());
     const std::lock_guard lock(mutex_);
     if (active_) {
@@ -475,12 +733,28 @@ UINT StartMessage() {
     return message;
 }
 
+// The start message carries the host's process id and the low half of the session key in
+// wParam, the host's window (32 bits significant) and the high half of the key in lParam.
+WPARAM StartWParam(DWORD process, std::uint64_t key) {
+    return static_cast<WPARAM>((key << 32) | process);
+}
+LPARAM StartLParam(HWND window, std::uint64_t key) {
+    const auto handle = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(window));
+    return static_cast<LPARAM>((key & 0xFFFFFFFF00000000ull) | handle);
+}
+
 // Runs in the application's process, on its GUI thread, for the start message that
-// StartAgent sends there: wParam is the automation host's process id, lParam its window.
+// StartAgent sends there.
 LRESULT CALLBACK StartProc(int code, WPARAM wParam, LPARAM lParam) {
     const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
     if (code == HC_ACTION && sent != nullptr && sent->message == StartMessage()) {
-        vask::CAgent::Start(static_cast<DWORD>(sent->wParam), reinterpret_cast<HWND>(sent->lParam));
+        const auto low = static_cast<std::uint64_t>(sent->wParam);
+        const auto high = static_cast<std::uint64_t>(sent->lParam);
+        // Window handles are sign-extended from their 32 significant bits.
+        const auto window = reinterpret_cast<HWND>(
+            static_cast<std::intptr_t>(static_cast<std::int32_t>(high & 0xFFFFFFFF)));
+        vask::CAgent::Start(static_cast<DWORD>(low & 0xFFFFFFFF), window != nullptr ? window : nullptr,
+                            (high & 0xFFFFFFFF00000000ull) | (low >> 32));
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
@@ -499,14 +773,18 @@ HWND FirstWindowOf(DWORD thread) {
 
 }  // namespace
 
-int StartAgent(DWORD threadId, HWND hostWindow) {
+int StartAgent(DWORD threadId, HWND hostWindow, std::uint64_t* sessionKey) {
     using namespace vask;
     const HWND target = FirstWindowOf(threadId);
     DWORD application = 0;
+    if (sessionKey == nullptr) return 0;
+    *sessionKey = 0;
     if (target == nullptr || GetWindowThreadProcessId(target, &application) != threadId) {
         DebugTrace(kComponent, L"thread %lu has no window to start the agent with", threadId);
         return 0;
     }
+    const std::uint64_t key = NewKey();
+    if (key == 0) return 0;
     HMODULE self = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                            GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -517,15 +795,16 @@ int StartAgent(DWORD threadId, HWND hostWindow) {
         return 0;
     }
     DWORD_PTR answer = 0;
-    SendMessageTimeoutW(target, StartMessage(), GetCurrentProcessId(),
-                        reinterpret_cast<LPARAM>(hostWindow), SMTO_NORMAL, 10000, &answer);
+    SendMessageTimeoutW(target, StartMessage(), StartWParam(GetCurrentProcessId(), key),
+                        StartLParam(hostWindow, key), SMTO_NORMAL, 10000, &answer);
     UnhookWindowsHookEx(hook);
     const std::wstring title = std::to_wstring(application);
     const HWND agent = FindWindowExW(HWND_MESSAGE, nullptr, kAgentWindowClass, title.c_str());
-    return agent != nullptr &&
-                   SendMessageTimeoutW(agent, ServesMessage(), GetCurrentProcessId(), 0,
-                                       SMTO_NORMAL, 10000, &answer) != 0 &&
-                   answer == 1
-               ? 1
-               : 0;
+    const bool serves = agent != nullptr &&
+                        SendMessageTimeoutW(agent, ServesMessage(), GetCurrentProcessId(),
+                                            static_cast<LPARAM>(key), SMTO_NORMAL, 10000,
+                                            &answer) != 0 &&
+                        answer == 1;
+    if (serves) *sessionKey = key;
+    return serves ? 1 : 0;
 }

@@ -30,7 +30,6 @@ using HookEntry = void (*)(const tarnwick::_MESSAGE_NOTIFICATION&, int&, __int64
 constexpr wchar_t kComponent[] = L"HookHost";
 constexpr wchar_t kHostWindowClass[] = L"Vask.HookHost.Window";
 constexpr UINT kDetachMessage = WM_APP;  // to the host window: detach on this thread
-constexpr UINT_PTR kSubclassId = 1;
 
 HINSTANCE g_module = nullptr;
 
@@ -202,22 +201,107 @@ class CWindowsHook {
     HHOOK hook_;
 };
 
-// Removes a subclass when it goes.
+using SubclassProcedure = LRESULT (*)(HWND, UINT, WPARAM, LPARAM, DWORD_PTR data);
+
+// A window-procedure subclass, removed when it goes. The table of original procedures is the
+// process's own: the platform's subclass mechanism reads a window property on every message,
+// a window-server round trip each under some platforms. A subclass that cannot be undone
+// (another one came after it) stays as a pass-through to the original procedure.
 class CWindowSubclass {
   public:
-    CWindowSubclass(HWND window, SUBCLASSPROC procedure, DWORD_PTR data) noexcept
-        : window_(SetWindowSubclass(window, procedure, kSubclassId, data) ? window : nullptr),
-          procedure_(procedure) {}
+    CWindowSubclass(HWND window, SubclassProcedure procedure, DWORD_PTR data) noexcept {
+        try {
+            const std::lock_guard lock(Lock());
+            Entry& entry = Table()[window];
+            if (entry.original == nullptr) {
+                const auto original = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window, GWLP_WNDPROC));
+                if (original == nullptr || SetWindowLongPtrW(window, GWLP_WNDPROC,
+                                                             reinterpret_cast<LONG_PTR>(&Procedure)) == 0) {
+                    Table().erase(window);
+                    return;
+                }
+                entry.original = original;
+            }
+            entry.procedure = procedure;
+            entry.data = data;
+            window_ = window;
+        } catch (...) {
+            window_ = nullptr;
+        }
+    }
     CWindowSubclass(const CWindowSubclass&) = delete;
     CWindowSubclass& operator=(const CWindowSubclass&) = delete;
     ~CWindowSubclass() {
-        if (window_ != nullptr) RemoveWindowSubclass(window_, procedure_, kSubclassId);
+        if (window_ == nullptr) return;
+        const std::lock_guard lock(Lock());
+        const auto found = Table().find(window_);
+        if (found == Table().end()) return;
+        const bool ours = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window_, GWLP_WNDPROC)) == &Procedure;
+        if (ours || !IsWindow(window_)) {
+            if (ours) SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(found->second.original));
+            Table().erase(found);
+        } else {
+            found->second.procedure = nullptr;
+        }
     }
     bool IsValid() const noexcept { return window_ != nullptr; }
 
+    // The window's procedure before the subclass; null when it has none of ours.
+    static WNDPROC OriginalOf(HWND window) {
+        const std::lock_guard lock(Lock());
+        const auto found = Table().find(window);
+        return found != Table().end() ? found->second.original : nullptr;
+    }
+    // Passes a message on to that procedure.
+    static LRESULT CallOriginal(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        const WNDPROC original = OriginalOf(window);
+        return original != nullptr ? CallWindowProcW(original, window, message, wParam, lParam)
+                                   : DefWindowProcW(window, message, wParam, lParam);
+    }
+
   private:
-    HWND window_;
-    SUBCLASSPROC procedure_;
+    struct Entry {
+        WNDPROC original = nullptr;
+        SubclassProcedure procedure = nullptr;
+        DWORD_PTR data = 0;
+    };
+    // An SRW lock: taken on every message, it must cost no kernel call.
+    class CLock {
+      public:
+        void lock() noexcept { AcquireSRWLockExclusive(&lock_); }
+        void unlock() noexcept { ReleaseSRWLockExclusive(&lock_); }
+
+      private:
+        SRWLOCK lock_ = SRWLOCK_INIT;
+    };
+    static CLock& Lock() {
+        static CLock lock;
+        return lock;
+    }
+    static std::map<HWND, Entry>& Table() {
+        static std::map<HWND, Entry>* const table = new std::map<HWND, Entry>;
+        return *table;
+    }
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        Entry entry;
+        {
+            const std::lock_guard lock(Lock());
+            const auto found = Table().find(window);
+            if (found != Table().end()) entry = found->second;
+            // The window is gone after this message: a pass-through entry goes with it.
+            if (message == WM_NCDESTROY && entry.procedure == nullptr && found != Table().end()) {
+                Table().erase(found);
+            }
+        }
+        if (entry.procedure != nullptr) {
+            return entry.procedure(window, message, wParam, lParam, entry.data);
+        }
+        return entry.original != nullptr
+                   ? CallWindowProcW(entry.original, window, message, wParam, lParam)
+                   : DefWindowProcW(window, message, wParam, lParam);
+    }
+
+    HWND window_ = nullptr;
 };
 
 bool DetachHere();
@@ -283,8 +367,8 @@ class CHookHost {
     bool IsClassified(HWND window) const;
     void TakeQueuedMessage(MSG& message);
 
-    static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                         UINT_PTR, DWORD_PTR data);
+    static LRESULT SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                DWORD_PTR data);
     static LRESULT CALLBACK CbtProc(int code, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK GetMessageProc(int code, WPARAM wParam, LPARAM lParam);
 
@@ -300,6 +384,7 @@ class CHookHost {
 
 std::mutex g_lock;            // held by attach and detach
 void (*g_quitHandler)() = nullptr;
+void (*g_windowGoneHandler)(HWND) = nullptr;
 CHookHost* g_host = nullptr;  // set and cleared on its thread, under the lock
 
 CHookHost::CHookHost(DWORD thread, std::uint64_t ownerId,
@@ -386,8 +471,8 @@ void CHookHost::TakeQueuedMessage(MSG& message) {
     }
 }
 
-LRESULT CALLBACK CHookHost::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                         UINT_PTR, DWORD_PTR data) {
+LRESULT CHookHost::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                DWORD_PTR data) {
     if (message == ClickMessage() || message == KeysMessage()) {
         try {
             const auto first = static_cast<std::uint32_t>(wParam);
@@ -415,16 +500,22 @@ LRESULT CALLBACK CHookHost::SubclassProc(HWND window, UINT message, WPARAM wPara
         }
     }
     if (message == WM_NCDESTROY) {
-        if (classified) Handled(&VirtualControlSubclassProc, window, message, wParam, lParam);
-        host.windows_.erase(window);  // removes this subclass
-        return DefSubclassProc(window, message, wParam, lParam);
+        if (classified) {
+            Handled(&VirtualControlSubclassProc, window, message, wParam, lParam);
+            if (g_windowGoneHandler != nullptr) g_windowGoneHandler(window);
+        }
+        // The subclass goes with the entry; the original procedure, read first, ends the window.
+        const WNDPROC original = CWindowSubclass::OriginalOf(window);
+        host.windows_.erase(window);
+        return original != nullptr ? CallWindowProcW(original, window, message, wParam, lParam)
+                                   : DefWindowProcW(window, message, wParam, lParam);
     }
-    if (!classified) return DefSubclassProc(window, message, wParam, lParam);
+    if (!classified) return CWindowSubclass::CallOriginal(window, message, wParam, lParam);
     if (Handled(&VirtualControlSubclassProc, window, message, wParam, lParam)) return 0;
     if (treeView && message == TVM_DELETEITEM) {
         ReportTreeChange(window, message, wParam, lParam, lParam);
     }
-    const LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+    const LRESULT result = CWindowSubclass::CallOriginal(window, message, wParam, lParam);
     if (treeView && message == TVM_INSERTITEMW && result != 0) {
         ReportTreeChange(window, message, wParam, lParam, result);
     }
@@ -434,15 +525,6 @@ LRESULT CALLBACK CHookHost::SubclassProc(HWND window, UINT message, WPARAM wPara
 LRESULT CALLBACK CHookHost::CbtProc(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_CREATEWND && g_host != nullptr) {
         g_host->Classify(reinterpret_cast<HWND>(wParam));
-    } else if (code == HCBT_DESTROYWND && g_host != nullptr && g_quitHandler != nullptr) {
-        // An application window that the host subclassed as a parent is going away with its
-        // controls: the agent lets go of everything before they go.
-        const auto window = reinterpret_cast<HWND>(wParam);
-        const auto found = g_host->windows_.find(window);
-        if (found != g_host->windows_.end() && found->second.parent &&
-            GetAncestor(window, GA_PARENT) == GetDesktopWindow()) {
-            g_quitHandler();
-        }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
@@ -469,6 +551,8 @@ bool DetachHere() {
 }  // namespace
 
 void SetQuitHandler(void (*handler)()) { g_quitHandler = handler; }
+
+void SetWindowGoneHandler(void (*handler)(HWND window)) { g_windowGoneHandler = handler; }
 
 }  // namespace vask
 

@@ -1,11 +1,16 @@
 #pragma once
 // What the hooking host offers its agent inside the DLL.
 
+#include <windows.h>
+
 namespace vask {
 
-// Called on the attached thread before a top-level window that holds hooked controls is
-// destroyed, and when the thread takes WM_QUIT from its queue: the agent detaches then, before
-// the application's windows and modules go. Null calls nothing.
+// Called on the attached thread when it takes WM_QUIT from its queue: the agent detaches then,
+// before the application's modules go. Null calls nothing.
 void SetQuitHandler(void (*handler)());
+
+// Called on the attached thread at WM_NCDESTROY of a classified window, after its translator
+// saw it and before its subclass goes. Null calls nothing.
+void SetWindowGoneHandler(void (*handler)(HWND window));
 
 }  // namespace vask

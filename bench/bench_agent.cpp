@@ -12,11 +12,18 @@
 // handler of a click (its two label texts, sent from here), each hooked and not, and the
 // platform's subclass mechanism alone. Each round goes through the three states (subscribed,
 // unsubscribed, detached, then started and subscribed again) and times what belongs to each.
+// Then bulk reads: GetComboItems of a 1,000-item combo box of the application through the agent
+// beside the same call on a combo box of this process, made on its own thread; and
+// "ListControls" of the application with its window of 600 controls open, page by page, beside
+// reading the same fields of those windows from this process directly.
 // Usage: bench_agent [--clicks N]   (one round of N of each instead of 7)
 #include <windows.h>
 #include <commctrl.h>
+#include <wrl/client.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <cstdio>
 #include <functional>
 #include <future>
@@ -30,6 +37,7 @@
 
 #include "bench/benchclock.h"
 #include "bench/benchpeers.h"
+#include "bench/benchreads.h"
 #include "bench/cbenchhost.h"
 #include "bench/chostwindow.h"
 #include "bench/cpeerprocess.h"
@@ -41,6 +49,7 @@
 #include "platform/vaskhookhost.h"
 #include "platform/vaskreservoir.h"
 #include "translatorfactory.h"
+#include "Tarnwick.Virtual.Interfaces.h"
 
 namespace tarnwick::bench {
 
@@ -73,7 +82,9 @@ class CAgentSession {
 
     // Starts the agent on the application's GUI thread, again after a detach too.
     bool Connect(DWORD thread) {
-        if (peer_.Window() == nullptr || StartAgent(thread, peer_.Window()) != 1) return false;
+        if (peer_.Window() == nullptr || StartAgent(thread, peer_.Window(), &key_) != 1) {
+            return false;
+        }
         const HWND agent = AgentWindow();
         peer_.SetTargetWindow(agent);
         return agent != nullptr;
@@ -83,10 +94,34 @@ class CAgentSession {
         return FindWindowExW(HWND_MESSAGE, nullptr, vask::kAgentWindowClass,
                              std::to_wstring(processId_).c_str());
     }
+    // Every control, page by page.
     std::optional<host::CControlTable> ListControls() {
-        const PeerReply reply = Call(L"ListControls");
-        if (!Completed(reply)) return std::nullopt;
-        return host::CControlTable::FromList(reply.Result.Get());
+        std::vector<CVariantHolder> pages;
+        for (LONG first = 0;; first += vask::kControlsPerPage) {
+            VARIANT from;
+            from.vt = VT_I4;
+            from.lVal = first;
+            PeerReply reply = Call(L"ListControls", {&from, 1});
+            if (!Completed(reply)) return std::nullopt;
+            pages.push_back(std::move(reply.Result));
+            const VARIANT& page = pages.back().Get();
+            if (page.vt != (VT_ARRAY | VT_VARIANT) ||
+                page.parray->rgsabound[0].cElements <
+                    ULONG{vask::kControlsPerPage} * vask::kControlFields) {
+                break;
+            }
+        }
+        return host::CControlTable::FromPages(pages);
+    }
+    // The items of a combo box of the application; how many came, or -1 when it failed.
+    long ComboItems(HWND combo) {
+        VARIANT window;
+        window.vt = VT_I8;
+        window.llVal = reinterpret_cast<LONG_PTR>(combo);
+        const PeerReply reply = Call(L"GetComboItems", {&window, 1});
+        const VARIANT& items = reply.Result.Get();
+        if (!Completed(reply) || items.vt != (VT_ARRAY | VT_VARIANT)) return -1;
+        return static_cast<long>(items.parray->rgsabound[0].cElements);
     }
     bool Watch(const host::Control& control) {
         watched_ = control.window;
@@ -129,13 +164,16 @@ class CAgentSession {
         return reply.Arrived && reply.State == StateCompleted && reply.FailureCode == S_OK;
     }
     PeerReply Call(const wchar_t* name, std::span<VARIANT> arguments = {}) {
-        PeerTarget target;
-        target.Address = {processId_, 0, 0, 0};
-        return peer_.Call(target, name, DISPATCH_METHOD, arguments);
+        return peer_.Call(Target({processId_, 0, 0, 0}), name, DISPATCH_METHOD, arguments);
     }
     PeerTarget ControlTarget(const host::Control& control) const {
-        return {ReturnAddressRecord{processId_, control.owner, control.translator, control.window},
-                {}};
+        return Target({processId_, control.owner, control.translator, control.window});
+    }
+    PeerTarget Target(const ReturnAddressRecord& address) const {
+        PeerTarget target{address, {}};
+        const vask::SessionKey key = vask::MakeSessionKey(key_);
+        std::memcpy(target.Key.Bytes, key.bytes, sizeof key.bytes);
+        return target;
     }
     // Answered at once: the application's thread waits for the answer.
     CVariantHolder OnEvent(const PeerEvent& event) {
@@ -151,6 +189,7 @@ class CAgentSession {
     }
 
     DWORD processId_;
+    std::uint64_t key_ = 0;
     CWindowsMessagePeer peer_;
     std::atomic<std::uint64_t> watched_{0};
     std::atomic<long long> clickings_{0};
@@ -477,6 +516,106 @@ bool TimeRoad(const Plan& plan, Road& road, const SampleApplication& application
     return true;
 }
 
+
+// Bulk reads through the agent beside the same reads made without it, in milliseconds per
+// read: medians of the rounds.
+struct Bulk {
+    Side agentItems{"GetComboItems through the agent", 0, {}};
+    Side localItems{"GetComboItems on its own thread", 0, {}};
+    Side agentList{"ListControls through the agent", 0, {}};
+    Side directList{"the same fields read directly", 0, {}};
+    size_t controls = 0;
+};
+
+// The fields "ListControls" gives of each child of `window`, read from this process.
+bool ReadFieldsDirectly(HWND window, size_t& count) {
+    struct Reading {
+        size_t count = 0;
+    } reading;
+    EnumChildWindows(
+        window,
+        [](HWND child, LPARAM into) -> BOOL {
+            wchar_t className[256] = {}, text[512] = {};
+            GetClassNameW(child, className, 256);
+            GetWindowTextW(child, text, 512);
+            const bool read = GetDlgCtrlID(child) != 0 && GetAncestor(child, GA_PARENT) != nullptr &&
+                              GetPropW(child, kTranslatorProperty) != nullptr;
+            reinterpret_cast<Reading*>(into)->count += read ? 1 : 0;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&reading));
+    count = reading.count;
+    return true;
+}
+
+bool TimeBulk(const Plan& plan, CAgentSession& session, const SampleApplication& application,
+              Bulk& b) {
+    const std::optional<host::CControlTable> table = session.ListControls();
+    const host::Control* opener =
+        table ? table->Find({L"#" + std::to_wstring(app::kManyButtonId), false}) : nullptr;
+    if (opener == nullptr || !session.PerformClick(*opener)) {
+        std::printf("agent: the window of many controls did not open\n");
+        return false;
+    }
+    HWND many = nullptr;
+    EnumThreadWindows(
+        application.thread,
+        [](HWND window, LPARAM found) -> BOOL {
+            wchar_t title[64] = {};
+            GetWindowTextW(window, title, 64);
+            if (std::wstring(title) != app::kManyTitle) return TRUE;
+            *reinterpret_cast<HWND*>(found) = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&many));
+    const HWND thousand = GetDlgItem(many, app::kThousandComboId);
+    // The same combo box in this process: the call on the control's own thread.
+    const CWindow host = CreateControlHost(L"TarnwickBenchAgentCombo");
+    const HWND local = AddControl(host.get(), WC_COMBOBOXW, CBS_DROPDOWNLIST, 1);
+    for (int i = 1; i <= app::kThousand; ++i) {
+        const std::wstring item = L"Entry " + std::to_wstring(i);
+        SendMessageW(local, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+    }
+    bool created = false;
+    Microsoft::WRL::ComPtr<IVirtualListControl> items;
+    Microsoft::WRL::ComPtr<IUnknown> translator;
+    translator.Attach(
+        GetTranslatorUnknown(GetCommonControlTranslator(local, &created, nullptr, nullptr)));
+    if (many == nullptr || thousand == nullptr || translator == nullptr ||
+        FAILED(translator->QueryInterface(__uuidof(IVirtualListControl),
+                                          reinterpret_cast<void**>(items.GetAddressOf())))) {
+        std::printf("agent: no combo box of %d items to read\n", app::kThousand);
+        return false;
+    }
+    VirtualControlReference reference{static_cast<__int64>(reinterpret_cast<INT_PTR>(local))};
+    bool ok = true;
+    const auto localRead = [&] {
+        SAFEARRAY* read = nullptr;
+        ok = ok && SUCCEEDED(items->GetComboItems(&reference, &read)) && read != nullptr &&
+             read->rgsabound[0].cElements == ULONG(app::kThousand);
+        SafeArrayDestroy(read);
+        return ok;
+    };
+    const int reads = std::max(1, plan.agentClicks / 10);
+    for (int round = 0; round < plan.rounds && ok; ++round) {
+        b.agentItems.runs.push_back(
+            TimePerCall([&] { return session.ComboItems(thousand) == app::kThousand; }, reads) /
+            1000);
+        b.localItems.runs.push_back(TimePerCall(localRead, reads) / 1000);
+        std::optional<host::CControlTable> listed;
+        b.agentList.runs.push_back(
+            TimePerCall([&] { return (listed = session.ListControls()).has_value(); }, 1) / 1000);
+        size_t direct = 0;
+        b.directList.runs.push_back(
+            TimePerCall([&] { return ReadFieldsDirectly(many, direct); }, 1) / 1000);
+        b.controls = listed ? listed->Controls().size() : 0;
+        ok = ok && direct == static_cast<size_t>(app::kManyControls) &&
+             b.controls >= static_cast<size_t>(app::kManyControls);
+    }
+    if (!ok) std::printf("agent: a bulk read came back short or failed\n");
+    return ok;
+}
+
 int Run(const Plan& plan) {
     // The baseline, arranged as the remoting benchmark arranges its window transport.
     const std::wstring stampName = Numbered(L"Local\\TarnwickBench.AgentStamp.");
@@ -518,6 +657,11 @@ int Run(const Plan& plan) {
               GetDlgItem(application.window, app::kStatusId)};
     Sides s;
     if (!TimeRoad(plan, road, application, s)) return 1;
+    Bulk bulk;
+    if (!road.session.Connect(application.thread) || !TimeBulk(plan, *session, application, bulk)) {
+        return 1;
+    }
+    road.session.Detach();
 
     // The agent is detached after the last round; the application closes and the peers end.
     session.reset();
@@ -535,11 +679,21 @@ int Run(const Plan& plan) {
     }
 
     PrintBreakdown(plan, s);
+    std::printf("\nbulk reads (ms per read, medians of %d rounds):\n", plan.rounds);
+    for (const Side* side : {&bulk.agentItems, &bulk.localItems, &bulk.agentList, &bulk.directList}) {
+        std::printf("  %-84s %7.2f\n", side->name, side->Median());
+    }
     const double ratio = s.road.Median() / s.raise.Median();
     std::printf(
         "\nagent: ratio %.2f (whole road per click / bare remoting raise per round trip over "
-        "window messages: %.1f us / %.1f us, medians of %d rounds of %d)\n",
-        ratio, s.road.Median(), s.raise.Median(), plan.rounds, plan.clicks);
+        "window messages: %.1f us / %.1f us, medians of %d rounds of %d; GetComboItems of %d "
+        "items through the agent / on the application's thread: %.2f (%.2f ms / %.2f ms); "
+        "ListControls of %zu controls with the window of %d open: %.1f ms, %.2f times reading "
+        "their fields directly from this process)\n",
+        ratio, s.road.Median(), s.raise.Median(), plan.rounds, plan.clicks, app::kThousand,
+        bulk.agentItems.Median() / bulk.localItems.Median(), bulk.agentItems.Median(),
+        bulk.localItems.Median(), bulk.controls, app::kManyControls, bulk.agentList.Median(),
+        bulk.agentList.Median() / bulk.directList.Median());
     return 0;
 }
 

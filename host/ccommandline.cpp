@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <cwchar>
 #include <cwctype>
 
 namespace tarnwick::host {
@@ -217,6 +218,16 @@ Options CCommandLine::Parse(const std::vector<std::wstring>& arguments) {
         } else if (option == L"--transport" && hasValue &&
                    (arguments[i + 1] == L"queue" || arguments[i + 1] == L"window")) {
             options.transport = arguments[++i] == L"queue" ? Transport::Queue : Transport::Window;
+        } else if (option == L"--timeout" && hasValue) {
+            const std::wstring& value = arguments[++i];
+            const unsigned long seconds =
+                value.size() <= 4 && value.find_first_not_of(L"0123456789") == std::wstring::npos
+                    ? std::wcstoul(value.c_str(), nullptr, 10)
+                    : 0;
+            if (seconds < 1 || seconds > 3600) {
+                throw CUsageError{L"--timeout takes seconds from 1 to 3600, not " + value};
+            }
+            options.timeoutSeconds = static_cast<unsigned>(seconds);
         } else if (option == L"--script" && hasValue) {
             if (i + 2 != arguments.size()) throw CUsageError{L"--script FILE comes last"};
             options.commands = ParseScript(ReadScript(arguments[i + 1]));
@@ -257,16 +268,20 @@ void CCommandLine::Check(const Command& command) {
 
 std::wstring CCommandLine::Help() {
     std::wstring text =
-        L"usage: tarnwick-host [--json] [--transport queue|window] COMMAND ARGS... "
-        L"[+ COMMAND ARGS...]...\n"
-        L"       tarnwick-host [--json] [--transport queue|window] --script FILE\n"
+        L"usage: tarnwick-host [--json] [--transport queue|window] [--timeout SECONDS] "
+        L"COMMAND ARGS... [+ COMMAND ARGS...]...\n"
+        L"       tarnwick-host [--json] [--transport queue|window] [--timeout SECONDS] "
+        L"--script FILE\n"
+        L"--timeout: how long a request waits for the application (default 10); an operation\n"
+        L"still running after half of it fails at once as busy (a modal window is open).\n"
         L"CONTROL: Class[n] (the nth control of that class), #ID, 0xHANDLE or its text.\n"
         L"Values: integers (decimal or 0x), true, false, anything else (or quoted) is text.\n"
         L"NODE: node:PATH names a tree node by its texts from the top level, \"/\" between\n"
         L"      (node:Plants/Trees/Oak); results and events name nodes that way too.\n"
         L"get, set, call and text may end with \"-> RESULT\": the command fails unless it prints\n"
         L"RESULT (as printed: \"text\", [a, b], true, 2, node:PATH, done; a text also\n"
-        L"without its quotes). In a shell, quote it: '->'.\n"
+        L"without its quotes; busy: the operation went on in a modal window, the command\n"
+        L"succeeds and the session goes on). In a shell, quote it: '->'.\n"
         L"Commands:";
     for (const CommandInfo& info : kCommands) {
         std::wstring synopsis = info.synopsis;

@@ -33,6 +33,9 @@ struct Options {
     // Window messages by default: over the IPC queue, the answer to an event that a request makes
     // the application raise cannot arrive before the request returns.
     Transport transport = Transport::Window;
+    // How long a request waits for the application's reply; the agent's own bound on an
+    // operation is half of it, so that its "busy" answer arrives first.
+    unsigned timeoutSeconds = 10;
     std::vector<Command> commands;
 };
 

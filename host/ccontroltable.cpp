@@ -4,7 +4,6 @@
 #include <cwctype>
 #include <map>
 
-#include "common/cvariantholder.h"
 #include "platform/vaskhookhost.h"
 
 namespace tarnwick::host {
@@ -89,32 +88,41 @@ std::optional<std::uint64_t> Number(const std::wstring& text, size_t skip, int b
 
 }  // namespace
 
-std::optional<CControlTable> CControlTable::FromList(const VARIANT& list) {
-    if (list.vt != (VT_ARRAY | VT_VARIANT) || list.parray == nullptr ||
-        SafeArrayGetDim(list.parray) != 1) {
-        return std::nullopt;
-    }
-    const ULONG count = list.parray->rgsabound[0].cElements;
-    if (count % vask::kControlFields != 0) return std::nullopt;
-    VARIANT* values = nullptr;
-    if (FAILED(SafeArrayAccessData(list.parray, reinterpret_cast<void**>(&values)))) {
-        return std::nullopt;
-    }
+std::optional<CControlTable> CControlTable::FromPages(std::span<const CVariantHolder> pages) {
     CControlTable table;
     std::map<std::wstring, size_t> perClass;
-    for (ULONG i = 0; i < count; i += vask::kControlFields) {
-        std::optional<Control> control = ReadControl(values + i);
-        if (!control) {
-            SafeArrayUnaccessData(list.parray);
+    for (const CVariantHolder& page : pages) {
+        const VARIANT& list = page.Get();
+        if (list.vt != (VT_ARRAY | VT_VARIANT) || list.parray == nullptr ||
+            SafeArrayGetDim(list.parray) != 1) {
             return std::nullopt;
         }
-        std::wstring key = control->className;
-        for (wchar_t& c : key) c = static_cast<wchar_t>(std::towlower(c));
-        control->name = control->className + L"[" + std::to_wstring(perClass[key]++) + L"]";
-        table.controls_.push_back(std::move(*control));
+        const ULONG count = list.parray->rgsabound[0].cElements;
+        if (count % vask::kControlFields != 0) return std::nullopt;
+        VARIANT* values = nullptr;
+        if (FAILED(SafeArrayAccessData(list.parray, reinterpret_cast<void**>(&values)))) {
+            return std::nullopt;
+        }
+        for (ULONG i = 0; i < count; i += vask::kControlFields) {
+            std::optional<Control> control = ReadControl(values + i);
+            if (!control) {
+                SafeArrayUnaccessData(list.parray);
+                return std::nullopt;
+            }
+            std::wstring key = control->className;
+            for (wchar_t& c : key) c = static_cast<wchar_t>(std::towlower(c));
+            control->name = control->className + L"[" + std::to_wstring(perClass[key]++) + L"]";
+            table.controls_.push_back(std::move(*control));
+        }
+        SafeArrayUnaccessData(list.parray);
     }
-    SafeArrayUnaccessData(list.parray);
     return table;
+}
+
+std::optional<CControlTable> CControlTable::FromList(const VARIANT& list) {
+    CVariantHolder copy;
+    if (FAILED(VariantCopy(&copy.Get(), const_cast<VARIANT*>(&list)))) return std::nullopt;
+    return FromPages({&copy, 1});
 }
 
 const Control* CControlTable::Find(const Token& name) const {

@@ -8,10 +8,12 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "ccommandline.h"
+#include "common/cvariantholder.h"
 
 namespace tarnwick::host {
 
@@ -29,7 +31,9 @@ struct Control {
 
 class CControlTable {
   public:
-    // Reads the answer of "ListControls"; nothing when it is not an array of whole controls.
+    // Reads the answers of "ListControls", page after page; nothing when one is not an array
+    // of whole controls.
+    static std::optional<CControlTable> FromPages(std::span<const CVariantHolder> pages);
     static std::optional<CControlTable> FromList(const VARIANT& list);
 
     bool Empty() const noexcept { return controls_.empty(); }

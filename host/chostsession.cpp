@@ -1,6 +1,7 @@
 #include "chostsession.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cwchar>
 #include <iterator>
 
@@ -96,7 +97,8 @@ std::wstring ExecutablePath() {
 
 }  // namespace
 
-CHostSession::CHostSession(COutput& out, Transport transport) : out_(out), transport_(transport) {
+CHostSession::CHostSession(COutput& out, Transport transport, unsigned timeoutSeconds)
+    : out_(out), transport_(transport), timeoutMs_(timeoutSeconds * 1000) {
     // The type library lies beside this executable; node records in events need it too.
     ITypeLibResolutionService* service = GetTypeLibResolutionService();
     Microsoft::WRL::ComPtr<ITypeInfo> type;
@@ -204,7 +206,7 @@ void CHostSession::Connect(DWORD thread) {
         windowPeer = std::make_unique<CWindowsMessagePeer>();
         if (windowPeer->Window() == nullptr) throw CHostError{L"no window to receive events"};
     }
-    if (!StartAgent(thread, windowPeer ? windowPeer->Window() : nullptr)) {
+    if (!StartAgent(thread, windowPeer ? windowPeer->Window() : nullptr, &sessionKey_)) {
         throw CHostError{L"the agent did not start in " + process};
     }
     if (windowPeer) {
@@ -215,7 +217,7 @@ void CHostSession::Connect(DWORD thread) {
         peer_ = std::move(windowPeer);
     } else {
         auto queuePeer =
-            std::make_unique<CLpcPeer>(L"Tarnwick.Host." + std::to_wstring(GetCurrentProcessId()),
+            std::make_unique<CLpcPeer>(vask::AgentHostQueueName(GetCurrentProcessId()),
                                        vask::AgentQueueName(processId));
         if (!queuePeer->Created() || !queuePeer->Announce()) {
             throw CHostError{L"no queue to the agent in " + process};
@@ -223,6 +225,12 @@ void CHostSession::Connect(DWORD thread) {
         peer_ = std::move(queuePeer);
     }
     peer_->SetEventHandler([this](const PeerEvent& event) { return OnEvent(event); });
+    // The agent answers "busy" for an operation still running after half of this wait, so
+    // that its answer, not silence, reaches this side.
+    peer_->SetReplyTimeout(timeoutMs_);
+    std::vector<CVariantHolder> bound;
+    bound.push_back(Handle(timeoutMs_ / 2));
+    Invoke(L"SetOperationBound", std::move(bound));
 }
 
 void CHostSession::List(const Command& command) {
@@ -283,9 +291,24 @@ void CHostSession::Operate(const Command& command, const std::wstring& member, b
         json += (json.empty() ? L"" : L",") +
                 CValueText::Format(arguments.back().Get(), ValueStyle::Json);
     }
-    const CVariantHolder result = Invoke(member, std::move(arguments));
+    const std::wstring head = command.name + L" " + control.name + L" " + command.args[1].text + shown;
+    PeerReply reply = Request(member, std::move(arguments));
+    if (reply.Arrived && reply.State == StateFailedCode && reply.FailureCode == vask::kAgentBusy &&
+        expected_ == L"busy") {
+        // The operation goes on in a modal window that it opened; what that window shows is
+        // listed afresh.
+        out_.Line(head + L" -> busy", CJsonObject()
+                                           .AddText(L"command", command.name)
+                                           .AddText(L"control", control.name)
+                                           .Add(L"result", L"\"busy\""));
+        table_.reset();
+        ForgetNodes();
+        return;
+    }
+    Check(reply, member);
+    const CVariantHolder result = std::move(reply.Result);
     PrintResult(
-        command.name + L" " + control.name + L" " + command.args[1].text + shown,
+        head,
         CJsonObject()
             .AddText(L"command", command.name)
             .AddText(L"control", control.name)
@@ -412,6 +435,7 @@ void CHostSession::Running(const Command&) {
 }
 
 void CHostSession::Blocks(const Command&) {
+    if (peer_ != nullptr) peer_->FreeLateReplies();
     const std::uint32_t alive = GetLiveBlockCount();
     if (alive > blocksAtAttach_) {
         throw CHostError{std::to_wstring(alive - blocksAtAttach_) +
@@ -454,8 +478,19 @@ void CHostSession::Echo(const Command& command) {
 
 const CControlTable& CHostSession::Table() {
     if (!table_) {
-        const CVariantHolder list = Invoke(L"ListControls", {});
-        table_ = CControlTable::FromList(list.Get());
+        // Page by page: one reply carries a bounded number of values.
+        std::vector<CVariantHolder> pages;
+        for (std::int64_t first = 0;; first += vask::kControlsPerPage) {
+            std::vector<CVariantHolder> from;
+            from.push_back(Handle(static_cast<std::uint64_t>(first)));
+            pages.push_back(Invoke(L"ListControls", std::move(from)));
+            const VARIANT& page = pages.back().Get();
+            const bool full = page.vt == (VT_ARRAY | VT_VARIANT) && page.parray != nullptr &&
+                              page.parray->rgsabound[0].cElements ==
+                                  ULONG{vask::kControlsPerPage} * vask::kControlFields;
+            if (!full) break;
+        }
+        table_ = CControlTable::FromPages(pages);
         if (!table_) throw CHostError{L"the agent's list of controls could not be read"};
     }
     return *table_;
@@ -536,20 +571,27 @@ void CHostSession::ForgetNodes() {
 
 CVariantHolder CHostSession::Invoke(const std::wstring& member,
                                     std::vector<CVariantHolder> arguments) {
-    CArgumentArray values(arguments);
-    PeerReply reply = peer_->Call(AgentTarget(), member.c_str(), DISPATCH_METHOD, values.Values());
+    PeerReply reply = Request(member, std::move(arguments));
     Check(reply, member);
     return std::move(reply.Result);
 }
 
+PeerReply CHostSession::Request(const std::wstring& member, std::vector<CVariantHolder> arguments) {
+    CArgumentArray values(arguments);
+    return peer_->Call(AgentTarget(), member.c_str(), DISPATCH_METHOD, values.Values());
+}
+
 PeerTarget CHostSession::AgentTarget() const {
-    return {ReturnAddressRecord{app_.ProcessId(), 0, 0, 0}, {}};
+    PeerTarget target{ReturnAddressRecord{app_.ProcessId(), 0, 0, 0}, {}};
+    const vask::SessionKey key = vask::MakeSessionKey(sessionKey_);
+    std::memcpy(target.Key.Bytes, key.bytes, sizeof key.bytes);
+    return target;
 }
 
 PeerTarget CHostSession::ControlTarget(const Control& control) const {
-    return {
-        ReturnAddressRecord{app_.ProcessId(), control.owner, control.translator, control.window},
-        {}};
+    PeerTarget target = AgentTarget();
+    target.Address = {app_.ProcessId(), control.owner, control.translator, control.window};
+    return target;
 }
 
 void CHostSession::Check(const PeerReply& reply, const std::wstring& what) const {
@@ -578,6 +620,12 @@ void CHostSession::Check(const PeerReply& reply, const std::wstring& what) const
                     throw CHostError{L"wrong argument kind for " + what + detail};
                 case DISP_E_BADPARAMCOUNT:
                     throw CHostError{L"wrong number of arguments for " + what};
+                case vask::kAgentBusy:
+                    throw CHostError{what + L": the application is busy or shows a modal window "
+                                            L"(the operation goes on there; later commands "
+                                            L"reach that window)"};
+                case vask::kAgentResultTooLarge:
+                    throw CHostError{what + L": the result is too large" + detail};
                 default:
                     throw CHostError{what + L" failed with code " + HResultText(reply.FailureCode) +
                                      detail};

@@ -34,7 +34,7 @@ struct CHostError {
 
 class CHostSession {
   public:
-    CHostSession(COutput& out, Transport transport);
+    CHostSession(COutput& out, Transport transport, unsigned timeoutSeconds);
     CHostSession(const CHostSession&) = delete;
     CHostSession& operator=(const CHostSession&) = delete;
     ~CHostSession();
@@ -82,6 +82,7 @@ class CHostSession {
     // Calls a member of the agent (a method call) and answers its result; throws when it
     // failed.
     CVariantHolder Invoke(const std::wstring& member, std::vector<CVariantHolder> arguments);
+    PeerReply Request(const std::wstring& member, std::vector<CVariantHolder> arguments);
     PeerTarget AgentTarget() const;
     PeerTarget ControlTarget(const Control& control) const;
     // Throws with what went wrong when the reply is not a completed one.
@@ -99,6 +100,8 @@ class CHostSession {
 
     COutput& out_;
     const Transport transport_;
+    const DWORD timeoutMs_;
+    std::uint64_t sessionKey_ = 0;
     CApplication app_;
     std::wstring appName_;  // the executable or "process PID", as attach was given it
     std::optional<CControlTable> table_;

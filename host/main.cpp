@@ -30,7 +30,7 @@ std::vector<std::wstring> Arguments() {
 int RunCommands(const tarnwick::host::Options& options) {
     using namespace tarnwick::host;
     COutput out(options.json);
-    CHostSession session(out, options.transport);
+    CHostSession session(out, options.transport, options.timeoutSeconds);
     for (const Command& command : options.commands) {
         try {
             session.Run(command);

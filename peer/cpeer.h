@@ -90,6 +90,10 @@ class CPeer {
     // How long a request waits for its reply.
     void SetReplyTimeout(DWORD timeoutMs) noexcept { replyTimeoutMs_ = timeoutMs; }
 
+    // Frees the replies that came after their request gave up waiting, with what they name.
+    // A transport that cannot free them as they arrive finds them here (and at each request).
+    virtual void FreeLateReplies() {}
+
   protected:
     // Sends the call record of a request and, when the target replied, the handle of the
     // reply block in *replyBlock.

@@ -38,6 +38,24 @@ CWindowsMessagePeer::CWindowsMessagePeer(HWND targetWindow) : targetWindow_(targ
 CWindowsMessagePeer::~CWindowsMessagePeer() {
     if (window_ != nullptr) PostMessageW(window_, WM_CLOSE, 0, 0);
     if (thread_.joinable()) thread_.join();
+    Sweep(true);
+}
+
+void CWindowsMessagePeer::Sweep(bool all) {
+    const std::lock_guard lock(lateMutex_);
+    std::erase_if(late_, [all](const std::pair<std::uint32_t, std::uint32_t>& request) {
+        InvokeRecord record{};
+        bool replied = false;
+        {
+            COpenedBlock opened(request.first, {__LINE__, kSourceFile});
+            replied = opened.IsOpen() && ReadRecord(opened.Bytes(), record) &&
+                      record.Block != request.second;
+        }
+        if (!replied && !all) return false;
+        if (replied) DiscardReply(record.Block);
+        CBlockHolder owned(request.first);  // frees it
+        return true;
+    });
 }
 
 void CWindowsMessagePeer::Run(std::promise<void>& ready) {
@@ -91,6 +109,7 @@ LRESULT CWindowsMessagePeer::OnInvoke(std::uint32_t recordBlock) {
 
 CPeer::Delivery CWindowsMessagePeer::Exchange(const InvokeRecord& call, Cookie /*cookie*/,
                                               std::uint32_t& replyBlock) {
+    Sweep(false);
     CBlockHolder block;
     const auto bytes = block.Allocate(sizeof(InvokeRecord), {__LINE__, kSourceFile});
     if (bytes.empty() || !WriteAt(bytes, 0, call)) return Delivery::NotDelivered;
@@ -101,8 +120,14 @@ CPeer::Delivery CWindowsMessagePeer::Exchange(const InvokeRecord& call, Cookie /
                             static_cast<LPARAM>(block.Get()), SMTO_NORMAL, ReplyTimeout(), &answer);
     if (sent == 0 && GetLastError() == ERROR_TIMEOUT) {
         // The target may still be working in both blocks: freeing either could pull them from
-        // under it. They are left to it; the late reply is lost.
-        block.Release();
+        // under it. The record block is kept, and the reply it names freed once written.
+        try {
+            const std::lock_guard lock(lateMutex_);
+            late_.emplace_back(block.Get(), call.Block);
+            block.Release();
+        } catch (...) {
+            block.Release();  // lost rather than freed under the target
+        }
         return Delivery::NoReply;
     }
     if (sent == 0 || answer == 0) return Delivery::NotDelivered;

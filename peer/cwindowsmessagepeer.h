@@ -7,6 +7,9 @@
 
 #include <atomic>
 #include <future>
+#include <mutex>
+#include <utility>
+#include <vector>
 #include <thread>
 
 #include "peer/cpeer.h"
@@ -22,6 +25,7 @@ class CWindowsMessagePeer final : public CPeer {
     // The window that the target's service sends to.
     HWND Window() const noexcept { return window_; }
     void SetTargetWindow(HWND window) noexcept { targetWindow_ = window; }
+    void FreeLateReplies() override { Sweep(false); }
 
   protected:
     Delivery Exchange(const InvokeRecord& call, Cookie cookie, std::uint32_t& replyBlock) override;
@@ -32,8 +36,14 @@ class CWindowsMessagePeer final : public CPeer {
     // Makes the window, tells the constructor, and serves the window until it is closed.
     void Run(std::promise<void>& ready);
     LRESULT OnInvoke(std::uint32_t recordBlock);
+    // Frees the record blocks of timed-out requests whose reply the target has written since,
+    // and that reply; with `all`, every such block, replied or not.
+    void Sweep(bool all);
 
     std::atomic<HWND> targetWindow_;
+    std::mutex lateMutex_;
+    // Timed-out requests: the record block, and the call block it named when sent.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> late_;
     HWND window_ = nullptr;
     std::thread thread_;
 };

@@ -94,10 +94,12 @@ VASK_HOOKHOST_API int DetachHookHost(void);
 // GUI thread of a running application, which must own a top-level window) with a
 // WH_CALLWNDPROC hook and starts the agent there, on that thread (see "The agent" below). The
 // agent serves this process: over the IPC queue when `hostWindow` is null, else over window
-// messages sent to `hostWindow`. Answers 1 when the agent runs for this process, 0 when the
-// thread has no window, the hook failed, or the agent could not start (an agent serving
-// another automation host that is still running refuses).
-VASK_HOOKHOST_API int StartAgent(DWORD threadId, HWND hostWindow);
+// messages sent to `hostWindow`. Writes the session's key to `*sessionKey` (see SessionKey
+// below). Answers 1 when the agent runs for this process with that key, 0 when the thread has
+// no window, the hook failed, `sessionKey` is null, or the agent could not start (an agent
+// serving another automation host that is still running refuses). A second start from the
+// same process ends its earlier session and starts a new one, on the transport it names.
+VASK_HOOKHOST_API int StartAgent(DWORD threadId, HWND hostWindow, std::uint64_t* sessionKey);
 }
 
 namespace vask {
@@ -124,23 +126,42 @@ static_assert(offsetof(TreeChangeRecord, item) == 24);
 // every window of that thread and those created later, and runs one of the library's invoke
 // management services:
 // - IPC queue: the service's queue is AgentQueueName(application process id); the automation
-//   host announces its own queue to it (the return-address message) before its first request;
+//   host announces its own queue to it (the return-address message) before its first request.
+//   The agent takes only a queue named AgentHostQueueName(attached host's process id): a queue
+//   belongs to the process that made it, so no other process can hold that name while the host
+//   runs. Any other return address is refused (traced) and replies keep going to the host;
 // - window messages: the agent's message-only window, of class kAgentWindowClass and titled
 //   with the application's process id in decimal (FindWindowExW(HWND_MESSAGE, ...)), receives
 //   message 0x8007 and answers 0xABAB when it wrote a reply; events go to the host's window.
 //
+// Every request carries the session's key (SessionKey) as its target key; a request with any
+// other key comes from a process that is not the attached host and is refused with
+// E_ACCESSDENIED "not the attached automation host" (and traced), Detach included.
+//
 // Requests name the return address {application process id, 0, 0, 0}, except subscriptions
-// (below). Calls are DISPATCH_METHOD, with arguments in call order:
-// - "ListControls"(): every hooked control, in window order (top-level windows, then their
-//   children, depth first), as one array of VARIANTs with kControlFields values per control:
+// (below). Each runs on the application's GUI thread, the thread that owns the controls, as
+// one posted work item that the serving thread waits for; a modal loop (a message box, a
+// dialog, a menu) dispatches it too, so requests go on while one is open. A request still
+// running after the operation bound (kDefaultOperationBoundMs, or "SetOperationBound") is
+// answered at once with kAgentBusy "the application is busy or shows a modal window"; the
+// operation finishes later on its own and its result is dropped. Later requests run inside the
+// modal loop that held it (listing and clicking the message box it opened, say). A host waits
+// longer than the bound for each reply, so that the agent's own answer reaches it.
+// Calls are DISPATCH_METHOD, with arguments in call order:
+// - "ListControls"([first VT_I4]): the hooked controls, in window order (top-level windows,
+//   then their children, depth first), from index `first` (0 when not given), at most
+//   kControlsPerPage of them: one array of VARIANTs with kControlFields values per control:
 //   window (VT_I8), parent (VT_I8), control id (VT_I4), class name, interface type name,
 //   adapter type name, text (BSTR each), translator identity (VT_I8, the IUnknown of the
-//   control's translator) and owner id (VT_I8).
+//   control's translator) and owner id (VT_I8). A page of fewer than kControlsPerPage controls
+//   is the last: a host asks for pages until one is short.
 // - "Sync"(): answered once the GUI thread has handled everything posted to it before the
 //   call (the input of an earlier click or keys request included), and the events raised
 //   meanwhile have been answered. VT_EMPTY.
 // - "SavePicture"(path BSTR): saves the first visible top-level window of the thread, with
 //   its children, as a PNG file at that path. VT_BOOL.
+// - "SetOperationBound"(milliseconds VT_I4): the operation bound of this session, clamped to
+//   100 .. 600000. VT_EMPTY.
 // - "Detach"(): answered first; then every hook, subclass and subscription goes and the
 //   application runs on as before. A later StartAgent starts the agent again.
 // - any other name: an operation of a control, named as in the type library
@@ -155,7 +176,9 @@ static_assert(offsetof(TreeChangeRecord, item) == 24);
 // Refusals fail the call with a code and a one-line text: DISP_E_UNKNOWNNAME "no such
 // operation", E_INVALIDARG "no such control" (not a hooked window of the thread),
 // DISP_E_BADPARAMCOUNT "wrong number of arguments", DISP_E_TYPEMISMATCH "argument N: wrong
-// kind".
+// kind", kAgentBusy (above), kAgentResultTooLarge when an array of the result holds more
+// values than one reply block carries (MaxArrayValues(); the text names both numbers): a
+// result is never cut short or emptied.
 //
 // Subscriptions name the return address {application process id, owner id, translator
 // identity, window} of the control (from "ListControls") and the event's name ("Click",
@@ -165,13 +188,43 @@ static_assert(offsetof(TreeChangeRecord, item) == 24);
 // event before it makes any request of its own: the raising GUI thread waits for the answer
 // and handles nothing else meanwhile.
 //
-// The agent watches the automation host's process: when it ends, the agent detaches as for
-// "Detach", so that no event waits for a party that is gone.
+// A session lasts until "Detach", the end of the automation host's process, or the end of the
+// GUI thread (it takes WM_QUIT from its queue, or is gone); the agent then detaches as for
+// "Detach", so that no event waits for a party that is gone. Windows come and go meanwhile:
+// those created later are hooked as they appear, and a window's destruction drops only its own
+// hooks, subclasses and subscriptions.
 inline constexpr const wchar_t* kAgentWindowClass = L"Vask.HookHost.Agent";
 inline constexpr int kControlFields = 9;
+inline constexpr int kControlsPerPage = 400;
+inline constexpr DWORD kDefaultOperationBoundMs = 5000;
+inline constexpr HRESULT kAgentBusy = static_cast<HRESULT>(0x800700AA);  // ERROR_BUSY
+inline constexpr HRESULT kAgentResultTooLarge =
+    static_cast<HRESULT>(0x8007007A);  // ERROR_INSUFFICIENT_BUFFER
+
+// The largest number of values in one array of a reply: a 16-byte wire value each, after a
+// 4-byte count, in a block of at most `maxBlockSize` bytes (GetMaxPageSize of the shared-memory
+// library: 65536, so 4095).
+inline constexpr std::uint32_t MaxArrayValues(std::uint32_t maxBlockSize) {
+    return maxBlockSize < 4 ? 0 : (maxBlockSize - 4) / 16;
+}
+
+// The target key of every request of a session: the session key in the first 8 bytes,
+// little-endian, and 8 zero bytes.
+struct SessionKey {
+    unsigned char bytes[16];
+};
+inline SessionKey MakeSessionKey(std::uint64_t key) {
+    SessionKey made{};
+    for (int i = 0; i < 8; ++i) made.bytes[i] = static_cast<unsigned char>(key >> (8 * i));
+    return made;
+}
 
 inline std::wstring AgentQueueName(DWORD applicationProcessId) {
     return L"Vask.HookHost.Agent." + std::to_wstring(applicationProcessId);
+}
+
+inline std::wstring AgentHostQueueName(DWORD hostProcessId) {
+    return L"Vask.HookHost.Host." + std::to_wstring(hostProcessId);
 }
 
 }  // namespace vask

@@ -2,7 +2,11 @@
 
 #include <array>
 #include <iterator>
+#include <optional>
+#include <string>
 
+#include "cmanywindow.h"
+#include "cnamedialog.h"
 #include "sampleapp.h"
 
 namespace tarnwick::sampleapp {
@@ -47,6 +51,12 @@ const ControlLayout kControls[] = {
     {WC_LISTVIEWW, L"", LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | WS_TABSTOP,
      WS_EX_CLIENTEDGE, kListViewId, 408, 62, 212, 332},
     {L"Static", L"Last: none", SS_LEFT, 0, kStatusId, 12, 406, 608, 20},
+    {L"Button", L"Name...", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 0, kDialogButtonId, 12, 436, 100,
+     26},
+    {L"Static", L"Typed: ", SS_LEFT, 0, kTypedId, 122, 441, 160, 18},
+    {WC_COMBOBOXW, L"", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0, kAlertComboId, 290, 436, 150,
+     120},
+    {L"Button", L"Many controls", BS_PUSHBUTTON | WS_TABSTOP, 0, kManyButtonId, 450, 436, 120, 26},
 };
 
 constexpr int kListColumnWidths[kListColumnCount] = {80, 60, 66};
@@ -140,6 +150,10 @@ void CSampleWindow::FillItems() {
         SendMessageW(Child(kComboId), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
     }
     SendMessageW(Child(kComboId), CB_SETCURSEL, 0, 0);
+    for (const wchar_t* item : kAlertItems) {
+        SendMessageW(Child(kAlertComboId), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+    }
+    SendMessageW(Child(kAlertComboId), CB_SETCURSEL, 0, 0);
     for (const wchar_t* item : kListBoxItems) {
         SendMessageW(Child(kListBoxId), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
     }
@@ -210,6 +224,7 @@ void CSampleWindow::OnCommand(int id, int code, HWND control) {
                 SetStatus(L"combo selection " +
                           std::to_wstring(SendMessageW(control, CB_GETCURSEL, 0, 0)));
             }
+            if (id == kAlertComboId) OnAlertSelection(control);
             if (id == kListBoxId) {
                 SetStatus(L"list box selection " +
                           std::to_wstring(SendMessageW(control, LB_GETCURSEL, 0, 0)));
@@ -230,7 +245,25 @@ void CSampleWindow::OnButtonClicked(int id, HWND control) {
                   CheckStateName(state));
     } else if (id >= kRadioFirstId && id < kRadioFirstId + kRadioCount && state == BST_CHECKED) {
         SetStatus(L"radio " + std::to_wstring(id - kRadioFirstId + 1) + L" checked");
+    } else if (id == kDialogButtonId) {
+        const std::optional<std::wstring> typed = CNameDialog::Ask(window_);
+        if (typed) SetWindowTextW(Child(kTypedId), (L"Typed: " + *typed).c_str());
+        SetStatus(typed ? L"dialog OK" : L"dialog cancelled");
+    } else if (id == kManyButtonId && CManyWindow::Open(window_) != nullptr) {
+        SetStatus(L"many controls opened");
     }
+}
+
+// Tells the selection in a message box, as applications confirm a choice, and reports it once
+// the box is closed.
+void CSampleWindow::OnAlertSelection(HWND combo) {
+    const LRESULT selected = SendMessageW(combo, CB_GETCURSEL, 0, 0);
+    wchar_t item[32] = {};
+    if (selected >= 0 && SendMessageW(combo, CB_GETLBTEXTLEN, selected, 0) < 32) {
+        SendMessageW(combo, CB_GETLBTEXT, selected, reinterpret_cast<LPARAM>(item));
+    }
+    MessageBoxW(window_, (std::wstring(L"Selected: ") + item).c_str(), kAlertTitle, MB_OK);
+    SetStatus(L"alert " + std::to_wstring(selected) + L" acknowledged");
 }
 
 LRESULT CSampleWindow::OnNotify(const NMHDR& header) {

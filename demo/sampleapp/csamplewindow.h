@@ -30,6 +30,7 @@ class CSampleWindow {
 
     void OnCommand(int id, int code, HWND control);
     void OnButtonClicked(int id, HWND control);
+    void OnAlertSelection(HWND combo);
     LRESULT OnNotify(const NMHDR& header);
     void OnListItemChanged(const NMLISTVIEW& change);
     std::wstring TreeItemText(HTREEITEM item) const;

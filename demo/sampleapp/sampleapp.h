@@ -13,13 +13,22 @@
 //   "Last: tab N"                       N the zero-based index
 //   "Last: tree selection TEXT", "Last: tree expanded TEXT", "Last: tree collapsed TEXT"
 //   "Last: list item N selected", "Last: list item N deselected", "Last: list item N activated"
+//   "Last: dialog OK", "Last: dialog cancelled"   the typed text label reads "Typed: TEXT"
+//   "Last: alert N acknowledged"        the alert combo's selection N, once its message box
+//                                       (kAlertTitle, "Selected: ITEM") was closed
+//   "Last: many controls opened"        the window of kManyControls controls is open
+//
+// The name dialog (kDialogButtonId) is modal: an edit, OK and Cancel. The window of many
+// controls (kManyButtonId) is a second top-level window: a kThousand-item combo box, a
+// kFiveThousand-item combo box, then push buttons "Item 1", "Item 2", ...; closing it leaves
+// the application running.
 
 namespace tarnwick::sampleapp {
 
 constexpr wchar_t kDefaultTitle[] = L"Tarnwick Sample";
 constexpr wchar_t kWindowClass[] = L"Tarnwick.SampleApp";
 constexpr int kWindowWidth = 640;
-constexpr int kWindowHeight = 480;
+constexpr int kWindowHeight = 520;
 
 constexpr int kButtonId = 101;
 constexpr int kClicksId = 102;
@@ -36,6 +45,23 @@ constexpr int kTabId = 113;
 constexpr int kTreeId = 114;
 constexpr int kListViewId = 115;
 constexpr int kStatusId = 116;
+constexpr int kDialogButtonId = 117;
+constexpr int kTypedId = 118;
+constexpr int kAlertComboId = 119;
+constexpr int kManyButtonId = 120;
+
+constexpr int kDialogEditId = 201;  // in the name dialog, with IDOK and IDCANCEL
+constexpr wchar_t kDialogTitle[] = L"Enter a name";
+constexpr wchar_t kAlertTitle[] = L"Selection";
+constexpr const wchar_t* kAlertItems[] = {L"Quiet", L"Loud", L"Louder"};
+
+constexpr wchar_t kManyTitle[] = L"Many controls";
+constexpr int kManyControls = 600;
+constexpr int kManyFirstId = 1000;  // ids kManyFirstId .. kManyFirstId + kManyControls - 1
+constexpr int kThousandComboId = kManyFirstId;
+constexpr int kFiveThousandComboId = kManyFirstId + 1;
+constexpr int kThousand = 1000;
+constexpr int kFiveThousand = 5000;
 
 constexpr wchar_t kButtonText[] = L"Press me";
 constexpr wchar_t kTwoStateText[] = L"Two-state box";

@@ -82,6 +82,10 @@ TEST_F(SampleAppTest, ShowsItsControlsReportsChangesAndExitsCleanlyOnClose) {
         {app::kTabId, WC_TABCONTROLW, 0, L""},
         {app::kTreeId, WC_TREEVIEWW, 0, L""},
         {app::kListViewId, WC_LISTVIEWW, 0, L""},
+        {app::kDialogButtonId, L"Button", BS_PUSHBUTTON, L"Name..."},
+        {app::kTypedId, L"Static", 0, L"Typed: "},
+        {app::kAlertComboId, L"ComboBox", 0, app::kAlertItems[0]},
+        {app::kManyButtonId, L"Button", BS_PUSHBUTTON, L"Many controls"},
     };
     for (const auto& c : controls) {
         SCOPED_TRACE(c.id);
@@ -135,6 +139,7 @@ TEST_F(SampleAppTest, ShowsItsControlsReportsChangesAndExitsCleanlyOnClose) {
         {app::kTreeId, TVM_SELECTITEM, TVGN_CARET, root, L"Last: tree selection Animals"},
         {app::kTreeId, WM_KEYDOWN, VK_LEFT, 0, L"Last: tree collapsed Animals"},
         {app::kListViewId, WM_KEYDOWN, VK_DOWN, 0, L"Last: list item 0 selected"},
+        {app::kManyButtonId, BM_CLICK, 0, 0, L"Last: many controls opened"},
     };
     for (const auto& c : changes) {
         SCOPED_TRACE(testing::Message() << c.id << " message 0x" << std::hex << c.message);
@@ -142,6 +147,10 @@ TEST_F(SampleAppTest, ShowsItsControlsReportsChangesAndExitsCleanlyOnClose) {
         EXPECT_EQ(Text(Control(app::kStatusId)), c.status);
     }
     EXPECT_EQ(Text(Control(app::kClicksId)), L"Clicks: 2");
+    const HWND many = FindWindowW(nullptr, app::kManyTitle);
+    EXPECT_EQ(SendMessageW(GetDlgItem(many, app::kFiveThousandComboId), CB_GETCOUNT, 0, 0),
+              app::kFiveThousand);
+    EXPECT_NE(GetDlgItem(many, app::kManyFirstId + app::kManyControls - 1), nullptr);
 
     ASSERT_TRUE(PostMessageW(window_, WM_CLOSE, 0, 0));
     ASSERT_EQ(WaitForSingleObject(process_.Get(), 30000), WAIT_OBJECT_0);

@@ -1,13 +1,15 @@
 // The agent driven from another process: the sample application is started, the agent is
 // started in it, and this process (or a helper process) is its automation host over the IPC
-// queue: discovery, a call of each interface, refusals, events with a cancel, detach, and an
-// automation host that ends while subscribed.
+// queue: discovery, a call of each interface, refusals, events with a cancel, detach, an
+// automation host that ends while subscribed, modal windows that come and go, large results,
+// parties that are not the host, and what fifty sessions leave behind.
 #include <windows.h>
 #include <oleauto.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <commctrl.h>
 #include <filesystem>
 #include <fstream>
@@ -112,6 +114,7 @@ class CSampleApp {
         return code;
     }
     HWND Window() const { return window_; }
+    HANDLE Handle() const { return process_.hProcess; }
     DWORD Thread() const { return thread_; }
     DWORD Process() const { return process_.dwProcessId; }
     HWND Item(int id) const { return GetDlgItem(window_, id); }
@@ -146,14 +149,13 @@ class CAgentHost {
   public:
     CAgentHost(DWORD process, DWORD thread, bool queue = false) : process_(process) {
         if (queue) {
-            auto peer = std::make_unique<CLpcPeer>(
-                L"Tarnwick.AgentTest." + std::to_wstring(GetCurrentProcessId()),
-                vask::AgentQueueName(process));
-            started_ = StartAgent(thread, nullptr) == 1 && peer->Announce();
+            auto peer = std::make_unique<CLpcPeer>(vask::AgentHostQueueName(GetCurrentProcessId()),
+                                                   vask::AgentQueueName(process));
+            started_ = StartAgent(thread, nullptr, &key_) == 1 && peer->Announce();
             peer_ = std::move(peer);
         } else {
             auto peer = std::make_unique<CWindowsMessagePeer>();
-            started_ = StartAgent(thread, peer->Window()) == 1;
+            started_ = StartAgent(thread, peer->Window(), &key_) == 1;
             peer->SetTargetWindow(FindWindowExW(HWND_MESSAGE, nullptr, vask::kAgentWindowClass,
                                                 std::to_wstring(process).c_str()));
             peer_ = std::move(peer);
@@ -181,10 +183,15 @@ class CAgentHost {
         if (started_) Call(L"Detach");
     }
     bool Started() const { return started_; }
+    void SetReplyTimeout(DWORD milliseconds) { peer_->SetReplyTimeout(milliseconds); }
     PeerReply Call(const wchar_t* name, std::vector<VARIANT> arguments = {}) {
-        PeerTarget target;
-        target.Address = {process_, 0, 0, 0};
-        return peer_->Call(target, name, DISPATCH_METHOD, arguments);
+        return peer_->Call(Target({process_, 0, 0, 0}), name, DISPATCH_METHOD, arguments);
+    }
+    PeerTarget Target(const ReturnAddressRecord& address) const {
+        PeerTarget target{address, {}};
+        const vask::SessionKey key = vask::MakeSessionKey(key_);
+        std::memcpy(target.Key.Bytes, key.bytes, sizeof key.bytes);
+        return target;
     }
     // An operation of the control with this id; the result described, or "failed 0x..".
     std::wstring Operate(int id, const wchar_t* operation, std::vector<VARIANT> arguments = {}) {
@@ -197,9 +204,24 @@ class CAgentHost {
         }
         return Describe(reply.Result.Get());
     }
-    std::map<int, test::Control> List() {
+    // Every control, page by page; the count is the number listed (ids repeat across windows).
+    std::map<int, test::Control> List(size_t* count = nullptr) {
         std::map<int, test::Control> controls;
-        PeerReply reply = Call(L"ListControls");
+        size_t listed = 0;
+        for (LONG first = 0;; first += vask::kControlsPerPage) {
+            const LONG rows = ListPage(first, controls);
+            listed += static_cast<size_t>(rows);
+            if (rows < vask::kControlsPerPage) break;
+        }
+        if (count != nullptr) *count = listed;
+        controls_ = controls;
+        return controls;
+    }
+    LONG ListPage(LONG first, std::map<int, test::Control>& controls) {
+        VARIANT from;
+        V_VT(&from) = VT_I4;
+        V_I4(&from) = first;
+        PeerReply reply = Call(L"ListControls", {from});
         SAFEARRAY* fields = V_VT(&reply.Result.Get()) == (VT_ARRAY | VT_VARIANT)
                                 ? V_ARRAY(&reply.Result.Get())
                                 : nullptr;
@@ -215,7 +237,7 @@ class CAgentHost {
                                      V_BSTR(&v[6])};
             for (VARIANT& value : v) VariantClear(&value);
         }
-        return controls;
+        return count / vask::kControlFields;
     }
     test::Control Find(int id) {
         if (controls_.empty()) controls_ = List();
@@ -223,10 +245,11 @@ class CAgentHost {
     }
     bool Subscribe(int id, const wchar_t* event) {
         const test::Control control = Find(id);
-        PeerTarget target;
-        target.Address = {process_, std::uint64_t(control.ownerId),
-                          std::uint64_t(control.identity), std::uint64_t(control.window)};
-        return peer_->Subscribe(target, event, event).State == StateCompleted;
+        return peer_->Subscribe(Target({process_, std::uint64_t(control.ownerId),
+                                        std::uint64_t(control.identity),
+                                        std::uint64_t(control.window)}),
+                                event, event)
+                   .State == StateCompleted;
     }
     void CancelEvent(std::wstring name) {
         const std::lock_guard lock(mutex_);
@@ -253,6 +276,7 @@ class CAgentHost {
   private:
     DWORD process_;
     std::unique_ptr<CPeer> peer_;
+    std::uint64_t key_ = 0;
     bool started_ = false;
     std::map<int, test::Control> controls_;
     std::mutex mutex_;
@@ -268,7 +292,6 @@ TEST_P(AgentTest, DiscoversAndDrivesEveryKindOfControlAndDetaches) {
     const std::uint32_t blocks = GetLiveBlockCount();
     CAgentHost host(application.Process(), application.Thread(), GetParam());
     ASSERT_TRUE(host.Started());
-    EXPECT_EQ(StartAgent(application.Thread(), nullptr), 1);  // serves this host already
     const std::map<int, Control> controls = host.List();
     for (const int id : {app::kButtonId, app::kTwoStateId, app::kEditId, app::kComboId,
                          app::kTabId, app::kTreeId, app::kListViewId}) {
@@ -385,6 +408,154 @@ TEST(AgentEventTest, AHostThatEndsLeavesTheApplicationUnhookedAndRunning) {
     EXPECT_EQ(application.Text(app::kClicksId), L"Clicks: 1");
 }
 
+VARIANT Milliseconds(LONG value) {
+    VARIANT variant;
+    V_VT(&variant) = VT_I4;
+    V_I4(&variant) = value;
+    return variant;
+}
+
+// Dialogs and message boxes come and go on the application's thread while the session lives on:
+// every request runs there, inside a modal loop too, and one that a modal window holds up is
+// answered busy at once while later requests close that window.
+TEST(AgentModalTest, DialogsAndMessageBoxesComeAndGoWhileTheSessionLivesOn) {
+    CSampleApp application;
+    ASSERT_NE(application.Window(), nullptr);
+    const std::uint32_t blocks = GetLiveBlockCount();
+    {
+        CAgentHost host(application.Process(), application.Thread());
+        ASSERT_TRUE(host.Started());
+        host.Operate(app::kDialogButtonId, L"PerformClick", {CAgentHost::String(L"")});
+        host.Call(L"Sync");
+        ASSERT_TRUE(host.List().contains(app::kDialogEditId));
+        EXPECT_EQ(host.Operate(app::kDialogEditId, L"SetText", {CAgentHost::String(L"Ada")}),
+                  L"done");
+        EXPECT_EQ(host.Operate(IDOK, L"PerformClick", {CAgentHost::String(L"")}), L"false");
+        host.Call(L"Sync");
+        EXPECT_EQ(application.Text(app::kTypedId), L"Typed: Ada");
+        EXPECT_FALSE(host.List().contains(app::kDialogEditId));
+
+        EXPECT_EQ(host.Call(L"SetOperationBound", {Milliseconds(300)}).State, StateCompleted);
+        EXPECT_EQ(host.Operate(app::kAlertComboId, L"SetSelectedComboIndex",
+                               {CAgentHost::Number(1)}),
+                  L"failed 0x800700AA");
+        ASSERT_TRUE(host.List().contains(IDOK));  // the message box's button
+        EXPECT_EQ(host.Operate(IDOK, L"PerformClick", {CAgentHost::String(L"")}), L"false");
+        host.Call(L"Sync");
+        EXPECT_EQ(application.Text(app::kStatusId), L"Last: alert 1 acknowledged");
+
+        EXPECT_EQ(host.Operate(app::kEditId, L"Focus"), L"done");
+        EXPECT_EQ(host.Operate(app::kEditId, L"GetFocused"), L"true");
+
+        // A host that gives up before the agent's bound: the late reply is freed on this side.
+        host.SetReplyTimeout(50);
+        EXPECT_FALSE(host.Call(L"SetSelectedComboIndex",
+                               {CAgentHost::Number(host.Find(app::kAlertComboId).window),
+                                CAgentHost::Number(2)})
+                         .Arrived);
+        host.SetReplyTimeout(10000);
+        ASSERT_TRUE(host.List().contains(IDOK));
+        host.Operate(IDOK, L"PerformClick", {CAgentHost::String(L"")});
+        host.Call(L"Sync");
+        EXPECT_EQ(application.Text(app::kStatusId), L"Last: alert 2 acknowledged");
+    }
+    EXPECT_FALSE(application.AgentRunning(false));
+    EXPECT_EQ(GetLiveBlockCount(), blocks);  // the held request's late result included
+}
+
+// A window of 600 controls lists whole, page by page, and an array too large for one reply
+// fails with an error that names the limit instead of arriving empty.
+TEST(AgentModalTest, LargeResultsComeWholeOrFailNamingTheLimit) {
+    CSampleApp application;
+    ASSERT_NE(application.Window(), nullptr);
+    CAgentHost host(application.Process(), application.Thread());
+    ASSERT_TRUE(host.Started());
+    size_t before = 0, after = 0;
+    host.List(&before);
+    host.Operate(app::kManyButtonId, L"PerformClick", {CAgentHost::String(L"")});
+    host.Call(L"Sync");
+    host.List(&after);
+    EXPECT_EQ(after, before + app::kManyControls);
+    const std::wstring items = host.Operate(app::kThousandComboId, L"GetComboItems");
+    EXPECT_EQ(std::count(items.begin(), items.end(), L','), app::kThousand - 1);
+    const PeerReply reply = host.Call(
+        L"GetComboItems", {CAgentHost::Number(host.Find(app::kFiveThousandComboId).window)});
+    EXPECT_EQ(reply.FailureCode, vask::kAgentResultTooLarge);
+    EXPECT_NE(reply.FailureDetail.find(L"5000"), std::wstring::npos) << reply.FailureDetail;
+    EXPECT_NE(reply.FailureDetail.find(L"4095"), std::wstring::npos) << reply.FailureDetail;
+}
+
+// Answers StartAgent for the application's GUI thread (the argument) from another process.
+TARNWICK_CHILD_MODE(StartAgentElsewhere) {
+    std::uint64_t key = 0;
+    return StartAgent(std::stoul(args.at(0)), nullptr, &key);
+}
+
+// Only the attached host drives the agent: no other process starts a session of its own, a
+// return address naming another queue is refused (the host's replies still reach it), and so
+// is a request without the session's key, Detach included.
+TEST(AgentModalTest, OnlyTheAttachedHostDrivesTheAgent) {
+    CSampleApp application;
+    ASSERT_NE(application.Window(), nullptr);
+    {
+        CAgentHost host(application.Process(), application.Thread(), true);
+        ASSERT_TRUE(host.Started());
+        CChildProcess other;
+        ASSERT_TRUE(other.Start(L"StartAgentElsewhere", {std::to_wstring(application.Thread())}));
+        EXPECT_EQ(other.Wait().value_or(99), 0u);
+        CLpcPeer intruder(L"Tarnwick.AgentTest.Intruder", vask::AgentQueueName(application.Process()));
+        ASSERT_TRUE(intruder.Announce());
+        EXPECT_EQ(host.Operate(app::kButtonId, L"GetText"), L"\"Press me\"");
+    }
+    CAgentHost host(application.Process(), application.Thread());
+    ASSERT_TRUE(host.Started());
+    CWindowsMessagePeer stranger;
+    stranger.SetTargetWindow(FindWindowExW(HWND_MESSAGE, nullptr, vask::kAgentWindowClass,
+                                           std::to_wstring(application.Process()).c_str()));
+    const PeerTarget keyless{{application.Process(), 0, 0, 0}, {}};
+    EXPECT_EQ(stranger.Call(keyless, L"Detach", DISPATCH_METHOD).FailureCode, E_ACCESSDENIED);
+    EXPECT_EQ(host.Operate(app::kButtonId, L"GetText"), L"\"Press me\"");
+}
+
+// Fifty sessions of attach, a few requests and detach, over both transports, leave the
+// application's handle count and the live blocks where the first sessions left them.
+TEST(AgentModalTest, SessionsLeaveNoHandlesOrBlocksBehind) {
+    CSampleApp application;
+    ASSERT_NE(application.Window(), nullptr);
+    const auto session = [&](bool queue) {
+        CAgentHost host(application.Process(), application.Thread(), queue);
+        ASSERT_TRUE(host.Started());
+        EXPECT_EQ(host.Operate(app::kButtonId, L"GetText"), L"\"Press me\"");
+        EXPECT_EQ(host.Events().size(), 0u);
+    };
+    // The platform here does not count another process's handles: each handle value is
+    // probed by duplicating it.
+    const auto handles = [&] {
+        DWORD count = 0;
+        for (std::uintptr_t value = 4; value < 0x4000; value += 4) {
+            HANDLE copy = nullptr;
+            if (DuplicateHandle(application.Handle(), reinterpret_cast<HANDLE>(value),
+                                GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+                CloseHandle(copy);
+                ++count;
+            }
+        }
+        return count;
+    };
+    session(false);
+    session(true);  // what serves every later session is made once: windows, services, queue
+    ASSERT_FALSE(application.AgentRunning(false));
+    const DWORD handlesBefore = handles();
+    ASSERT_GT(handlesBefore, 0u);
+    const std::uint32_t blocks = GetLiveBlockCount();
+    for (int i = 0; i < 50; ++i) session(i % 2 == 1);
+    EXPECT_FALSE(application.AgentRunning(false));
+    // A session's threads end just after its window: bounded wait for their handles to go.
+    for (int i = 0; i < 200 && handles() != handlesBefore; ++i) Sleep(10);
+    EXPECT_EQ(handles(), handlesBefore);
+    EXPECT_EQ(GetLiveBlockCount(), blocks);
+}
+
 // Runs tarnwick-host with a command line; its exit code and what it wrote to both streams.
 std::pair<DWORD, std::string> RunHostCommand(const std::wstring& arguments) {
     const CTempDirectory folder;
@@ -427,6 +598,7 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
         {L"frobnicate", 2, "unknown command \"frobnicate\" (tarnwick-host --help lists the commands)"},
         {L"get #108", 2, "usage: get CONTROL PROPERTY (tarnwick-host --help lists the commands)"},
         {L"list + list --handles -> x", 2, "list takes no expected result (\"->\") (tarnwick-host --help lists the commands)"},
+        {L"--timeout 0 list", 2, "--timeout takes seconds from 1 to 3600, not 0 (tarnwick-host --help lists the commands)"},
         {L"get #108 Text", 1, "get: not attached to an application"},
         {L"attach 4000000000", 1, "no process 4000000000"},
         {attach + L"get Nothing[0] Text", 1, "no such control: Nothing[0]"},

@@ -1,0 +1,73 @@
+#include "agent/cthreadhop.h"
+
+#include <atomic>
+#include <new>
+#include <utility>
+
+#include "common/uniquehandle.h"
+#include "standins/common/debugtrace.h"
+
+namespace vask {
+namespace {
+
+// One piece of work in flight. The caller and the performing thread each hold a reference;
+// the last to let go frees it, with the outcome that nobody read.
+struct HopItem {
+    CThreadHop::Work work;
+    ControlCallOutcome outcome;
+    tarnwick::UniqueHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    int rounds = 0;
+    std::atomic<int> references{2};
+
+    void Release() {
+        if (references.fetch_sub(1) == 1) delete this;
+    }
+};
+
+}  // namespace
+
+std::optional<ControlCallOutcome> CThreadHop::Run(HWND window, DWORD boundMs, Work work,
+                                                  int rounds, bool& posted) {
+    posted = false;
+    if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+        posted = true;
+        return work();
+    }
+    auto* item = new (std::nothrow) HopItem;
+    if (item == nullptr) return std::nullopt;
+    item->work = std::move(work);
+    item->rounds = rounds;
+    if (item->done == nullptr ||
+        !PostMessageW(window, kMessage, 0, reinterpret_cast<LPARAM>(item))) {
+        delete item;
+        return std::nullopt;
+    }
+    posted = true;
+    std::optional<ControlCallOutcome> outcome;
+    if (WaitForSingleObject(item->done.get(), boundMs) == WAIT_OBJECT_0) {
+        outcome = std::move(item->outcome);
+    }
+    item->Release();
+    return outcome;
+}
+
+LRESULT CThreadHop::Perform(HWND window, LPARAM lParam) {
+    auto* item = reinterpret_cast<HopItem*>(lParam);
+    if (item->rounds > 0) {
+        --item->rounds;
+        if (PostMessageW(window, kMessage, 0, lParam)) return 0;
+    }
+    try {
+        item->outcome = item->work();
+    } catch (...) {
+        DebugTrace(L"hookhost agent", L"a request failed on the application's thread");
+        item->outcome.code = E_OUTOFMEMORY;
+        item->outcome.refusal = L"out of memory";
+    }
+    item->work = nullptr;  // what it captured goes here, on this thread
+    SetEvent(item->done.get());
+    item->Release();
+    return 0;
+}
+
+}  // namespace vask
