@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "bench/benchclock.h"
+#include "bench/ckernelcallcounter.h"
 #include "ieventcollection.h"
 #include "iinvokemanagementservice.h"
 #include "messages/cmarshaller.h"
@@ -211,34 +212,39 @@ struct TimedStep {
     double (*run)(StepContext&, int);
     int perQueueRaise;
     int perWindowRaise;
-    int kernelCalls;
 };
 
 constexpr TimedStep kSteps[] = {
-    {"subscriber lookup and release (collection mutex)", &SubscriberLookup, 1, 1, 2},
-    {"raise message: build with one argument, destroy", &MessageBuild, 1, 1, 0},
-    {"marshal the 720-byte raised-event block", &Marshal, 1, 1, 0},
-    {"call block: allocate and copy 720 bytes", &CallBlock, 1, 1, 0},
-    {"peer takes the call block (open, copy, free)", &PeerTakesBlock, 1, 1, 0},
-    {"16-byte record block: allocate, open twice, free", &RecordBlock, 0, 1, 0},
-    {"wait: create event, signal, wait, close", &Wait, 1, 1, 4},
-    {"service mutex: lock and unlock", &MutexPair, kServiceMutexPerQueueRaise, 2, 2},
-    {"pending-call table: insert and erase", &PendingTable, 1, 1, 0},
-    {"peer stores the 432-byte reply block", &PeerStoresReply, 1, 1, 0},
-    {"reply: open, apply and free", &ApplyReply, 1, 1, 0},
+    {"subscriber lookup and release (collection mutex)", &SubscriberLookup, 1, 1},
+    {"raise message: build with one argument, destroy", &MessageBuild, 1, 1},
+    {"marshal the 720-byte raised-event block", &Marshal, 1, 1},
+    {"call block: allocate and copy 720 bytes", &CallBlock, 1, 1},
+    {"peer takes the call block (open, copy, free)", &PeerTakesBlock, 1, 1},
+    {"16-byte record block: allocate, open twice, free", &RecordBlock, 0, 1},
+    {"wait: create event, signal, wait, close", &Wait, 1, 1},
+    {"service mutex: lock and unlock", &MutexPair, kServiceMutexPerQueueRaise, 2},
+    {"pending-call table: insert and erase", &PendingTable, 1, 1},
+    {"peer stores the 432-byte reply block", &PeerStoresReply, 1, 1},
+    {"reply: open, apply and free", &ApplyReply, 1, 1},
 };
 
 }  // namespace
 
 CRaiseSteps::CRaiseSteps(IInvokeManagementService& service, const ReturnAddressRecord& address)
-    : service_(service), address_(address), runs_(std::size(kSteps)) {}
+    : service_(service),
+      address_(address),
+      runs_(std::size(kSteps)),
+      calls_(std::size(kSteps)) {}
 
 bool CRaiseSteps::TimeRound(int count) {
     StepContext context{service_, address_};
     for (size_t i = 0; i < std::size(kSteps); ++i) {
+        const KernelCalls before = CKernelCallCounter::Counted();
         const double perRun = kSteps[i].run(context, count);
         if (perRun < 0) return false;
         runs_[i].push_back(perRun);
+        const KernelCalls calls = CKernelCallCounter::Counted() - before;
+        calls_[i].push_back(static_cast<double>(calls.own + calls.transport) / count);
     }
     return true;
 }
@@ -247,7 +253,7 @@ std::vector<RaiseStep> CRaiseSteps::Steps() const {
     std::vector<RaiseStep> steps;
     for (size_t i = 0; i < std::size(kSteps); ++i) {
         steps.push_back({kSteps[i].name, Median(runs_[i]), kSteps[i].perQueueRaise,
-                         kSteps[i].perWindowRaise, kSteps[i].kernelCalls});
+                         kSteps[i].perWindowRaise, Median(calls_[i])});
     }
     return steps;
 }
