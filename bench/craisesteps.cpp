@@ -14,7 +14,7 @@
 #include "messages/errorinfomessage.h"
 #include "messages/sharedmemory.h"
 #include "remoting/cinvokewait.h"
-#include "remoting/cmutex.h"
+#include "remoting/ccriticalsection.h"
 
 namespace tarnwick::bench {
 
@@ -22,11 +22,7 @@ namespace {
 
 constexpr SourcePlace kHere{__LINE__, "bench_remoting"};
 // SendRaiseEvent, the reply's delivery and ReleaseWait.
-constexpr int kServiceMutexPerQueueRaise = 3;
-
-// {6C1E3A57-0F1B-4D7E-9B2A-5E8F3C4D2A19}
-constexpr GUID kBenchUnit = {
-    0x6c1e3a57, 0x0f1b, 0x4d7e, {0x9b, 0x2a, 0x5e, 0x8f, 0x3c, 0x4d, 0x2a, 0x19}};
+constexpr int kServiceGuardPerQueueRaise = 3;
 
 // A raised event as the event proxy builds it: one integer argument.
 void FillMessage(CRaiseEventMessage& message, const ReturnAddressRecord& address,
@@ -171,10 +167,10 @@ double Wait(StepContext& /*context*/, int count) {
     });
 }
 
-double MutexPair(StepContext& /*context*/, int count) {
-    const CMutex mutex(kBenchUnit);
+double GuardPair(StepContext& /*context*/, int count) {
+    const CCriticalSection guard;
     return PerRun(count, [&](int) {
-        CMutexLock lock(mutex);
+        CCriticalSectionLock lock(guard);
         return true;
     });
 }
@@ -215,14 +211,14 @@ struct TimedStep {
 };
 
 constexpr TimedStep kSteps[] = {
-    {"subscriber lookup and release (collection mutex)", &SubscriberLookup, 1, 1},
+    {"subscriber lookup and release (collection guard)", &SubscriberLookup, 1, 1},
     {"raise message: build with one argument, destroy", &MessageBuild, 1, 1},
     {"marshal the 720-byte raised-event block", &Marshal, 1, 1},
     {"call block: allocate and copy 720 bytes", &CallBlock, 1, 1},
     {"peer takes the call block (open, copy, free)", &PeerTakesBlock, 1, 1},
     {"16-byte record block: allocate, open twice, free", &RecordBlock, 0, 1},
     {"wait: create event, signal, wait, close", &Wait, 1, 1},
-    {"service mutex: lock and unlock", &MutexPair, kServiceMutexPerQueueRaise, 2},
+    {"service guard: lock and unlock", &GuardPair, kServiceGuardPerQueueRaise, 2},
     {"pending-call table: insert and erase", &PendingTable, 1, 1},
     {"peer stores the 432-byte reply block", &PeerStoresReply, 1, 1},
     {"reply: open, apply and free", &ApplyReply, 1, 1},

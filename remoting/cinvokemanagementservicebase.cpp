@@ -107,10 +107,10 @@ void ClearArguments(CMethodCallMessage& message) {
 Cookie CInvokeManagementServiceBase::NextCallId() noexcept { return g_nextCallId.fetch_add(1); }
 
 CInvokeManagementServiceBase::CInvokeManagementServiceBase(IInvokeNotification* notification)
-    : mutex_(kTraceGuid), notification_(notification) {}
+    : notification_(notification) {}
 
 size_t CInvokeManagementServiceBase::PendingCallCount() const {
-    CMutexLock lock(mutex_);
+    CCriticalSectionLock lock(guard_);
     return pending_.size();
 }
 
@@ -129,7 +129,7 @@ IInvokeWait* CInvokeManagementServiceBase::SendRaiseEvent(IRaiseEventMessage* me
     if (message == nullptr) return nullptr;
     if (target == 0) target = DeriveTarget(*message);
     auto* ours = dynamic_cast<CRaiseEventMessage*>(message);
-    CMutexLock lock(mutex_);
+    CCriticalSectionLock lock(guard_);
     message->GetCookie() = NextCallId();
     const Cookie cookie = message->GetCookie();
     auto wait = std::make_unique<CInvokeWait>(ours);
@@ -165,7 +165,7 @@ IInvokeWait* CInvokeManagementServiceBase::SendRaiseEvent(IRaiseEventMessage* me
 void CInvokeManagementServiceBase::ReleaseWait(IInvokeWait* wait) {
     auto* ours = dynamic_cast<CInvokeWait*>(wait);
     if (ours == nullptr) return;
-    CMutexLock lock(mutex_);
+    CCriticalSectionLock lock(guard_);
     // Only a wait this service handed out and still files is destroyed: a second release,
     // or a wait of another service, is left alone.
     for (auto it = pending_.begin(); it != pending_.end(); ++it) {
@@ -181,7 +181,7 @@ void CInvokeManagementServiceBase::ReleaseWait(IInvokeWait* wait) {
 void CInvokeManagementServiceBase::DeliverReturn(std::span<std::uint8_t> block,
                                                  const CReceivedBlocks& held) {
     const Cookie cookie = CMarshaller::GetBlockCookie(block);
-    CMutexLock lock(mutex_);
+    CCriticalSectionLock lock(guard_);
     const auto it = pending_.find(cookie);
     auto* wait = it == pending_.end() ? nullptr : static_cast<CInvokeWait*>(it->second);
     // A wait already signalled has its outcome: a second return for it is not applied.

@@ -13,7 +13,7 @@
 #include "ireturnaddress.h"
 #include "messages/sharedmemory.h"
 #include "remoting/ceventcollection.h"
-#include "remoting/cmutex.h"
+#include "remoting/ccriticalsection.h"
 #include "remoting/cthreadboundstorage.h"
 
 namespace tarnwick {
@@ -63,7 +63,7 @@ class CInvokeManagementServiceBase : public IInvokeManagementService {
 
   protected:
     IInvokeNotification* Notification() const { return notification_; }
-    const CMutex& ServiceMutex() const { return mutex_; }
+    const CCriticalSection& ServiceGuard() const { return guard_; }
 
   private:
     std::uint64_t DeriveTarget(IRaiseEventMessage& message) const;
@@ -75,7 +75,7 @@ class CInvokeManagementServiceBase : public IInvokeManagementService {
     int Reply(CInvokeMessageBase& message, InvokeRecord* record, std::span<std::uint8_t> block);
 
     std::unordered_map<Cookie, IInvokeWait*> pending_;
-    CMutex mutex_;
+    CCriticalSection guard_;
     IInvokeNotification* notification_;
     CEventCollection events_;
     CThreadBoundStorage errors_;

@@ -67,20 +67,19 @@ void CLpcInvokeManagementService::SetReturnAddress(IReturnAddress* address) {
     if (address == nullptr) return;
     BSTR& text = address->GetAddressText();
     CBstrHolder copy(text != nullptr ? static_cast<const wchar_t*>(text) : L"");
-    CMutexLock lock(ServiceMutex());
+    CCriticalSectionLock lock(ServiceGuard());
     peerName_.Swap(copy);
 }
 
 std::wstring CLpcInvokeManagementService::PeerQueueName() const {
-    CMutexLock lock(ServiceMutex());
+    CCriticalSectionLock lock(ServiceGuard());
     const BSTR name = peerName_.Get();
     return name != nullptr ? name : L"";
 }
 
 int CLpcInvokeManagementService::SendInvoke(InvokeRecord* record, IInvokeWait* wait,
                                             std::uint64_t /*target*/) {
-    // The service mutex is already held here: taking it again would cost two more kernel
-    // calls on every raise.
+    // SendRaiseEvent holds the service guard here: the peer's name cannot change mid-post.
     if (record != nullptr && Post(peerName_, *record) != 0) return 0;
     Trace(kTraceGuid, TraceLevel::Error, kTraceFlagComponent, kCallNotSent,
           static_cast<std::uint32_t>(GetLastError()));
@@ -93,7 +92,7 @@ int CLpcInvokeManagementService::SendReply(InvokeRecord* record) {
     // A copy of the name, so that a redirect on the delivery thread cannot free it mid-post.
     CBstrHolder peer;
     {
-        CMutexLock lock(ServiceMutex());
+        CCriticalSectionLock lock(ServiceGuard());
         peer = peerName_;
     }
     return Post(peer, *record);

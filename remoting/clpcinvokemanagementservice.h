@@ -27,7 +27,7 @@ class CLpcInvokeManagementService final : public CInvokeManagementServiceBase {
     // Posts the record; the return comes back through the queue. A post that fails (no peer
     // queue announced yet, or the peer gone) is reported as a failure and wakes the caller's
     // wait at once, so that the call's blocks are freed and the raise does not hang. The
-    // caller holds the service mutex, as SendRaiseEvent does.
+    // caller holds the service guard, as SendRaiseEvent does.
     int SendInvoke(InvokeRecord* record, IInvokeWait* wait, std::uint64_t target) override;
     int SendReply(InvokeRecord* record) override;
     // Synchronous exchanges do not exist on queues: always 1.
