@@ -181,22 +181,28 @@ void CInvokeManagementServiceBase::ReleaseWait(IInvokeWait* wait) {
 void CInvokeManagementServiceBase::DeliverReturn(std::span<std::uint8_t> block,
                                                  const CReceivedBlocks& held) {
     const Cookie cookie = CMarshaller::GetBlockCookie(block);
-    CCriticalSectionLock lock(guard_);
-    const auto it = pending_.find(cookie);
-    auto* wait = it == pending_.end() ? nullptr : static_cast<CInvokeWait*>(it->second);
-    // A wait already signalled has its outcome: a second return for it is not applied.
-    CRaiseEventMessage* message = wait != nullptr && !wait->Signalled() ? wait->Message() : nullptr;
-    if (message != nullptr) {
-        ApplyReplyAndFree(block, *message, held);
-        TraceAt(TraceLevel::Verbose, kReturnDelivered, message->GetMemberName().Get());
-    } else {
-        // A late or repeated reply, or one for a wait without a message: what it names is
-        // still ours to free.
-        TraceAt(TraceLevel::Error,
-                wait == nullptr ? kReturnForUnknownCall : kReturnForForeignMessage, cookie);
-        DiscardReply(block, held);
+    HANDLE wake = nullptr;
+    {
+        CCriticalSectionLock lock(guard_);
+        const auto it = pending_.find(cookie);
+        auto* wait = it == pending_.end() ? nullptr : static_cast<CInvokeWait*>(it->second);
+        // A wait already signalled has its outcome: a second return for it is not applied.
+        CRaiseEventMessage* message =
+            wait != nullptr && !wait->Signalled() ? wait->Message() : nullptr;
+        if (message != nullptr) {
+            ApplyReplyAndFree(block, *message, held);
+            TraceAt(TraceLevel::Verbose, kReturnDelivered, message->GetMemberName().Get());
+        } else {
+            // A late or repeated reply, or one for a wait without a message: what it names is
+            // still ours to free.
+            TraceAt(TraceLevel::Error,
+                    wait == nullptr ? kReturnForUnknownCall : kReturnForForeignMessage, cookie);
+            DiscardReply(block, held);
+        }
+        if (wait != nullptr) wake = wait->Complete();
     }
-    if (wait != nullptr) wait->Signal();
+    // Woken after the guard is left, so that the raiser's release does not wait for it.
+    CInvokeWait::Wake(wake);
 }
 
 int CInvokeManagementServiceBase::Reply(CInvokeMessageBase& message, InvokeRecord* record,
