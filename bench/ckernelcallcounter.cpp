@@ -26,12 +26,14 @@ struct CForwarder<Side, Line, Result (*)(Arguments...)> {
     }
 };
 
-// A critical section costs a kernel call only when it has to wait for its owner.
+// A critical section costs kernel calls only when it has to wait for its owner: the wait,
+// and the owner's wake as it leaves.
 template <CallSide Side>
 struct CContendedEnter {
     static inline void(WINAPI* original)(LPCRITICAL_SECTION) = nullptr;
     static void WINAPI Call(LPCRITICAL_SECTION section) {
         if (TryEnterCriticalSection(section)) return;
+        Count(Side);
         Count(Side);
         original(section);
     }
@@ -64,6 +66,31 @@ CountedImport Entry(const char* name, bool transportOnly = false) {
     }
     return {name, {Address<Own>(), Address<Transport>()}, {Slot<Own>(), Slot<Transport>()}};
 }
+
+// Slim reader/writer locks likewise.
+template <CallSide Side, bool Exclusive>
+struct CContendedAcquire {
+    static inline void(WINAPI* original)(PSRWLOCK) = nullptr;
+    static void WINAPI Call(PSRWLOCK lock) {
+        if (Exclusive ? TryAcquireSRWLockExclusive(lock) : TryAcquireSRWLockShared(lock)) return;
+        Count(Side);
+        Count(Side);
+        original(lock);
+    }
+};
+
+// A lock counted only when it waits.
+template <template <CallSide> typename Forwarder>
+CountedImport Contended(const char* name) {
+    using Own = Forwarder<CallSide::Own>;
+    using Transport = Forwarder<CallSide::Transport>;
+    return {name, {Address<Own>(), Address<Transport>()}, {Slot<Own>(), Slot<Transport>()}};
+}
+
+template <CallSide Side>
+using CExclusiveAcquire = CContendedAcquire<Side, true>;
+template <CallSide Side>
+using CSharedAcquire = CContendedAcquire<Side, false>;
 
 #define TW_COUNTED(function) Entry<__LINE__, decltype(&::function)>(#function)
 #define TW_TRANSPORT(function) Entry<__LINE__, decltype(&::function)>(#function, true)
@@ -99,11 +126,9 @@ const CountedImport kCounted[] = {
     TW_COUNTED(RemovePropW),
     TW_TRANSPORT(SendMessageW),
     TW_TRANSPORT(SendMessageTimeoutW),
-    {"EnterCriticalSection",
-     {reinterpret_cast<std::uintptr_t>(&CContendedEnter<CallSide::Own>::Call),
-      reinterpret_cast<std::uintptr_t>(&CContendedEnter<CallSide::Transport>::Call)},
-     {reinterpret_cast<void**>(&CContendedEnter<CallSide::Own>::original),
-      reinterpret_cast<void**>(&CContendedEnter<CallSide::Transport>::original)}},
+    Contended<CContendedEnter>("EnterCriticalSection"),
+    Contended<CExclusiveAcquire>("AcquireSRWLockExclusive"),
+    Contended<CSharedAcquire>("AcquireSRWLockShared"),
 };
 
 #undef TW_COUNTED

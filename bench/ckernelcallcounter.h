@@ -2,7 +2,8 @@
 // Counts the kernel calls that modules of this process make, by pointing their import-table
 // entries at counting forwarders: waits, event, mutex and handle operations, mappings,
 // process queries, sleeps, sent and posted messages and window properties (each a round trip
-// to the kernel, under Wine to its server), and critical sections entered only after waiting.
+// to the kernel, under Wine to its server), and critical sections and slim reader/writer
+// locks that had to wait (two calls: the wait and the wake).
 // A call made from one module counts on the side that module was installed for; sent
 // messages always count as the transport's.
 

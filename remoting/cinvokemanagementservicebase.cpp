@@ -110,7 +110,7 @@ CInvokeManagementServiceBase::CInvokeManagementServiceBase(IInvokeNotification* 
     : notification_(notification) {}
 
 size_t CInvokeManagementServiceBase::PendingCallCount() const {
-    CCriticalSectionLock lock(guard_);
+    CCriticalSectionLock lock(tableGuard_);
     return pending_.size();
 }
 
@@ -133,8 +133,10 @@ IInvokeWait* CInvokeManagementServiceBase::SendRaiseEvent(IRaiseEventMessage* me
     message->GetCookie() = NextCallId();
     const Cookie cookie = message->GetCookie();
     auto wait = std::make_unique<CInvokeWait>(ours);
-    IInvokeWait*& entry = pending_[cookie];
-    entry = wait.get();
+    {
+        CCriticalSectionLock table(tableGuard_);
+        pending_[cookie] = wait.get();
+    }
 
     RaisedEventBlock bytes;  // MarshalRaisedEvent writes every byte
     CBlockHolder block;
@@ -166,6 +168,7 @@ void CInvokeManagementServiceBase::ReleaseWait(IInvokeWait* wait) {
     auto* ours = dynamic_cast<CInvokeWait*>(wait);
     if (ours == nullptr) return;
     CCriticalSectionLock lock(guard_);
+    CCriticalSectionLock table(tableGuard_);
     // Only a wait this service handed out and still files is destroyed: a second release,
     // or a wait of another service, is left alone.
     for (auto it = pending_.begin(); it != pending_.end(); ++it) {
@@ -183,7 +186,8 @@ void CInvokeManagementServiceBase::DeliverReturn(std::span<std::uint8_t> block,
     const Cookie cookie = CMarshaller::GetBlockCookie(block);
     HANDLE wake = nullptr;
     {
-        CCriticalSectionLock lock(guard_);
+        // The release of the wait takes this guard too, so the two never overlap.
+        CCriticalSectionLock table(tableGuard_);
         const auto it = pending_.find(cookie);
         auto* wait = it == pending_.end() ? nullptr : static_cast<CInvokeWait*>(it->second);
         // A wait already signalled has its outcome: a second return for it is not applied.

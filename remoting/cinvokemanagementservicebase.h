@@ -75,7 +75,12 @@ class CInvokeManagementServiceBase : public IInvokeManagementService {
     int Reply(CInvokeMessageBase& message, InvokeRecord* record, std::span<std::uint8_t> block);
 
     std::unordered_map<Cookie, IInvokeWait*> pending_;
+    // Held by raises across the transport's send, and by releases.
     CCriticalSection guard_;
+    // The pending-call table's own: taken inside guard_ by raises and releases, and alone by
+    // a return's delivery, which so never waits for a send that is still under way (a quick
+    // peer answers before the raiser's post has returned).
+    CCriticalSection tableGuard_;
     IInvokeNotification* notification_;
     CEventCollection events_;
     CThreadBoundStorage errors_;
