@@ -46,6 +46,11 @@ class CInvokeManagementServiceBase : public IInvokeManagementService {
     // Services are destroyed by the module only. Waits still pending are not destroyed.
     virtual ~CInvokeManagementServiceBase() = default;
 
+    // True when the transport can tell that the peer's process has ended, so that nothing
+    // will answer a raise still waiting; false while it lives or when the transport cannot
+    // tell. Asked only by a raise that has waited a while.
+    virtual bool PeerEnded() { return false; }
+
     // Handles one record from the peer. 1 when a reply was written and the record rewritten in
     // place into the reply record; 0 otherwise. The record's block is freed in every case.
     int ProcessMessage(InvokeRecord* record) { return ProcessMessage(record, 0); }

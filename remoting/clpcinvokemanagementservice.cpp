@@ -23,6 +23,7 @@ enum TracePoint : USHORT {
     kMalformedRecord,
     kReplyNotSent,
     kCallNotSent,
+    kPeerEnded,
 };
 
 constexpr std::uint32_t kQueueFlags = 0;
@@ -85,6 +86,19 @@ int CLpcInvokeManagementService::SendInvoke(InvokeRecord* record, IInvokeWait* w
           static_cast<std::uint32_t>(GetLastError()));
     if (auto* ours = dynamic_cast<CInvokeWait*>(wait)) ours->Signal();
     return 1;
+}
+
+bool CLpcInvokeManagementService::PeerEnded() {
+    const std::wstring peer = PeerQueueName();
+    if (peer.empty()) return false;
+    const auto dropRecord = [](void*, void*, const void*, std::uint32_t) {};
+    if (CreateIpcQueue(peer.c_str(), dropRecord, nullptr, kQueueFlags, sizeof(InvokeRecord), 1) ==
+        0) {
+        return false;
+    }
+    DestroyIpcQueue(peer.c_str());
+    Trace(kTraceGuid, TraceLevel::Warning, kTraceFlagComponent, kPeerEnded, peer.c_str());
+    return true;
 }
 
 int CLpcInvokeManagementService::SendReply(InvokeRecord* record) {

@@ -33,6 +33,11 @@ class CLpcInvokeManagementService final : public CInvokeManagementServiceBase {
     // Synchronous exchanges do not exist on queues: always 1.
     int SendAndReceive(InvokeRecord* record, InvokeRecord* reply, std::uint64_t target) override;
 
+    // Whether no running process serves the peer's queue any more. The queue library tells
+    // that only by refusing to create a queue of that name while its owner runs: a name it
+    // lets this process create is released again at once.
+    bool PeerEnded() override;
+
     // The queue library's receive callback; the context is the service.
     static void Receive(void* reserved, void* context, const void* data, std::uint32_t size);
 
