@@ -6,14 +6,14 @@
 #include <utility>
 
 #include "bench/benchclock.h"
+#include "bench/ckernelcallcounter.h"
 #include "ieventcollection.h"
 #include "iinvokemanagementservice.h"
 #include "messages/cmarshaller.h"
 #include "messages/craiseeventmessage.h"
 #include "messages/errorinfomessage.h"
 #include "messages/sharedmemory.h"
-#include "remoting/cinvokewait.h"
-#include "remoting/cmutex.h"
+#include "remoting/ccriticalsection.h"
 
 namespace tarnwick::bench {
 
@@ -21,11 +21,7 @@ namespace {
 
 constexpr SourcePlace kHere{__LINE__, "bench_remoting"};
 // SendRaiseEvent, the reply's delivery and ReleaseWait.
-constexpr int kServiceMutexPerQueueRaise = 3;
-
-// {6C1E3A57-0F1B-4D7E-9B2A-5E8F3C4D2A19}
-constexpr GUID kBenchUnit = {
-    0x6c1e3a57, 0x0f1b, 0x4d7e, {0x9b, 0x2a, 0x5e, 0x8f, 0x3c, 0x4d, 0x2a, 0x19}};
+constexpr int kServiceGuardPerQueueRaise = 3;
 
 // A raised event as the event proxy builds it: one integer argument.
 void FillMessage(CRaiseEventMessage& message, const ReturnAddressRecord& address,
@@ -162,18 +158,21 @@ double RecordBlock(StepContext& /*context*/, int count) {
     });
 }
 
+// What a raise's wait costs when the return comes while it waits: the waiting thread's event
+// set by the delivering thread, then taken.
 double Wait(StepContext& /*context*/, int count) {
-    return PerRun(count, [&](int) {
-        CInvokeWait wait(nullptr);
-        wait.Signal();
-        return wait.Wait(0);
+    const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    const double perRun = PerRun(count, [&](int) {
+        return SetEvent(event) && WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0;
     });
+    CloseHandle(event);
+    return perRun;
 }
 
-double MutexPair(StepContext& /*context*/, int count) {
-    const CMutex mutex(kBenchUnit);
+double GuardPair(StepContext& /*context*/, int count) {
+    const CCriticalSection guard;
     return PerRun(count, [&](int) {
-        CMutexLock lock(mutex);
+        CCriticalSectionLock lock(guard);
         return true;
     });
 }
@@ -211,34 +210,39 @@ struct TimedStep {
     double (*run)(StepContext&, int);
     int perQueueRaise;
     int perWindowRaise;
-    int kernelCalls;
 };
 
 constexpr TimedStep kSteps[] = {
-    {"subscriber lookup and release (collection mutex)", &SubscriberLookup, 1, 1, 2},
-    {"raise message: build with one argument, destroy", &MessageBuild, 1, 1, 0},
-    {"marshal the 720-byte raised-event block", &Marshal, 1, 1, 0},
-    {"call block: allocate and copy 720 bytes", &CallBlock, 1, 1, 0},
-    {"peer takes the call block (open, copy, free)", &PeerTakesBlock, 1, 1, 0},
-    {"16-byte record block: allocate, open twice, free", &RecordBlock, 0, 1, 0},
-    {"wait: create event, signal, wait, close", &Wait, 1, 1, 4},
-    {"service mutex: lock and unlock", &MutexPair, kServiceMutexPerQueueRaise, 2, 2},
-    {"pending-call table: insert and erase", &PendingTable, 1, 1, 0},
-    {"peer stores the 432-byte reply block", &PeerStoresReply, 1, 1, 0},
-    {"reply: open, apply and free", &ApplyReply, 1, 1, 0},
+    {"subscriber lookup and release (collection guard)", &SubscriberLookup, 1, 1},
+    {"raise message: build with one argument, destroy", &MessageBuild, 1, 1},
+    {"marshal the 720-byte raised-event block", &Marshal, 1, 1},
+    {"call block: allocate and copy 720 bytes", &CallBlock, 1, 1},
+    {"peer takes the call block (open, copy, free)", &PeerTakesBlock, 1, 1},
+    {"16-byte record block: allocate, open twice, free", &RecordBlock, 0, 1},
+    {"wait: the thread's event set and waited", &Wait, 1, 0},
+    {"service guard: lock and unlock", &GuardPair, kServiceGuardPerQueueRaise, 2},
+    {"pending-call table: insert and erase", &PendingTable, 1, 1},
+    {"peer stores the 432-byte reply block", &PeerStoresReply, 1, 1},
+    {"reply: open, apply and free", &ApplyReply, 1, 1},
 };
 
 }  // namespace
 
 CRaiseSteps::CRaiseSteps(IInvokeManagementService& service, const ReturnAddressRecord& address)
-    : service_(service), address_(address), runs_(std::size(kSteps)) {}
+    : service_(service),
+      address_(address),
+      runs_(std::size(kSteps)),
+      calls_(std::size(kSteps)) {}
 
 bool CRaiseSteps::TimeRound(int count) {
     StepContext context{service_, address_};
     for (size_t i = 0; i < std::size(kSteps); ++i) {
+        const KernelCalls before = CKernelCallCounter::Counted();
         const double perRun = kSteps[i].run(context, count);
         if (perRun < 0) return false;
         runs_[i].push_back(perRun);
+        const KernelCalls calls = CKernelCallCounter::Counted() - before;
+        calls_[i].push_back(static_cast<double>(calls.own + calls.transport) / count);
     }
     return true;
 }
@@ -247,7 +251,7 @@ std::vector<RaiseStep> CRaiseSteps::Steps() const {
     std::vector<RaiseStep> steps;
     for (size_t i = 0; i < std::size(kSteps); ++i) {
         steps.push_back({kSteps[i].name, Median(runs_[i]), kSteps[i].perQueueRaise,
-                         kSteps[i].perWindowRaise, kSteps[i].kernelCalls});
+                         kSteps[i].perWindowRaise, Median(calls_[i])});
     }
     return steps;
 }

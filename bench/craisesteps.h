@@ -18,7 +18,7 @@ struct RaiseStep {
     double microseconds = 0;  // one run of the step, median of the rounds
     int perQueueRaise = 0;    // how often one raise runs it over each transport
     int perWindowRaise = 0;
-    int kernelCalls = 0;  // waits, releases, event creations, sets and closes in one run
+    double kernelCalls = 0;  // counted in one run of the step, median of the rounds
 };
 
 class CRaiseSteps {
@@ -35,6 +35,7 @@ class CRaiseSteps {
     IInvokeManagementService& service_;
     ReturnAddressRecord address_;
     std::vector<std::vector<double>> runs_;
+    std::vector<std::vector<double>> calls_;
 };
 
 }  // namespace tarnwick::bench

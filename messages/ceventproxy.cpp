@@ -1,11 +1,13 @@
 #include "messages/ceventproxy.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "ccomerror.h"
 #include "messages/cmarshaller.h"
 #include "messages/cmarshalhelper.h"
 #include "messages/craiseeventmessage.h"
+#include "messages/ipeerpresence.h"
 #include "trace/ctraceprovider.h"
 
 namespace tarnwick {
@@ -22,6 +24,7 @@ enum TracePoint : USHORT {
     kTraceWaitTimedOut,
     kTraceMessageFailed,
     kTraceReturned,
+    kTracePeerEnded,
 };
 
 // What a raised event answers when no return arrives: the message's initial result.
@@ -61,7 +64,8 @@ CEventProxy::CEventProxy(const ReturnAddressRecord& address, const TargetKey& ta
     : returnAddress_(address),
       subscriptionTag_(subscriptionTag),
       targetKey_(targetKey),
-      service_(service) {}
+      service_(service),
+      transport_(dynamic_cast<IPeerPresence*>(service)) {}
 
 HRESULT CEventProxy::QueryInterface(REFIID iid, void** object) {
     if (object == nullptr) return E_POINTER;
@@ -124,11 +128,36 @@ VARIANT CEventProxy::Invoke(const wchar_t* memberName, VARIANT* arguments, int c
 }
 
 void CEventProxy::WaitForReturn(IInvokeWait& wait) const {
-    while (!wait.Wait(waitPeriodMs_)) {
+    for (;;) {
+        switch (WaitOnePeriod(wait)) {
+            case WaitOutcome::Returned:
+                return;
+            case WaitOutcome::PeerEnded:
+                Trace(kTraceGuid, TraceLevel::Warning, kTraceFlagComponent, kTracePeerEnded);
+                return;
+            case WaitOutcome::PeriodOver:
+                break;
+        }
         Trace(kTraceGuid, TraceLevel::Warning, kTraceFlagComponent, kTraceWaitTimedOut,
               waitPeriodMs_);
         if (prompt_(nullptr, kTimeoutText, kTimeoutCaption, MB_RETRYCANCEL) != IDRETRY) return;
     }
+}
+
+CEventProxy::WaitOutcome CEventProxy::WaitOnePeriod(IInvokeWait& wait) const {
+    if (transport_ == nullptr) {
+        return wait.Wait(waitPeriodMs_) ? WaitOutcome::Returned : WaitOutcome::PeriodOver;
+    }
+    // A return that comes at once is waited for in one go, with no question to the transport.
+    for (DWORD waited = 0; waited < waitPeriodMs_;) {
+        const DWORD slice = std::min(kPeerCheckMs, waitPeriodMs_ - waited);
+        if (wait.Wait(slice)) return WaitOutcome::Returned;
+        waited += slice;
+        if (transport_->PeerEnded()) {
+            return wait.Wait(0) ? WaitOutcome::Returned : WaitOutcome::PeerEnded;
+        }
+    }
+    return WaitOutcome::PeriodOver;
 }
 
 }  // namespace tarnwick

@@ -1,7 +1,8 @@
 #pragma once
 // The subscriber's side of an event subscription: raising the event sends it back to the
 // subscriber through the service that received the subscription, and waits for the answer,
-// asking the user whether to keep waiting each time a wait period passes without one.
+// asking the user whether to keep waiting each time a wait period passes without one. A wait
+// whose peer's process has ended (as far as the transport can tell) ends without asking.
 
 #include <windows.h>
 #include <wrl/client.h>
@@ -15,12 +16,16 @@
 
 namespace tarnwick {
 
+class IPeerPresence;
+
 class CEventProxy final : public IIpcInvoke {
   public:
     // How the user is asked whether to keep waiting: MessageBoxW's signature.
     using PromptFunction = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT);
 
     static constexpr DWORD kWaitPeriodMs = 60000;
+    // How often a wait that lasts asks the transport whether the peer's process has ended.
+    static constexpr DWORD kPeerCheckMs = 100;
     static constexpr const wchar_t* kTimeoutText =
         L"Timeout waiting for response to last invocation.  Click Retry to keep waiting, or "
         L"Cancel to discontinue";
@@ -62,13 +67,18 @@ class CEventProxy final : public IIpcInvoke {
                 const CBstrHolder& subscriptionTag, IInvokeManagementService* service) noexcept;
     ~CEventProxy() = default;
 
+    enum class WaitOutcome { Returned, PeerEnded, PeriodOver };
+
     void WaitForReturn(IInvokeWait& wait) const;
+    WaitOutcome WaitOnePeriod(IInvokeWait& wait) const;
 
     LONG references_ = 0;
     ReturnAddressRecord returnAddress_;
     CBstrHolder subscriptionTag_;
     TargetKey targetKey_;
     IInvokeManagementService* service_;
+    // The service as one that can tell whether the peer has ended; or null.
+    IPeerPresence* transport_;
     DWORD waitPeriodMs_ = kWaitPeriodMs;
     PromptFunction prompt_ = &MessageBoxW;
 };

@@ -45,7 +45,7 @@ void TraceMiss(const ReturnAddressRecord* key, const wchar_t* eventName) {
 
 }  // namespace
 
-CEventCollection::CEventCollection() : mutex_(kTraceGuid) {}
+CEventCollection::CEventCollection() = default;
 
 bool CEventCollection::KeyLess::operator()(const ReturnAddressRecord& a,
                                            const ReturnAddressRecord& b) const {
@@ -114,24 +114,24 @@ IIpcInvoke* CEventCollection::LookUp(const ReturnAddressRecord* key,
 
 bool CEventCollection::HasSubscriber(const ReturnAddressRecord* key, const wchar_t* eventName) {
     if (key == nullptr || !MayHold(*key, eventName != nullptr ? eventName : L"")) return false;
-    CMutexLock lock(mutex_);
+    CCriticalSectionLock lock(guard_);
     return LookUp(key, eventName) != nullptr;
 }
 
 IIpcInvoke* CEventCollection::GetSubscriber(const ReturnAddressRecord* key,
                                             const wchar_t* eventName) {
-    // A pair that the filter rules out is a miss without the mutex.
+    // A pair that the filter rules out is a miss without the guard.
     if (key == nullptr || !MayHold(*key, eventName != nullptr ? eventName : L"")) {
         TraceMiss(key, eventName);
         return nullptr;
     }
-    CMutexLock lock(mutex_);
+    CCriticalSectionLock lock(guard_);
     IIpcInvoke* found = LookUp(key, eventName);
     if (found == nullptr) {
         TraceMiss(key, eventName);
         return nullptr;
     }
-    // The reference is taken under the mutex, so a concurrent removal cannot free the proxy.
+    // The reference is taken under the guard, so a concurrent removal cannot free the proxy.
     IIpcInvoke* subscriber = nullptr;
     if (FAILED(found->QueryInterface(IID_IIpcInvoke, reinterpret_cast<void**>(&subscriber)))) {
         std::wstring text;
@@ -152,7 +152,7 @@ TargetKey CEventCollection::GetProxyTargetKey(IIpcInvoke* proxy) {
 void CEventCollection::AddSubscriber(const ReturnAddressRecord* key, CBstrHolder eventName,
                                      IIpcInvoke* proxy) {
     if (key == nullptr || proxy == nullptr) return;
-    CMutexLock lock(mutex_);
+    CCriticalSectionLock lock(guard_);
     auto [names, created] = subscriptions_.try_emplace(*key);
     if (created) TraceAt(TraceLevel::Verbose, kFirstSubscriberOfKey, eventName.Get());
     proxy->AddRef();
@@ -167,7 +167,7 @@ void CEventCollection::AddSubscriber(const ReturnAddressRecord* key, CBstrHolder
 
 void CEventCollection::RemoveSubscriber(const ReturnAddressRecord* key, CBstrHolder eventName) {
     if (key == nullptr) return;
-    CMutexLock lock(mutex_);
+    CCriticalSectionLock lock(guard_);
     const auto names = subscriptions_.find(*key);
     if (names == subscriptions_.end()) return;
     const auto entry = names->second.find(eventName);
@@ -179,7 +179,7 @@ void CEventCollection::RemoveSubscriber(const ReturnAddressRecord* key, CBstrHol
 }
 
 size_t CEventCollection::KeyCount() const {
-    CMutexLock lock(mutex_);
+    CCriticalSectionLock lock(guard_);
     return subscriptions_.size();
 }
 

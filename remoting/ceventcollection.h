@@ -1,10 +1,10 @@
 #pragma once
 // The subscription table of a service: ReturnAddressRecord -> event name -> event proxy,
-// each filed proxy holding one reference, all access under the collection mutex.
+// each filed proxy holding one reference, all access under the collection guard.
 //
-// A lookup first asks a filter that it reads without the mutex: a bit set with two bits for
+// A lookup first asks a filter that it reads without the guard: a bit set with two bits for
 // each filed (key, name). A pair whose bits are not all set has no subscriber, so the common
-// miss of a hooked message costs no kernel call. Bits are set under the mutex before an add
+// miss of a hooked message takes no lock. Bits are set under the guard before an add
 // returns, and after a removal the filter is rebuilt from what is left, word by word: a
 // reader may see old and new words mixed, but every filed pair has its bits in both.
 
@@ -17,7 +17,7 @@
 #include <string_view>
 
 #include "ieventcollection.h"
-#include "remoting/cmutex.h"
+#include "remoting/ccriticalsection.h"
 
 namespace tarnwick {
 
@@ -70,13 +70,13 @@ class CEventCollection final : public IEventCollection {
     static std::uint64_t Mask(std::uint32_t bit) { return std::uint64_t{1} << (bit % 64); }
     // False only when the pair is surely not filed; takes no lock.
     bool MayHold(const ReturnAddressRecord& key, std::wstring_view name) const;
-    // Under the mutex: sets the pair's bits, or recomputes every word from the table.
+    // Under the guard: sets the pair's bits, or recomputes every word from the table.
     void FilterAdd(const ReturnAddressRecord& key, std::wstring_view name);
     void FilterRebuild();
 
     std::map<ReturnAddressRecord, Names, KeyLess> subscriptions_;
     std::array<std::atomic<std::uint64_t>, kFilterWords> filter_{};
-    CMutex mutex_;
+    CCriticalSection guard_;
 };
 
 }  // namespace tarnwick

@@ -107,10 +107,10 @@ void ClearArguments(CMethodCallMessage& message) {
 Cookie CInvokeManagementServiceBase::NextCallId() noexcept { return g_nextCallId.fetch_add(1); }
 
 CInvokeManagementServiceBase::CInvokeManagementServiceBase(IInvokeNotification* notification)
-    : mutex_(kTraceGuid), notification_(notification) {}
+    : notification_(notification) {}
 
 size_t CInvokeManagementServiceBase::PendingCallCount() const {
-    CMutexLock lock(mutex_);
+    CCriticalSectionLock lock(tableGuard_);
     return pending_.size();
 }
 
@@ -129,12 +129,14 @@ IInvokeWait* CInvokeManagementServiceBase::SendRaiseEvent(IRaiseEventMessage* me
     if (message == nullptr) return nullptr;
     if (target == 0) target = DeriveTarget(*message);
     auto* ours = dynamic_cast<CRaiseEventMessage*>(message);
-    CMutexLock lock(mutex_);
+    CCriticalSectionLock lock(guard_);
     message->GetCookie() = NextCallId();
     const Cookie cookie = message->GetCookie();
     auto wait = std::make_unique<CInvokeWait>(ours);
-    IInvokeWait*& entry = pending_[cookie];
-    entry = wait.get();
+    {
+        CCriticalSectionLock table(tableGuard_);
+        pending_[cookie] = wait.get();
+    }
 
     RaisedEventBlock bytes;  // MarshalRaisedEvent writes every byte
     CBlockHolder block;
@@ -165,7 +167,8 @@ IInvokeWait* CInvokeManagementServiceBase::SendRaiseEvent(IRaiseEventMessage* me
 void CInvokeManagementServiceBase::ReleaseWait(IInvokeWait* wait) {
     auto* ours = dynamic_cast<CInvokeWait*>(wait);
     if (ours == nullptr) return;
-    CMutexLock lock(mutex_);
+    CCriticalSectionLock lock(guard_);
+    CCriticalSectionLock table(tableGuard_);
     // Only a wait this service handed out and still files is destroyed: a second release,
     // or a wait of another service, is left alone.
     for (auto it = pending_.begin(); it != pending_.end(); ++it) {
@@ -181,22 +184,29 @@ void CInvokeManagementServiceBase::ReleaseWait(IInvokeWait* wait) {
 void CInvokeManagementServiceBase::DeliverReturn(std::span<std::uint8_t> block,
                                                  const CReceivedBlocks& held) {
     const Cookie cookie = CMarshaller::GetBlockCookie(block);
-    CMutexLock lock(mutex_);
-    const auto it = pending_.find(cookie);
-    auto* wait = it == pending_.end() ? nullptr : static_cast<CInvokeWait*>(it->second);
-    // A wait already signalled has its outcome: a second return for it is not applied.
-    CRaiseEventMessage* message = wait != nullptr && !wait->Signalled() ? wait->Message() : nullptr;
-    if (message != nullptr) {
-        ApplyReplyAndFree(block, *message, held);
-        TraceAt(TraceLevel::Verbose, kReturnDelivered, message->GetMemberName().Get());
-    } else {
-        // A late or repeated reply, or one for a wait without a message: what it names is
-        // still ours to free.
-        TraceAt(TraceLevel::Error,
-                wait == nullptr ? kReturnForUnknownCall : kReturnForForeignMessage, cookie);
-        DiscardReply(block, held);
+    HANDLE wake = nullptr;
+    {
+        // The release of the wait takes this guard too, so the two never overlap.
+        CCriticalSectionLock table(tableGuard_);
+        const auto it = pending_.find(cookie);
+        auto* wait = it == pending_.end() ? nullptr : static_cast<CInvokeWait*>(it->second);
+        // A wait already signalled has its outcome: a second return for it is not applied.
+        CRaiseEventMessage* message =
+            wait != nullptr && !wait->Signalled() ? wait->Message() : nullptr;
+        if (message != nullptr) {
+            ApplyReplyAndFree(block, *message, held);
+            TraceAt(TraceLevel::Verbose, kReturnDelivered, message->GetMemberName().Get());
+        } else {
+            // A late or repeated reply, or one for a wait without a message: what it names is
+            // still ours to free.
+            TraceAt(TraceLevel::Error,
+                    wait == nullptr ? kReturnForUnknownCall : kReturnForForeignMessage, cookie);
+            DiscardReply(block, held);
+        }
+        if (wait != nullptr) wake = wait->Complete();
     }
-    if (wait != nullptr) wait->Signal();
+    // Woken after the guard is left, so that the raiser's release does not wait for it.
+    CInvokeWait::Wake(wake);
 }
 
 int CInvokeManagementServiceBase::Reply(CInvokeMessageBase& message, InvokeRecord* record,

@@ -11,9 +11,10 @@
 
 #include "iinvokemanagementservice.h"
 #include "ireturnaddress.h"
+#include "messages/ipeerpresence.h"
 #include "messages/sharedmemory.h"
 #include "remoting/ceventcollection.h"
-#include "remoting/cmutex.h"
+#include "remoting/ccriticalsection.h"
 #include "remoting/cthreadboundstorage.h"
 
 namespace tarnwick {
@@ -21,7 +22,7 @@ namespace tarnwick {
 class CMethodCallMessage;
 class CInvokeMessageBase;
 
-class CInvokeManagementServiceBase : public IInvokeManagementService {
+class CInvokeManagementServiceBase : public IInvokeManagementService, public IPeerPresence {
   public:
     // The notification may be null; it is never owned.
     explicit CInvokeManagementServiceBase(IInvokeNotification* notification);
@@ -46,6 +47,9 @@ class CInvokeManagementServiceBase : public IInvokeManagementService {
     // Services are destroyed by the module only. Waits still pending are not destroyed.
     virtual ~CInvokeManagementServiceBase() = default;
 
+    // Asked only by a raise that has waited a while; false unless the transport can tell.
+    bool PeerEnded() override { return false; }
+
     // Handles one record from the peer. 1 when a reply was written and the record rewritten in
     // place into the reply record; 0 otherwise. The record's block is freed in every case.
     int ProcessMessage(InvokeRecord* record) { return ProcessMessage(record, 0); }
@@ -63,7 +67,7 @@ class CInvokeManagementServiceBase : public IInvokeManagementService {
 
   protected:
     IInvokeNotification* Notification() const { return notification_; }
-    const CMutex& ServiceMutex() const { return mutex_; }
+    const CCriticalSection& ServiceGuard() const { return guard_; }
 
   private:
     std::uint64_t DeriveTarget(IRaiseEventMessage& message) const;
@@ -75,7 +79,12 @@ class CInvokeManagementServiceBase : public IInvokeManagementService {
     int Reply(CInvokeMessageBase& message, InvokeRecord* record, std::span<std::uint8_t> block);
 
     std::unordered_map<Cookie, IInvokeWait*> pending_;
-    CMutex mutex_;
+    // Held by raises across the transport's send, and by releases.
+    CCriticalSection guard_;
+    // The pending-call table's own: taken inside guard_ by raises and releases, and alone by
+    // a return's delivery, which so never waits for a send that is still under way (a quick
+    // peer answers before the raiser's post has returned).
+    CCriticalSection tableGuard_;
     IInvokeNotification* notification_;
     CEventCollection events_;
     CThreadBoundStorage errors_;

@@ -23,6 +23,7 @@ enum TracePoint : USHORT {
     kMalformedRecord,
     kReplyNotSent,
     kCallNotSent,
+    kPeerEnded,
 };
 
 constexpr std::uint32_t kQueueFlags = 0;
@@ -67,20 +68,19 @@ void CLpcInvokeManagementService::SetReturnAddress(IReturnAddress* address) {
     if (address == nullptr) return;
     BSTR& text = address->GetAddressText();
     CBstrHolder copy(text != nullptr ? static_cast<const wchar_t*>(text) : L"");
-    CMutexLock lock(ServiceMutex());
+    CCriticalSectionLock lock(ServiceGuard());
     peerName_.Swap(copy);
 }
 
 std::wstring CLpcInvokeManagementService::PeerQueueName() const {
-    CMutexLock lock(ServiceMutex());
+    CCriticalSectionLock lock(ServiceGuard());
     const BSTR name = peerName_.Get();
     return name != nullptr ? name : L"";
 }
 
 int CLpcInvokeManagementService::SendInvoke(InvokeRecord* record, IInvokeWait* wait,
                                             std::uint64_t /*target*/) {
-    // The service mutex is already held here: taking it again would cost two more kernel
-    // calls on every raise.
+    // SendRaiseEvent holds the service guard here: the peer's name cannot change mid-post.
     if (record != nullptr && Post(peerName_, *record) != 0) return 0;
     Trace(kTraceGuid, TraceLevel::Error, kTraceFlagComponent, kCallNotSent,
           static_cast<std::uint32_t>(GetLastError()));
@@ -88,12 +88,25 @@ int CLpcInvokeManagementService::SendInvoke(InvokeRecord* record, IInvokeWait* w
     return 1;
 }
 
+bool CLpcInvokeManagementService::PeerEnded() {
+    const std::wstring peer = PeerQueueName();
+    if (peer.empty()) return false;
+    const auto dropRecord = [](void*, void*, const void*, std::uint32_t) {};
+    if (CreateIpcQueue(peer.c_str(), dropRecord, nullptr, kQueueFlags, sizeof(InvokeRecord), 1) ==
+        0) {
+        return false;
+    }
+    DestroyIpcQueue(peer.c_str());
+    Trace(kTraceGuid, TraceLevel::Warning, kTraceFlagComponent, kPeerEnded, peer.c_str());
+    return true;
+}
+
 int CLpcInvokeManagementService::SendReply(InvokeRecord* record) {
     if (record == nullptr) return 0;
     // A copy of the name, so that a redirect on the delivery thread cannot free it mid-post.
     CBstrHolder peer;
     {
-        CMutexLock lock(ServiceMutex());
+        CCriticalSectionLock lock(ServiceGuard());
         peer = peerName_;
     }
     return Post(peer, *record);

@@ -7,7 +7,7 @@
 #include <map>
 
 #include "iipcerrorinfo.h"
-#include "remoting/cmutex.h"
+#include "remoting/ccriticalsection.h"
 
 namespace tarnwick {
 
@@ -29,7 +29,7 @@ class CThreadBoundStorage final : public IIpcErrorInfo {
 
   private:
     std::map<std::uint32_t, ThreadErrorRecord> records_;
-    CMutex mutex_;
+    CCriticalSection guard_;
 };
 
 }  // namespace tarnwick

@@ -18,6 +18,7 @@
 #include "messages/sharedmemory.h"
 #include "peer/clpcpeer.h"
 #include "peer/cwindowsmessagepeer.h"
+#include "messages/ceventproxy.h"
 #include "remoting/clpcinvokemanagementservice.h"
 #include "support/childmode.h"
 #include "support/childprocess.h"
@@ -135,6 +136,41 @@ TEST_F(EndToEndTest, OverIpcQueues) {
     ASSERT_TRUE(host.unsubscribed.Wait()) << "the peer's unsubscription arrived";
     EXPECT_EQ(host.Raise({MakeString(L"late")}).vt, VT_EMPTY) << "nobody to deliver to";
     EXPECT_EQ(peer.Wait(kWaitMs), std::optional<DWORD>(0)) << "the peer's checks";
+}
+
+// The first raise's peer lives but answers only once asked again; the second's process ends
+// while it has the event: that raise returns its initial result at once, unasked.
+struct {
+    HANDLE release = nullptr;
+    int prompts = 0;
+} g_asked;
+
+TEST_F(EndToEndTest, ARaiseEndsUnaskedWhenThePeerProcessEnds) {
+    const std::wstring suffix = std::to_wstring(GetCurrentProcessId() % 100000);
+    const std::wstring release = L"Local\\TarnwickTestRelease" + suffix;
+    g_asked.release = CreateEventW(nullptr, TRUE, FALSE, release.c_str());
+    CTargetHost host;
+    CLpcInvokeManagementService service(SysAllocString((L"TwE" + suffix).c_str()), &host);
+    host.service = &service;
+    CChildProcess peer;
+    ASSERT_TRUE(peer.Start(L"PeerEndsMidRaise", {L"TwE" + suffix, L"TwD" + suffix, release}));
+    ASSERT_TRUE(host.subscribed.Wait());
+    auto* proxy = static_cast<CEventProxy*>(
+        service.GetEventCollection()->GetSubscriber(&kSubscriber, kEvent));
+    ASSERT_NE(proxy, nullptr);
+    const auto ask = [](HWND, LPCWSTR, LPCWSTR, UINT) {
+        SetEvent(g_asked.release);
+        return ++g_asked.prompts == 1 ? IDRETRY : IDCANCEL;
+    };
+    proxy->SetTimeoutPromptForTesting(300, ask);
+    EXPECT_EQ(proxy->Invoke(kEvent, nullptr, 0, 0).vt, VT_BOOL) << "answered after Retry";
+    proxy->SetTimeoutPromptForTesting(kWaitMs, ask);
+    EXPECT_EQ(proxy->Invoke(kEvent, nullptr, 0, 0).vt, VT_UNKNOWN);
+    EXPECT_EQ(g_asked.prompts, 1) << "the user was asked about a peer that had ended";
+    EXPECT_EQ(peer.Wait(kWaitMs), std::optional<DWORD>(7)) << "it ended in its handler";
+    proxy->Release();
+    service.GetEventCollection()->RemoveSubscriber(&kSubscriber, kEvent);
+    CloseHandle(g_asked.release);
 }
 
 // Malformed blocks are refused and freed; a throwing handler fails; unsendable calls move nothing.
@@ -286,6 +322,25 @@ std::wstring FaultsOfFullEvent(const PeerEvent& event) {
     test::CTestVariant field(test::FieldOf(a[6].Get(), L"WindowHandle"));
     if (field->vt != VT_I8 || field->llVal != kWindowField) return L"record";
     return L"";
+}
+
+// args: TARGET_QUEUE PEER_QUEUE RELEASE. Answers its first event once RELEASE is set, and ends
+// its process with code 7 in the handler of the second.
+TARNWICK_CHILD_MODE(PeerEndsMidRaise) {
+    if (args.size() != 3) return 100;
+    CLpcPeer peer(args[1], args[0]);
+    const HANDLE release = OpenEventW(SYNCHRONIZE, FALSE, args[2].c_str());
+    if (!peer.Created() || !peer.Announce() || release == nullptr) return 101;
+    int events = 0;
+    peer.SetEventHandler([&](const PeerEvent&) {
+        if (events++ > 0) TerminateProcess(GetCurrentProcess(), 7);
+        WaitForSingleObject(release, kWaitMs);
+        VARIANT answer = test::MakeBool(VARIANT_TRUE);
+        return CVariantHolder(answer);
+    });
+    if (!peer.Subscribe({kSubscriber, kKey}, kEvent, kTag).Arrived) return 102;
+    // Ends in the handler, well before its own process could signal.
+    return WaitForSingleObject(GetCurrentProcess(), kWaitMs) == WAIT_TIMEOUT ? 103 : 104;
 }
 
 // args: TARGET_QUEUE PEER_QUEUE. Cancels the full event when intact (else answers what was wrong).

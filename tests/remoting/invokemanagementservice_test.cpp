@@ -338,6 +338,36 @@ TEST_F(InvokeManagementServiceTest, AFailedSendFreesExactlyThePayloadsItMade) {
     if (still != nullptr) FreeSharedMemory(bystander.Get());
 }
 
+// The raiser's prompt, its wait timed out: the first time, the peer's return comes meanwhile.
+struct {
+    CLoopbackService* service = nullptr;
+    InvokeRecord call{};
+    int prompts = 0;
+} g_slow;
+
+int WINAPI ReturnWhileAsking(HWND, LPCWSTR, LPCWSTR, UINT) {
+    if (g_slow.prompts++ == 0) {
+        InvokeRecord returned = test::StoreReply(test::BytesOf(g_slow.call.Block), VARIANT_TRUE);
+        test::Destroy(g_slow.call.Block);
+        g_slow.service->ProcessMessage(&returned);
+    }
+    return IDCANCEL;
+}
+
+// That return is applied but wakes nothing: the thread's next wait waits for its own return.
+TEST_F(InvokeManagementServiceTest, AReturnAfterTheWaitTimedOutWakesNoLaterWait) {
+    CLoopbackService service(nullptr);
+    g_slow = {&service};
+    service.sink = [](const InvokeRecord& call) { g_slow.call = call; };
+    auto proxy = CEventProxy::Create(kNull, TargetKey{}, CBstrHolder(L"t"), &service);
+    proxy->SetTimeoutPromptForTesting(20, &ReturnWhileAsking);
+    EXPECT_EQ(proxy->Invoke(L"Click", nullptr, 0, 0).vt, VT_BOOL);
+    EXPECT_EQ(proxy->Invoke(L"Click", nullptr, 0, 0).vt, VT_UNKNOWN);
+    EXPECT_EQ(g_slow.prompts, 2) << "the late return woke the next wait";
+    test::Destroy(g_slow.call.Block);
+    EXPECT_EQ(service.PendingCallCount(), 0u);
+}
+
 // Call ids grow across services; the target is O of a null address, else the host's O, else 0.
 TEST_F(InvokeManagementServiceTest, CallIdsGrowByOneAndTargetsComeFromTheAddress) {
     CCallHost host;
