@@ -71,10 +71,11 @@ void CControlListing::Print(COutput& out, const CControlTable& table, ListingOpt
     for (HWND top : Tops(table, options.all, processId, scope)) {
         groups.emplace_back(top, Rows(table, top, options.all));
         for (const Row& row : groups.back().second) {
-            nameWidth = std::max(nameWidth, row.control ? static_cast<int>(row.control->name.size()) : 1);
+            nameWidth =
+                std::max(nameWidth, row.control ? static_cast<int>(row.control->name.size()) : 1);
             classWidth = std::max(classWidth, static_cast<int>(row.className.size()));
-            typeWidth =
-                std::max(typeWidth, row.control ? static_cast<int>(row.control->typeName.size()) : 1);
+            typeWidth = std::max(typeWidth,
+                                 row.control ? static_cast<int>(row.control->typeName.size()) : 1);
         }
     }
     for (const auto& [top, rows] : groups) {

@@ -269,7 +269,9 @@ void CHostSession::Connect(DWORD thread) {
 
 void CHostSession::List(const Command& command) {
     ListingOptions options;
-    for (const Token& flag : command.args) (flag.text == L"--all" ? options.all : options.handles) = true;
+    for (const Token& flag : command.args) {
+        (flag.text == L"--all" ? options.all : options.handles) = true;
+    }
     table_.reset();
     CControlListing::Print(out_, Table(), options, app_.ProcessId(), scope_.Scope());
 }
@@ -294,11 +296,13 @@ void CHostSession::Operate(const Command& command, const std::wstring& member, b
     std::wstring shown, json;
     for (size_t i = 2; i < command.args.size(); ++i) {
         const VARIANT& value = arguments[i - 1].Get();
-        shown += L" " + (NodePath(command.args[i]) ? command.args[i].text
-                                                   : CValueText::Format(value, ValueStyle::Readable));
+        shown += L" " + (NodePath(command.args[i])
+                             ? command.args[i].text
+                             : CValueText::Format(value, ValueStyle::Readable));
         json += (json.empty() ? L"" : L",") + CValueText::Format(value, ValueStyle::Json);
     }
-    const std::wstring head = command.name + L" " + control.name + L" " + command.args[1].text + shown;
+    const std::wstring head =
+        command.name + L" " + control.name + L" " + command.args[1].text + shown;
     const CJsonObject object =
         CJsonObject()
             .AddText(L"command", command.name)
@@ -326,7 +330,8 @@ void CHostSession::Operate(const Command& command, const std::wstring& member, b
 std::vector<CVariantHolder> CHostSession::OperationArguments(const Command& command,
                                                              const Control& control,
                                                              const std::wstring& member) {
-    const std::optional<std::vector<VARTYPE>> declared = types_.InArguments(control.typeName, member);
+    const std::optional<std::vector<VARTYPE>> declared =
+        types_.InArguments(control.typeName, member);
     std::vector<CVariantHolder> arguments;
     arguments.push_back(Reference(control));
     for (size_t i = 2; i < command.args.size(); ++i) {

@@ -94,16 +94,15 @@ std::optional<std::vector<VARTYPE>> COperationTypes::OnInterface(
     for (UINT i = 0; i < library->GetTypeInfoCount(); ++i) {
         BSTR name = nullptr;
         ComPtr<ITypeInfo> type;
-        const bool named = SUCCEEDED(library->GetDocumentation(static_cast<INT>(i), &name,
-                                                               nullptr, nullptr, nullptr)) &&
+        const bool named = SUCCEEDED(library->GetDocumentation(static_cast<INT>(i), &name, nullptr,
+                                                               nullptr, nullptr)) &&
                            name != nullptr && interfaceName == name;
         SysFreeString(name);
         if (!named || FAILED(library->GetTypeInfo(i, &type))) continue;
         LPOLESTR names[] = {const_cast<wchar_t*>(operation.c_str())};
         MEMBERID id = DISPID_UNKNOWN;
         TYPEATTR* attributes = nullptr;
-        if (FAILED(type->GetIDsOfNames(names, 1, &id)) ||
-            FAILED(type->GetTypeAttr(&attributes))) {
+        if (FAILED(type->GetIDsOfNames(names, 1, &id)) || FAILED(type->GetTypeAttr(&attributes))) {
             return std::nullopt;
         }
         const WORD count = attributes->cFuncs;

@@ -45,8 +45,8 @@ std::optional<TopWindow> CWindowFinder::ByTitle(DWORD processId, const std::wstr
 
 DWORD CWindowFinder::MainThread(DWORD processId) {
     const std::vector<TopWindow> windows = Visible(processId);
-    const auto unowned =
-        std::find_if(windows.begin(), windows.end(), [](const TopWindow& top) { return !top.owned; });
+    const auto unowned = std::find_if(windows.begin(), windows.end(),
+                                      [](const TopWindow& top) { return !top.owned; });
     if (unowned != windows.end()) return unowned->thread;
     return windows.empty() ? 0 : windows.front().thread;
 }

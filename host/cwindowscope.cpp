@@ -60,8 +60,8 @@ void CWindowScope::Window(const Command& command) {
     const std::vector<TopWindow> matching = Matching(text);
     if (matching.empty()) {
         throw CHostError{L"no window whose title contains " + CValueText::Quote(text) +
-                         L" (its windows: " +
-                         Titles(CWindowFinder::Visible(app_.ProcessId())) + L")"};
+                         L" (its windows: " + Titles(CWindowFinder::Visible(app_.ProcessId())) +
+                         L")"};
     }
     ScopeTo(command, matching.front());
 }
@@ -78,8 +78,8 @@ void CWindowScope::WaitWindow(const Command& command) {
     }
     if (outcome == CApplication::WaitOutcome::TimedOut) {
         throw CHostError{L"wait-window: " + missing + L" after " + std::to_wstring(seconds) +
-                         L" s (its windows: " +
-                         Titles(CWindowFinder::Visible(app_.ProcessId())) + L")"};
+                         L" s (its windows: " + Titles(CWindowFinder::Visible(app_.ProcessId())) +
+                         L")"};
     }
     ScopeTo(command, matching.front());
 }
