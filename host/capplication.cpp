@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "cwindowfinder.h"
+
 namespace tarnwick::host {
 namespace {
 
@@ -37,28 +39,11 @@ std::wstring SystemMessage(DWORD error) {
     return message.empty() ? L"error " + std::to_wstring(error) : message;
 }
 
-struct WindowSearch {
-    DWORD processId;
-    DWORD threadId = 0;
-    std::vector<HWND> windows;
-    bool all = false;  // every visible window, not only the first
-};
-
-BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM context) {
-    auto* search = reinterpret_cast<WindowSearch*>(context);
-    DWORD processId = 0;
-    const DWORD threadId = GetWindowThreadProcessId(window, &processId);
-    if (processId != search->processId || !IsWindowVisible(window)) return TRUE;
-    if (search->threadId == 0) search->threadId = threadId;
-    search->windows.push_back(window);
-    return search->all;
-}
-
 std::vector<HWND> VisibleWindows(DWORD processId) {
-    WindowSearch search{processId};
-    search.all = true;
-    EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&search));
-    return search.windows;
+    std::vector<HWND> windows;
+    if (processId == 0) return windows;
+    for (const TopWindow& top : CWindowFinder::Visible(processId)) windows.push_back(top.window);
+    return windows;
 }
 
 }  // namespace
@@ -98,18 +83,23 @@ std::optional<std::wstring> CApplication::Start(const std::wstring& executable,
 }
 
 DWORD CApplication::WaitForGuiThread(DWORD timeoutMs) const {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     WaitForInputIdle(process_.get(), timeoutMs);
+    DWORD thread = 0;
+    WaitUntil(timeoutMs, [&] { return (thread = CWindowFinder::MainThread(processId_)) != 0; });
+    return thread;
+}
+
+CApplication::WaitOutcome CApplication::WaitUntil(DWORD timeoutMs,
+                                                  const std::function<bool()>& condition) const {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
-        WindowSearch search{processId_};
-        EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&search));
+        if (condition()) return WaitOutcome::Met;
         const ULONGLONG now = GetTickCount64();
-        if (search.threadId != 0 || now >= deadline) return search.threadId;
-        // Woken early when the process ends; else the window is looked for again.
+        if (now >= deadline) return WaitOutcome::TimedOut;
         HANDLE process = process_.get();
         const DWORD step = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 50));
         if (MsgWaitForMultipleObjects(1, &process, FALSE, step, QS_ALLINPUT) == WAIT_OBJECT_0) {
-            return 0;
+            return condition() ? WaitOutcome::Met : WaitOutcome::Ended;
         }
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);

@@ -1,9 +1,10 @@
 #pragma once
 // The application the host drives: a running process named by its id, or one the host
-// starts; and its GUI thread, the thread of its first visible top-level window.
+// starts; and its GUI thread, the thread of its main window.
 
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,8 +21,14 @@ class CApplication {
     std::optional<std::wstring> Start(const std::wstring& executable,
                                       const std::vector<std::wstring>& arguments);
     // Waits up to timeoutMs for the process to show a visible top-level window and answers
-    // the window's thread; 0 when none came or the process ended first.
+    // the thread of its main window (CWindowFinder::MainThread); 0 when none came or the
+    // process ended first.
     DWORD WaitForGuiThread(DWORD timeoutMs) const;
+
+    enum class WaitOutcome { Met, TimedOut, Ended };
+    // Asks `condition` again and again (every 50 ms, and at once when the process ends) until
+    // it answers true, timeoutMs have passed or the process has ended.
+    WaitOutcome WaitUntil(DWORD timeoutMs, const std::function<bool()>& condition) const;
 
     // True when a visible top-level window of the process answers a message within timeoutMs.
     bool Answers(DWORD timeoutMs) const;

@@ -23,10 +23,26 @@ struct CommandInfo {
 
 constexpr size_t kAny = static_cast<size_t>(-1);
 
+// The forms of one command follow each other; its first row holds the argument counts.
 constexpr CommandInfo kCommands[] = {
     {L"attach", 1, kAny, L"attach PID|EXE [ARGS...]",
      L"start the agent in a running or a new application"},
-    {L"list", 0, 1, L"list [--handles]", L"list the controls: name, [window,] class, id, kind, text"},
+    {L"attach", 2, 2, L"attach --running EXE", L"the same, in the newest running process of EXE"},
+    {L"attach", 2, 2, L"attach --title TEXT",
+     L"the same, in the process of the first visible window titled ...TEXT..."},
+    {L"list", 0, 2, L"list [--handles] [--all]",
+     L"list the controls by window: name, [window,] class, id, kind, text; --all adds the "
+     L"windows without a translator"},
+    {L"windows", 0, 0, L"windows",
+     L"the application's visible top-level windows: title, class, modal or disabled"},
+    {L"window", 0, 1, L"window [TEXT]",
+     L"scope control names to the window titled ...TEXT... (no TEXT: every window)"},
+    {L"wait-window", 1, 2, L"wait-window TEXT [SECONDS]",
+     L"wait until such a window is visible (default 10 s), then scope to it"},
+    {L"wait-closed", 1, 2, L"wait-closed TEXT [SECONDS]",
+     L"wait until no such window is left (default 10 s)"},
+    {L"wait", 1, 2, L"wait CONTROL [SECONDS]",
+     L"wait until the control exists and is visible (default 10 s)"},
     {L"get", 2, 2, L"get CONTROL PROPERTY", L"read a property (calls \"Get\" PROPERTY)"},
     {L"set", 3, 3, L"set CONTROL PROPERTY VALUE", L"change a property (calls \"Set\" PROPERTY)"},
     {L"call", 2, kAny, L"call CONTROL OPERATION [ARGS...]",
@@ -45,6 +61,13 @@ constexpr CommandInfo kCommands[] = {
     {L"text", 1, 1, L"text #ID", L"read the text of any window of the application by its id"},
     {L"echo", 0, kAny, L"echo TEXT", L"print the text"},
 };
+
+// Where a command takes its number of seconds; npos when it takes none.
+size_t SecondsAt(const std::wstring& name) {
+    if (name == L"wait-exit") return 0;
+    if (name == L"wait-window" || name == L"wait-closed" || name == L"wait") return 1;
+    return std::wstring::npos;
+}
 
 const CommandInfo* Find(const std::wstring& name) {
     for (const CommandInfo& info : kCommands) {
@@ -256,14 +279,40 @@ void CCommandLine::Check(const Command& command) {
     if (command.expected && command.expected->empty()) {
         throw CUsageError{L"nothing after \"->\""};
     }
-    if (command.name == L"list" && !command.args.empty() &&
-        (command.args[0].text != L"--handles" || command.args[0].quoted)) {
-        throw CUsageError{L"usage: list [--handles]"};
+    if (command.name == L"list") {
+        for (size_t i = 0; i < command.args.size(); ++i) {
+            const Token& flag = command.args[i];
+            if (flag.quoted || (flag.text != L"--handles" && flag.text != L"--all") ||
+                (i == 1 && flag.text == command.args[0].text)) {
+                throw CUsageError{L"usage: " + std::wstring(info->synopsis)};
+            }
+        }
+    }
+    if (command.name == L"attach" && IsFlag(command.args[0]) && command.args.size() != 2) {
+        throw CUsageError{L"usage: attach " + command.args[0].text +
+                          (command.args[0].text == L"--title" ? L" TEXT" : L" EXE")};
+    }
+    if (const size_t at = SecondsAt(command.name); at < command.args.size()) {
+        const std::wstring& seconds = command.args[at].text;
+        if (seconds.empty() || seconds.size() > 6 ||
+            seconds.find_first_not_of(L"0123456789") != std::wstring::npos) {
+            throw CUsageError{command.name + L" takes a number of seconds, not " + seconds};
+        }
     }
     if (command.name == L"watch" && !command.args.back().quoted &&
         command.args.back().text == L"--cancel") {
         throw CUsageError{L"--cancel names an event"};
     }
+}
+
+bool CCommandLine::IsFlag(const Token& word) {
+    return !word.quoted && (word.text == L"--running" || word.text == L"--title");
+}
+
+DWORD CCommandLine::Seconds(const Command& command, DWORD defaultSeconds) {
+    const size_t at = SecondsAt(command.name);
+    return at < command.args.size() ? std::wcstoul(command.args[at].text.c_str(), nullptr, 10)
+                                    : defaultSeconds;
 }
 
 std::wstring CCommandLine::Help() {
@@ -274,8 +323,11 @@ std::wstring CCommandLine::Help() {
         L"--script FILE\n"
         L"--timeout: how long a request waits for the application (default 10); an operation\n"
         L"still running after half of it fails at once as busy (a modal window is open).\n"
-        L"CONTROL: Class[n] (the nth control of that class), #ID, 0xHANDLE or its text.\n"
-        L"Values: integers (decimal or 0x), true, false, anything else (or quoted) is text.\n"
+        L"CONTROL: Class[n] (the nth control of that class), #ID, 0xHANDLE or its text (without\n"
+        L"         '&', in any letter case); after \"window TEXT\", only inside that window.\n"
+        L"Values take the type the operation declares for them: text stays text; integers\n"
+        L"(decimal or 0x), true and false become numbers and booleans where it wants one.\n"
+        L"A quoted value is always text.\n"
         L"NODE: node:PATH names a tree node by its texts from the top level, \"/\" between\n"
         L"      (node:Plants/Trees/Oak); results and events name nodes that way too.\n"
         L"get, set, call and text may end with \"-> RESULT\": the command fails unless it prints\n"

@@ -2,6 +2,8 @@
 // The host command's command line and scripts: the options, then commands separated by "+"
 // (or one per script line), each checked against the command table before anything runs.
 
+#include <windows.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -55,6 +57,10 @@ class CCommandLine {
     // inside quotes stand for a quote and a backslash).
     static std::vector<Token> Split(std::wstring_view line);
     static std::wstring Help();
+    // "--running" or "--title" after attach.
+    static bool IsFlag(const Token& word);
+    // The seconds a checked wait command names, or the default.
+    static DWORD Seconds(const Command& command, DWORD defaultSeconds);
 
   private:
     static void Check(const Command& command);

@@ -1,5 +1,6 @@
 #include "ccontroltable.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <cwctype>
 #include <map>
@@ -41,24 +42,53 @@ std::wstring KindOf(const std::wstring& interfaceTypeName) {
     return name;
 }
 
+bool SameText(const std::wstring& a, const std::wstring& b) {
+    return _wcsicmp(a.c_str(), b.c_str()) == 0;
+}
+
+HWND AsWindow(std::uint64_t handle) { return reinterpret_cast<HWND>(handle); }
+
 std::optional<Control> ReadControl(const VARIANT* fields) {
     const auto window = Integer(fields[kWindow]), parent = Integer(fields[kParent]),
                id = Integer(fields[kId]), translator = Integer(fields[kTranslator]),
                owner = Integer(fields[kOwner]);
     if (!window || !parent || !id || !translator || !owner) return std::nullopt;
-    return Control{static_cast<std::uint64_t>(*window),
-                   static_cast<std::uint64_t>(*parent),
-                   static_cast<LONG>(*id),
-                   Text(fields[kClass]),
-                   KindOf(Text(fields[kInterfaceType])),
-                   Text(fields[kText]),
-                   static_cast<std::uint64_t>(*translator),
-                   static_cast<std::uint64_t>(*owner),
-                   {}};
+    Control control{static_cast<std::uint64_t>(*window),
+                    static_cast<std::uint64_t>(*parent),
+                    static_cast<LONG>(*id),
+                    Text(fields[kClass]),
+                    KindOf(Text(fields[kInterfaceType])),
+                    Text(fields[kText]),
+                    static_cast<std::uint64_t>(*translator),
+                    static_cast<std::uint64_t>(*owner),
+                    {}};
+    // Window handles are system-wide: the host reads the rest itself.
+    const HWND handle = AsWindow(control.window);
+    control.top = reinterpret_cast<std::uint64_t>(GetAncestor(handle, GA_ROOT));
+    control.hidden = !IsWindowVisible(handle);
+    if (SameText(control.className, L"Button") &&
+        (GetWindowLongW(handle, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX) {
+        control.typeName = L"GroupBox";
+    }
+    return control;
 }
 
-bool SameText(const std::wstring& a, const std::wstring& b) {
-    return _wcsicmp(a.c_str(), b.c_str()) == 0;
+// Groups the controls by top-level window, in the order the windows came, those without an
+// owner first: a dialog that opens does not change the names in the main window.
+void GroupByWindow(std::vector<Control>& controls) {
+    std::vector<std::uint64_t> tops;
+    for (const Control& control : controls) {
+        if (std::find(tops.begin(), tops.end(), control.top) == tops.end()) {
+            tops.push_back(control.top);
+        }
+    }
+    std::stable_partition(tops.begin(), tops.end(), [](std::uint64_t top) {
+        return GetWindow(AsWindow(top), GW_OWNER) == nullptr;
+    });
+    std::stable_sort(controls.begin(), controls.end(), [&](const Control& a, const Control& b) {
+        return std::find(tops.begin(), tops.end(), a.top) <
+               std::find(tops.begin(), tops.end(), b.top);
+    });
 }
 
 std::wstring WithoutMnemonics(const std::wstring& text) {
@@ -88,9 +118,9 @@ std::optional<std::uint64_t> Number(const std::wstring& text, size_t skip, int b
 
 }  // namespace
 
-std::optional<CControlTable> CControlTable::FromPages(std::span<const CVariantHolder> pages) {
+std::optional<CControlTable> CControlTable::FromPages(std::span<const CVariantHolder> pages,
+                                                      HWND scope) {
     CControlTable table;
-    std::map<std::wstring, size_t> perClass;
     for (const CVariantHolder& page : pages) {
         const VARIANT& list = page.Get();
         if (list.vt != (VT_ARRAY | VT_VARIANT) || list.parray == nullptr ||
@@ -109,20 +139,20 @@ std::optional<CControlTable> CControlTable::FromPages(std::span<const CVariantHo
                 SafeArrayUnaccessData(list.parray);
                 return std::nullopt;
             }
-            std::wstring key = control->className;
-            for (wchar_t& c : key) c = static_cast<wchar_t>(std::towlower(c));
-            control->name = control->className + L"[" + std::to_wstring(perClass[key]++) + L"]";
-            table.controls_.push_back(std::move(*control));
+            if (scope == nullptr || AsWindow(control->top) == scope) {
+                table.controls_.push_back(std::move(*control));
+            }
         }
         SafeArrayUnaccessData(list.parray);
     }
+    GroupByWindow(table.controls_);
+    std::map<std::wstring, size_t> perClass;
+    for (Control& control : table.controls_) {
+        std::wstring key = control.className;
+        for (wchar_t& c : key) c = static_cast<wchar_t>(std::towlower(c));
+        control.name = control.className + L"[" + std::to_wstring(perClass[key]++) + L"]";
+    }
     return table;
-}
-
-std::optional<CControlTable> CControlTable::FromList(const VARIANT& list) {
-    CVariantHolder copy;
-    if (FAILED(VariantCopy(&copy.Get(), const_cast<VARIANT*>(&list)))) return std::nullopt;
-    return FromPages({&copy, 1});
 }
 
 const Control* CControlTable::Find(const Token& name) const {
@@ -141,7 +171,9 @@ const Control* CControlTable::Find(const Token& name) const {
         if (window || id || classIndex) return nullptr;
     }
     for (const Control& control : controls_) {
-        if (control.text == text || WithoutMnemonics(control.text) == text) return &control;
+        if (SameText(control.text, text) || SameText(WithoutMnemonics(control.text), text)) {
+            return &control;
+        }
     }
     return nullptr;
 }

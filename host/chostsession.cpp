@@ -5,7 +5,10 @@
 #include <cwchar>
 #include <iterator>
 
+#include "ccontrollisting.h"
+#include "cprocesslist.h"
 #include "cvaluetext.h"
+#include "cwindowfinder.h"
 #include "itypelibresolutionservice.h"
 #include "peer/clpcpeer.h"
 #include "peer/cwindowsmessagepeer.h"
@@ -20,16 +23,14 @@ constexpr DWORD kStartTimeoutMs = 15000;
 constexpr DWORD kDetachTimeoutMs = 2000;
 constexpr size_t kMaxCallArguments = 8;
 constexpr DWORD kAnswerTimeoutMs = 5000;
+// How long an application that closed its last window, or stopped answering during a driving
+// command, is given to end.
+constexpr DWORD kEndGraceMs = 3000;
+constexpr DWORD kWaitExitSeconds = 30;
 constexpr wchar_t kNodePrefix[] = L"node:";
 constexpr wchar_t kTreeKind[] = L"TreeView";
 
 using Handler = void (CHostSession::*)(const Command&);
-
-std::wstring Hex(std::uint64_t value) {
-    wchar_t text[24] = {};
-    std::swprintf(text, std::size(text), L"0x%llX", static_cast<unsigned long long>(value));
-    return text;
-}
 
 std::wstring HResultText(HRESULT code) {
     wchar_t text[16] = {};
@@ -131,13 +132,30 @@ void CHostSession::Run(const Command& command) {
         {L"blocks", &CHostSession::Blocks},
         {L"close", &CHostSession::Close},
         {L"text", &CHostSession::Text},
-        {L"echo", &CHostSession::Echo}};
+        {L"echo", &CHostSession::Echo},
+        {L"windows", &CHostSession::Windows},
+        {L"window", &CHostSession::Window},
+        {L"wait-window", &CHostSession::WaitWindow},
+        {L"wait-closed", &CHostSession::WaitClosed},
+        {L"wait", &CHostSession::WaitControl}};
+    // The host answers these from the application's windows, without the agent.
+    static const std::wstring onWindows[] = {L"windows", L"window", L"wait-window",
+                                             L"wait-closed"};
     static const std::wstring withoutAgent[] = {L"attach", L"echo",  L"wait-exit", L"running",
                                                 L"blocks", L"close", L"text"};
-    const bool needsAgent = std::find(std::begin(withoutAgent), std::end(withoutAgent),
-                                      command.name) == std::end(withoutAgent);
-    if (needsAgent && peer_ == nullptr)
+    // What can still be asked once the application has ended.
+    static const std::wstring afterEnd[] = {L"attach", L"echo", L"wait-exit", L"blocks",
+                                            L"wait-closed"};
+    const auto among = [&](const auto& names) {
+        return std::find(std::begin(names), std::end(names), command.name) != std::end(names);
+    };
+    if (!among(afterEnd) && (ended_ || app_.Ended())) {
+        throw CHostError{command.name + L": the application has ended"};
+    }
+    if ((among(onWindows) && app_.ProcessId() == 0) ||
+        (!among(onWindows) && !among(withoutAgent) && peer_ == nullptr)) {
         throw CHostError{command.name + L": not attached to an application"};
+    }
     expected_ = command.expected;
     HoldEvents();
     try {
@@ -170,10 +188,14 @@ void CHostSession::Attach(const Command& command) {
     }
     const std::wstring& target = command.args.front().text;
     blocksAtAttach_ = GetLiveBlockCount();
-    if (IsProcessId(command)) {
+    std::wstring name = target;
+    if (CCommandLine::IsFlag(command.args.front())) {
+        name = OpenRunning(command);
+    } else if (IsProcessId(command)) {
         if (!app_.Open(std::wcstoul(target.c_str(), nullptr, 10))) {
             throw CHostError{L"no process " + target};
         }
+        name = L"process " + target;
     } else {
         std::vector<std::wstring> arguments;
         for (size_t i = 1; i < command.args.size(); ++i) arguments.push_back(command.args[i].text);
@@ -190,12 +212,32 @@ void CHostSession::Attach(const Command& command) {
     Connect(thread);
     // Readable lines name the application as it was given, so that a script's transcript is
     // the same on every run; the JSON object has the ids.
-    appName_ = IsProcessId(command) ? process : target;
+    appName_ = name;
+    ended_ = false;
+    scope_.End();
     out_.Line(L"attached to " + appName_,
               CJsonObject()
                   .AddText(L"command", L"attach")
                   .Add(L"process", std::to_wstring(app_.ProcessId()))
                   .Add(L"thread", std::to_wstring(thread)));
+}
+
+std::wstring CHostSession::OpenRunning(const Command& command) {
+    const bool byName = command.args[0].text == L"--running";
+    const std::wstring& value = command.args[1].text;
+    std::optional<DWORD> processId;
+    if (byName) {
+        processId = CProcessList::Newest(value);
+        if (!processId) throw CHostError{L"no running " + value};
+    } else {
+        const std::optional<TopWindow> top = CWindowFinder::ByTitle(0, value);
+        if (!top) {
+            throw CHostError{L"no visible window whose title contains " + CValueText::Quote(value)};
+        }
+        processId = top->process;
+    }
+    if (!app_.Open(*processId)) throw CHostError{L"no process " + std::to_wstring(*processId)};
+    return byName ? value : CProcessList::ExecutableOf(*processId);
 }
 
 void CHostSession::Connect(DWORD thread) {
@@ -234,33 +276,12 @@ void CHostSession::Connect(DWORD thread) {
 }
 
 void CHostSession::List(const Command& command) {
-    const bool handles = !command.args.empty();
+    ListingOptions options;
+    for (const Token& flag : command.args) {
+        (flag.text == L"--all" ? options.all : options.handles) = true;
+    }
     table_.reset();
-    int nameWidth = 0, classWidth = 0, typeWidth = 0;
-    for (const Control& control : Table().Controls()) {
-        nameWidth = std::max(nameWidth, static_cast<int>(control.name.size()));
-        classWidth = std::max(classWidth, static_cast<int>(control.className.size()));
-        typeWidth = std::max(typeWidth, static_cast<int>(control.typeName.size()));
-    }
-    for (const Control& control : Table().Controls()) {
-        std::wstring window = handles ? Hex(control.window) : L"";
-        if (handles) window.resize(std::max<size_t>(window.size(), 10) + 2, L' ');
-        wchar_t line[512] = {};
-        std::swprintf(line, std::size(line), L"%-*ls  %ls%-*ls  #%-5ld  %-*ls  ", nameWidth,
-                      control.name.c_str(), window.c_str(), classWidth,
-                      control.className.c_str(), static_cast<long>(control.id), typeWidth,
-                      control.typeName.c_str());
-        out_.Line(line + CValueText::Quote(control.text),
-                  CJsonObject()
-                      .AddText(L"command", L"list")
-                      .AddText(L"control", control.name)
-                      .AddText(L"window", Hex(control.window))
-                      .AddText(L"parent", Hex(control.parent))
-                      .AddText(L"class", control.className)
-                      .Add(L"id", std::to_wstring(control.id))
-                      .AddText(L"type", control.typeName)
-                      .AddText(L"text", control.text));
-    }
+    CControlListing::Print(out_, Table(), options, app_.ProcessId(), scope_.Scope());
 }
 
 void CHostSession::Get(const Command& command) {
@@ -274,54 +295,83 @@ void CHostSession::Set(const Command& command) {
 void CHostSession::Call(const Command& command) { Operate(command, command.args[1].text, true); }
 
 void CHostSession::Operate(const Command& command, const std::wstring& member, bool drives) {
-    const Control& control = Resolve(command.args[0]);
+    const Control control = Resolve(command.args[0]);
     if (command.args.size() - 1 > kMaxCallArguments) {
         throw CHostError{L"too many arguments for " + member + L" (at most " +
                          std::to_wstring(kMaxCallArguments - 1) + L")"};
     }
-    std::vector<CVariantHolder> arguments;
-    arguments.push_back(Reference(control));
+    std::vector<CVariantHolder> arguments = OperationArguments(command, control, member);
     std::wstring shown, json;
     for (size_t i = 2; i < command.args.size(); ++i) {
-        const std::optional<std::wstring> path = NodePath(command.args[i]);
-        arguments.push_back(path ? NodeArgument(control, *path)
-                                 : CValueText::Parse(command.args[i]));
-        shown += L" " + (path ? command.args[i].text
-                              : CValueText::Format(arguments.back().Get(), ValueStyle::Readable));
-        json += (json.empty() ? L"" : L",") +
-                CValueText::Format(arguments.back().Get(), ValueStyle::Json);
+        const VARIANT& value = arguments[i - 1].Get();
+        shown += L" " + (NodePath(command.args[i])
+                             ? command.args[i].text
+                             : CValueText::Format(value, ValueStyle::Readable));
+        json += (json.empty() ? L"" : L",") + CValueText::Format(value, ValueStyle::Json);
     }
-    const std::wstring head = command.name + L" " + control.name + L" " + command.args[1].text + shown;
-    PeerReply reply = Request(member, std::move(arguments));
-    if (reply.Arrived && reply.State == StateFailedCode && reply.FailureCode == vask::kAgentBusy &&
-        expected_ == L"busy") {
-        // The operation goes on in a modal window that it opened; what that window shows is
-        // listed afresh.
-        out_.Line(head + L" -> busy", CJsonObject()
-                                           .AddText(L"command", command.name)
-                                           .AddText(L"control", control.name)
-                                           .Add(L"result", L"\"busy\""));
-        table_.reset();
-        ForgetNodes();
-        return;
-    }
-    Check(reply, member);
-    const CVariantHolder result = std::move(reply.Result);
-    PrintResult(
-        head,
+    const std::wstring head =
+        command.name + L" " + control.name + L" " + command.args[1].text + shown;
+    const CJsonObject object =
         CJsonObject()
             .AddText(L"command", command.name)
             .AddText(L"control", control.name)
             .AddText(command.name == L"call" ? L"operation" : L"property", command.args[1].text)
-            .Add(L"args", L"[" + json + L"]"),
-        result.Get(), ResultNamer(control, member));
-    // The Sync lets what the action raised arrive before this command ends (it is printed after
-    // the command's line); then the nodes are named afresh, since the action may have changed
-    // the tree.
-    if (drives) {
-        Invoke(L"Sync", {});
+            .Add(L"args", L"[" + json + L"]");
+    const PeerReply reply = CallAgent(member, std::move(arguments));
+    if (reply.Arrived && reply.State == StateFailedCode && reply.FailureCode == vask::kAgentBusy &&
+        expected_ == L"busy") {
+        // The operation goes on in a modal window that it opened; what that window shows is
+        // listed afresh.
+        out_.Line(head + L" -> busy", CJsonObject(object).Add(L"result", L"\"busy\""));
+        table_.reset();
         ForgetNodes();
+        return;
     }
+    if (drives && reply.State != StateCompleted && Gone(reply) && EndedAfter(head, object)) return;
+    Check(reply, member);
+    // The Sync lets what the action raised arrive before this command ends (it is printed after
+    // the command's line); then the nodes are named afresh and the controls listed again, since
+    // the action may have changed them.
+    if (drives) {
+        const PeerReply sync = CallAgent(L"Sync", {});
+        if (Gone(sync) && EndedAfter(head, object)) return;
+        Check(sync, L"Sync");
+    }
+    PrintResult(head, object, reply.Result.Get(), ResultNamer(control, member));
+    if (drives) {
+        ForgetNodes();
+        table_.reset();
+    }
+}
+
+std::vector<CVariantHolder> CHostSession::OperationArguments(const Command& command,
+                                                             const Control& control,
+                                                             const std::wstring& member) {
+    const std::optional<std::vector<VARTYPE>> declared =
+        types_.InArguments(control.typeName, member);
+    std::vector<CVariantHolder> arguments;
+    arguments.push_back(Reference(control));
+    for (size_t i = 2; i < command.args.size(); ++i) {
+        const std::optional<std::wstring> path = NodePath(command.args[i]);
+        const VARTYPE type = declared && i - 2 < declared->size() ? (*declared)[i - 2]
+                                                                 : VARTYPE{VT_VARIANT};
+        arguments.push_back(path ? NodeArgument(control, *path)
+                                 : CValueText::Parse(command.args[i], type));
+    }
+    return arguments;
+}
+
+bool CHostSession::Gone(const PeerReply& reply) const {
+    return !reply.Arrived || CWindowFinder::Visible(app_.ProcessId()).empty();
+}
+
+bool CHostSession::EndedAfter(const std::wstring& head, CJsonObject json) {
+    if (!app_.Ended() && !app_.WaitForExit(kEndGraceMs)) return false;
+    Forget();
+    ended_ = true;
+    out_.Line(head + L" -> done (the application ended)",
+              json.Add(L"result", L"null").Add(L"ended", L"true"));
+    return true;
 }
 
 void CHostSession::WatchEvents(const Command& command) {
@@ -407,15 +457,13 @@ void CHostSession::Detach(const Command&) {
 }
 
 void CHostSession::WaitExit(const Command& command) {
-    const std::wstring seconds = command.args.empty() ? L"30" : command.args[0].text;
-    if (seconds.empty() || seconds.size() > 6 ||
-        seconds.find_first_not_of(L"0123456789") != std::wstring::npos) {
-        throw CHostError{L"wait-exit takes a number of seconds, not " + seconds};
-    }
+    const DWORD seconds = CCommandLine::Seconds(command, kWaitExitSeconds);
     if (app_.ProcessId() == 0) throw CHostError{L"no application to wait for"};
     const std::wstring process = L"process " + std::to_wstring(app_.ProcessId());
-    const std::optional<DWORD> code = app_.WaitForExit(std::stoul(seconds) * 1000);
-    if (!code) throw CHostError{process + L" did not end within " + seconds + L" s"};
+    const std::optional<DWORD> code = app_.WaitForExit(seconds * 1000);
+    if (!code) {
+        throw CHostError{process + L" did not end within " + std::to_wstring(seconds) + L" s"};
+    }
     Forget();
     out_.Line(
         L"wait-exit -> " + appName_ + L" ended with code " + std::to_wstring(*code),
@@ -476,6 +524,46 @@ void CHostSession::Echo(const Command& command) {
     out_.Line(command.rest, CJsonObject().AddText(L"echo", command.rest));
 }
 
+void CHostSession::Windows(const Command& command) { scope_.Windows(command); }
+
+void CHostSession::Window(const Command& command) {
+    scope_.Window(command);
+    table_.reset();
+}
+
+void CHostSession::WaitWindow(const Command& command) {
+    scope_.WaitWindow(command);
+    table_.reset();
+}
+
+void CHostSession::WaitClosed(const Command& command) {
+    scope_.WaitClosed(command);
+    table_.reset();
+}
+
+void CHostSession::WaitControl(const Command& command) {
+    const Token& name = command.args[0];
+    const DWORD seconds = CCommandLine::Seconds(command, CWindowScope::kDefaultWaitSeconds);
+    std::optional<Control> found;
+    const auto outcome = app_.WaitUntil(seconds * 1000, [&] {
+        table_.reset();
+        const Control* control = Table().Find(name);
+        found = control != nullptr ? std::optional<Control>(*control) : std::nullopt;
+        return found && !found->hidden;
+    });
+    const std::wstring missing =
+        found ? found->name + L" is still hidden" : L"no control " + name.text;
+    if (outcome == CApplication::WaitOutcome::Ended) {
+        throw CHostError{L"the application has ended, with " + missing + scope_.Where()};
+    }
+    if (outcome == CApplication::WaitOutcome::TimedOut) {
+        throw CHostError{L"wait: " + missing + L" after " + std::to_wstring(seconds) + L" s" +
+                         scope_.Where()};
+    }
+    out_.Line(L"wait " + name.text + L" -> " + found->name,
+              CJsonObject().AddText(L"command", L"wait").AddText(L"control", found->name));
+}
+
 const CControlTable& CHostSession::Table() {
     if (!table_) {
         // Page by page: one reply carries a bounded number of values.
@@ -490,16 +578,20 @@ const CControlTable& CHostSession::Table() {
                                   ULONG{vask::kControlsPerPage} * vask::kControlFields;
             if (!full) break;
         }
-        table_ = CControlTable::FromPages(pages);
+        table_ = CControlTable::FromPages(pages, scope_.Scope());
         if (!table_) throw CHostError{L"the agent's list of controls could not be read"};
     }
     return *table_;
 }
 
-const Control& CHostSession::Resolve(const Token& name) {
-    const Control* control = Table().Find(name);
-    if (control == nullptr) throw CHostError{L"no such control: " + name.text};
-    return *control;
+Control CHostSession::Resolve(const Token& name) {
+    const bool fresh = !table_;
+    if (const Control* control = Table().Find(name)) return *control;
+    if (!fresh) {
+        table_.reset();
+        if (const Control* control = Table().Find(name)) return *control;
+    }
+    throw CHostError{L"no such control: " + name.text + scope_.Where()};
 }
 
 CVariantHolder CHostSession::Reference(const Control& control) {
@@ -571,12 +663,13 @@ void CHostSession::ForgetNodes() {
 
 CVariantHolder CHostSession::Invoke(const std::wstring& member,
                                     std::vector<CVariantHolder> arguments) {
-    PeerReply reply = Request(member, std::move(arguments));
+    PeerReply reply = CallAgent(member, std::move(arguments));
     Check(reply, member);
     return std::move(reply.Result);
 }
 
-PeerReply CHostSession::Request(const std::wstring& member, std::vector<CVariantHolder> arguments) {
+PeerReply CHostSession::CallAgent(const std::wstring& member,
+                                  std::vector<CVariantHolder> arguments) {
     CArgumentArray values(arguments);
     return peer_->Call(AgentTarget(), member.c_str(), DISPATCH_METHOD, values.Values());
 }
@@ -661,7 +754,7 @@ void CHostSession::Forget() {
 
 CVariantHolder CHostSession::OnEvent(const PeerEvent& event) {
     // Answered at once, without a request of its own: the application's thread waits for it.
-    Watch watch{Hex(event.Address.O), false};
+    Watch watch{CValueText::Hex(event.Address.O), false};
     NodeNamer nodes;
     {
         std::lock_guard lock(watchMutex_);

@@ -18,19 +18,17 @@
 #include <vector>
 
 #include "capplication.h"
+#include "chosterror.h"
 #include "ccommandline.h"
 #include "ccontroltable.h"
+#include "coperationtypes.h"
 #include "coutput.h"
 #include "ctreenodes.h"
 #include "cvaluetext.h"
+#include "cwindowscope.h"
 #include "peer/cpeer.h"
 
 namespace tarnwick::host {
-
-// A command that failed; the message says why.
-struct CHostError {
-    std::wstring message;
-};
 
 class CHostSession {
   public:
@@ -49,6 +47,9 @@ class CHostSession {
     };
 
     void Attach(const Command& command);
+    // Opens the process that "attach --running EXE" or "attach --title TEXT" names; answers
+    // how readable lines name the application.
+    std::wstring OpenRunning(const Command& command);
     void Connect(DWORD thread);
     void List(const Command& command);
     void Get(const Command& command);
@@ -57,6 +58,15 @@ class CHostSession {
     // Calls a member of the control with the command's arguments after the first two, and
     // prints the result; a member that drives the application is followed by a "Sync".
     void Operate(const Command& command, const std::wstring& member, bool drives);
+    // The arguments after the control, converted by the types the operation declares.
+    std::vector<CVariantHolder> OperationArguments(const Command& command, const Control& control,
+                                                   const std::wstring& member);
+    // Whether a driving command's reply may mean that the application is going: it did not
+    // arrive, or the application shows no window any more.
+    bool Gone(const PeerReply& reply) const;
+    // True when the application has ended (given a moment to): then the driving command
+    // printed "HEAD -> done (the application ended)" and the session forgot the application.
+    bool EndedAfter(const std::wstring& head, CJsonObject json);
     void WatchEvents(const Command& command);
     void Unwatch(const Command& command);
     void Sync(const Command& command);
@@ -68,10 +78,16 @@ class CHostSession {
     void Close(const Command& command);
     void Text(const Command& command);
     void Echo(const Command& command);
+    void Windows(const Command& command);
+    void Window(const Command& command);
+    void WaitWindow(const Command& command);
+    void WaitClosed(const Command& command);
+    void WaitControl(const Command& command);
 
-    // The controls of the last list, listed now when there is none.
+    // The controls of the last list in the window scope, listed now when there is none.
     const CControlTable& Table();
-    const Control& Resolve(const Token& name);
+    // The control a name means; the table is listed again before the name fails.
+    Control Resolve(const Token& name);
     CVariantHolder Reference(const Control& control);
     // The nodes of a tree view, and an argument written node:PATH as the node's handle.
     CTreeNodes& Nodes(const Control& control);
@@ -82,7 +98,8 @@ class CHostSession {
     // Calls a member of the agent (a method call) and answers its result; throws when it
     // failed.
     CVariantHolder Invoke(const std::wstring& member, std::vector<CVariantHolder> arguments);
-    PeerReply Request(const std::wstring& member, std::vector<CVariantHolder> arguments);
+    // The same call, its reply as it came.
+    PeerReply CallAgent(const std::wstring& member, std::vector<CVariantHolder> arguments);
     PeerTarget AgentTarget() const;
     PeerTarget ControlTarget(const Control& control) const;
     // Throws with what went wrong when the reply is not a completed one.
@@ -104,6 +121,9 @@ class CHostSession {
     std::uint64_t sessionKey_ = 0;
     CApplication app_;
     std::wstring appName_;  // the executable or "process PID", as attach was given it
+    bool ended_ = false;    // a driving command ended the application
+    CWindowScope scope_{out_, app_};
+    COperationTypes types_;
     std::optional<CControlTable> table_;
     std::optional<std::wstring> expected_;  // of the command running
     Microsoft::WRL::ComPtr<IRecordInfo> referenceInfo_;

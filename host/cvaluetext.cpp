@@ -98,10 +98,12 @@ std::optional<std::int64_t> Integer(const std::wstring& text) {
 
 }  // namespace
 
-CVariantHolder CValueText::Parse(const Token& word) {
+CVariantHolder CValueText::Parse(const Token& word, VARTYPE declared) {
     CVariantHolder holder;
     VARIANT& value = holder.Get();
-    const std::optional<std::int64_t> number = word.quoted ? std::nullopt : Integer(word.text);
+    const bool text = word.quoted || declared == VT_BSTR;
+    const bool boolean = !text && (declared == VT_BOOL || declared == VT_VARIANT);
+    const std::optional<std::int64_t> number = text ? std::nullopt : Integer(word.text);
     if (number && *number >= std::numeric_limits<LONG>::min() &&
         *number <= std::numeric_limits<LONG>::max()) {
         value.vt = VT_I4;
@@ -109,7 +111,7 @@ CVariantHolder CValueText::Parse(const Token& word) {
     } else if (number) {
         value.vt = VT_I8;
         value.llVal = *number;
-    } else if (!word.quoted && (word.text == L"true" || word.text == L"false")) {
+    } else if (boolean && (word.text == L"true" || word.text == L"false")) {
         value.vt = VT_BOOL;
         value.boolVal = word.text == L"true" ? VARIANT_TRUE : VARIANT_FALSE;
     } else {
@@ -160,6 +162,12 @@ std::wstring CValueText::Quote(const std::wstring& text) {
         }
     }
     return quoted + L"\"";
+}
+
+std::wstring CValueText::Hex(std::uint64_t value) {
+    wchar_t text[24] = {};
+    std::swprintf(text, std::size(text), L"0x%llX", static_cast<unsigned long long>(value));
+    return text;
 }
 
 }  // namespace tarnwick::host

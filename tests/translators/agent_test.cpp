@@ -585,7 +585,8 @@ std::pair<DWORD, std::string> RunHostCommand(const std::wstring& arguments) {
 }
 
 // Each refusal is one line on standard error with exit code 1 (2 for a command line that
-// cannot run), the application runs on, and the agent is gone from it after every run.
+// cannot run), the application runs on, and the agent is gone from it after every run. A
+// case may name a line that the output holds besides its last.
 TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunning) {
     CSampleApp application;
     ASSERT_NE(application.Window(), nullptr);
@@ -594,6 +595,7 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
         std::wstring arguments;
         DWORD code;
         std::string error;
+        std::string shown = {};
     } cases[] = {
         {L"frobnicate", 2, "unknown command \"frobnicate\" (tarnwick-host --help lists the commands)"},
         {L"get #108", 2, "usage: get CONTROL PROPERTY (tarnwick-host --help lists the commands)"},
@@ -610,8 +612,30 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
          "node:Plants: Edit[0] is not a tree view"},
         {attach + L"get #110 ReadOnly -> false", 1, "get Edit[2] ReadOnly: expected false, got true"},
         {attach + L"text #102 -> \"Clicks: 0\"", 0, "text #102 -> \"Clicks: 0\""},
+        {L"attach --running tarnwick_sampleapp + windows", 0, "\"Agent test\"  Tarnwick.SampleApp"},
+        {L"attach --running nosuchapp.exe", 1, "no running nosuchapp.exe"},
+        {L"attach --title \"agent TEST\" + window test + get \"PRESS me\" Text -> \"Press me\"", 0,
+         "get Button[0] Text -> \"Press me\"", "window \"test\" -> \"Agent test\""},
+        {L"attach --title Nothing", 1, "no visible window whose title contains \"Nothing\""},
+        {attach + L"window Nothing", 1, "no window whose title contains \"Nothing\" (its windows: \"Agent test\")"},
+        {attach + L"window Agent + get Nothing[0] Text", 1, "no such control: Nothing[0] (in window \"Agent test\")"},
+        {attach + L"wait-window agent 1 + wait #108 1 + wait-closed Nothing 1", 0,
+         "wait-closed \"Nothing\" -> done", "wait #108 -> Edit[0]"},
+        {attach + L"wait-window Nothing 1", 1,
+         "wait-window: no window whose title contains \"Nothing\" after 1 s (its windows: \"Agent test\")"},
+        {attach + L"wait-closed agent 1", 1, "wait-closed: still open after 1 s: \"Agent test\""},
+        {attach + L"wait #999 1", 1, "wait: no control #999 after 1 s"},
+        {attach + L"set #109 Visible false + list --all + wait #109 1", 1, "wait: Edit[1] is still hidden after 1 s",
+         "  Edit[1]             Edit             #109    TextBox      \"\"  (hidden)"},
+        {attach + L"list --all", 0, "  Button[7]           Button           #120    Button       \"Many controls\"",
+         "  -                   ListBox          #112    -            \"\""},
+        {attach + L"set #108 Text true + get #108 Text -> true + set #108 Text 007 + get #108 Text -> \"007\"", 0,
+         "get Edit[0] Text -> \"007\""},
+        {attach + L"set #104 CheckState true", 1, "wrong argument kind for SetCheckState (argument 1: wrong kind)"},
+        {attach + L"list + set #108 Text zebra + get ZEBRA Text -> zebra", 0, "get Edit[0] Text -> \"zebra\""},
+        {L"wait-closed x 1s", 2, "wait-closed takes a number of seconds, not 1s (tarnwick-host --help lists the commands)"},
     };
-    for (const auto& [arguments, code, error] : cases) {
+    for (const auto& [arguments, code, error, shown] : cases) {
         SCOPED_TRACE(testing::Message() << std::string(arguments.begin(), arguments.end()));
         const auto [exitCode, output] = RunHostCommand(arguments);
         EXPECT_EQ(exitCode, code);
@@ -619,12 +643,69 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
         const std::string last = code == 0 ? error : "tarnwick-host: error: " + error;
         EXPECT_TRUE(output.ends_with(last + "\n")) << output;
         EXPECT_EQ(output.find("error:"), code == 0 ? std::string::npos : output.rfind("error:"));
+        EXPECT_NE(output.find(shown + "\n"), std::string::npos) << output;
         EXPECT_FALSE(application.AgentRunning(false));
     }
     EXPECT_EQ(SendMessageTimeoutW(application.Window(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000,
                                   nullptr) != 0,
               true);
     EXPECT_EQ(application.Close(), 0u);
+}
+
+// A window titled args[0] with a group box and a "&Quit" button that ends the process, kept
+// disabled by the window "Other" that it owns, as by a modal dialog; sets the event args[1]
+// once both are there.
+TARNWICK_CHILD_MODE(QuitWindow) {
+    WNDCLASSW type{};
+    type.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) DestroyWindow(window);
+        if (message == WM_DESTROY) PostQuitMessage(0);
+        return DefWindowProcW(window, message, wParam, lParam);
+    };
+    type.lpszClassName = L"Tarnwick.QuitWindow";
+    RegisterClassW(&type);
+    const HWND top = CreateWindowExW(0, type.lpszClassName, args.at(0).c_str(),
+                                     WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200, nullptr,
+                                     nullptr, nullptr, nullptr);
+    CreateWindowExW(0, L"Button", L"Options", WS_CHILD | WS_VISIBLE | BS_GROUPBOX, 4, 4, 200, 90,
+                    top, nullptr, nullptr, nullptr);
+    CreateWindowExW(0, L"Button", L"&Quit", WS_CHILD | WS_VISIBLE, 4, 100, 80, 24, top,
+                    reinterpret_cast<HMENU>(IDCANCEL), nullptr, nullptr);
+    const HWND other = CreateWindowExW(0, type.lpszClassName, L"Other", WS_POPUP | WS_VISIBLE, 0,
+                                       0, 100, 50, top, nullptr, nullptr, nullptr);
+    CreateWindowExW(0, L"Button", L"Other", WS_CHILD | WS_VISIBLE, 0, 0, 80, 24, other, nullptr,
+                    nullptr, nullptr);
+    EnableWindow(top, FALSE);
+    const HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, args.at(1).c_str());
+    SetEvent(ready);
+    CloseHandle(ready);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    return 0;
+}
+
+// Windows, a scope and a group box; a click after which the application ended is done, and
+// the commands after it are refused.
+TEST(HostCommandTest, WindowsScopesAndADrivingCommandThatEndsTheApplication) {
+    const std::wstring readyName = L"Tarnwick.QuitWindow." + std::to_wstring(GetCurrentProcessId());
+    const HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, readyName.c_str());
+    CChildProcess application;
+    ASSERT_TRUE(application.Start(L"QuitWindow", {L"Quit test", readyName}));
+    EXPECT_EQ(WaitForSingleObject(ready, 30000), WAIT_OBJECT_0);
+    CloseHandle(ready);
+    const auto [code, output] = RunHostCommand(
+        L"attach --title \"quit TEST\" + windows + list + window other + get Button[0] Text -> Other "
+        L"+ window + call quit PerformClick \"\" + get quit Text");
+    EXPECT_EQ(code, 1u);
+    for (const char* line : {"\"Other\"      Tarnwick.QuitWindow  modal\n",
+                             "\"Quit test\"  Tarnwick.QuitWindow  disabled\n",
+                             "  Button[0]  Button  #0      GroupBox  \"Options\"\n",
+                             "  Button[2]  Button  #0      Button    \"Other\"\n",
+                             "call Button[1] PerformClick \"\" -> done (the application ended)\n"}) {
+        EXPECT_NE(output.find(line), std::string::npos) << line << output;
+    }
+    EXPECT_TRUE(output.ends_with("tarnwick-host: error: get: the application has ended\n"));
+    EXPECT_EQ(application.Wait(10000), 0u);
 }
 
 }  // namespace
