@@ -13,3 +13,11 @@ function(tarnwick_target target)
         _WIN32_WINNT=0x0A00 WINVER=0x0A00)
     target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
 endfunction()
+
+# nlohmann's JSON library (Debian's nlohmann-json3-dev, header-only). Its headers are copied into
+# the build tree so that the cross compiler sees them without the build machine's other headers.
+find_path(TARNWICK_NLOHMANN_ROOT nlohmann/json.hpp PATHS /usr/include NO_DEFAULT_PATH
+    NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+file(COPY ${TARNWICK_NLOHMANN_ROOT}/nlohmann DESTINATION ${CMAKE_BINARY_DIR}/thirdparty)
+add_library(tarnwick_json INTERFACE)
+target_include_directories(tarnwick_json SYSTEM INTERFACE ${CMAKE_BINARY_DIR}/thirdparty)

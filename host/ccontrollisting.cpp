@@ -82,9 +82,9 @@ void CControlListing::Print(COutput& out, const CControlTable& table, ListingOpt
         const std::wstring title = CWindowFinder::Text(top);
         out.Line(L"window " + CValueText::Quote(title),
                  CJsonObject()
-                     .AddText(L"command", L"list")
-                     .AddText(L"top", CValueText::Hex(top))
-                     .AddText(L"title", title));
+                     .AddText("command", L"list")
+                     .AddText("top", CValueText::Hex(top))
+                     .AddText("title", title));
         for (const Row& row : rows) {
             std::wstring handle = options.handles ? CValueText::Hex(row.window) : L"";
             if (options.handles) handle.resize(std::max<size_t>(handle.size(), 10) + 2, L' ');
@@ -96,16 +96,16 @@ void CControlListing::Print(COutput& out, const CControlTable& table, ListingOpt
                           static_cast<long>(row.id), typeWidth, kind.c_str());
             out.Line(line + CValueText::Quote(row.text) + (row.hidden ? L"  (hidden)" : L""),
                      CJsonObject()
-                         .AddText(L"command", L"list")
-                         .Add(L"control", row.control ? CValueText::Quote(name) : L"null")
-                         .AddText(L"window", CValueText::Hex(row.window))
-                         .AddText(L"parent", CValueText::Hex(GetAncestor(row.window, GA_PARENT)))
-                         .AddText(L"top", CValueText::Hex(top))
-                         .AddText(L"class", row.className)
-                         .Add(L"id", std::to_wstring(row.id))
-                         .Add(L"type", row.control ? CValueText::Quote(kind) : L"null")
-                         .AddText(L"text", row.text)
-                         .Add(L"hidden", row.hidden ? L"true" : L"false"));
+                         .AddText("command", L"list")
+                         .Add("control", row.control ? Json(Utf8(name)) : Json(nullptr))
+                         .AddText("window", CValueText::Hex(row.window))
+                         .AddText("parent", CValueText::Hex(GetAncestor(row.window, GA_PARENT)))
+                         .AddText("top", CValueText::Hex(top))
+                         .AddText("class", row.className)
+                         .Add("id", row.id)
+                         .Add("type", row.control ? Json(Utf8(kind)) : Json(nullptr))
+                         .AddText("text", row.text)
+                         .Add("hidden", row.hidden));
         }
     }
 }

@@ -217,9 +217,9 @@ void CHostSession::Attach(const Command& command) {
     scope_.End();
     out_.Line(L"attached to " + appName_,
               CJsonObject()
-                  .AddText(L"command", L"attach")
-                  .Add(L"process", std::to_wstring(app_.ProcessId()))
-                  .Add(L"thread", std::to_wstring(thread)));
+                  .AddText("command", L"attach")
+                  .Add("process", app_.ProcessId())
+                  .Add("thread", thread));
 }
 
 std::wstring CHostSession::OpenRunning(const Command& command) {
@@ -301,28 +301,28 @@ void CHostSession::Operate(const Command& command, const std::wstring& member, b
                          std::to_wstring(kMaxCallArguments - 1) + L")"};
     }
     std::vector<CVariantHolder> arguments = OperationArguments(command, control, member);
-    std::wstring shown, json;
+    std::wstring shown;
+    Json json = Json::array();
     for (size_t i = 2; i < command.args.size(); ++i) {
         const VARIANT& value = arguments[i - 1].Get();
-        shown += L" " + (NodePath(command.args[i])
-                             ? command.args[i].text
-                             : CValueText::Format(value, ValueStyle::Readable));
-        json += (json.empty() ? L"" : L",") + CValueText::Format(value, ValueStyle::Json);
+        shown += L" " + (NodePath(command.args[i]) ? command.args[i].text
+                                                   : CValueText::Format(value));
+        json.push_back(CValueText::ToJson(value));
     }
     const std::wstring head =
         command.name + L" " + control.name + L" " + command.args[1].text + shown;
     const CJsonObject object =
         CJsonObject()
-            .AddText(L"command", command.name)
-            .AddText(L"control", control.name)
-            .AddText(command.name == L"call" ? L"operation" : L"property", command.args[1].text)
-            .Add(L"args", L"[" + json + L"]");
+            .AddText("command", command.name)
+            .AddText("control", control.name)
+            .AddText(command.name == L"call" ? "operation" : "property", command.args[1].text)
+            .Add("args", std::move(json));
     const PeerReply reply = CallAgent(member, std::move(arguments));
     if (reply.Arrived && reply.State == StateFailedCode && reply.FailureCode == vask::kAgentBusy &&
         expected_ == L"busy") {
         // The operation goes on in a modal window that it opened; what that window shows is
         // listed afresh.
-        out_.Line(head + L" -> busy", CJsonObject(object).Add(L"result", L"\"busy\""));
+        out_.Line(head + L" -> busy", CJsonObject(object).Add("result", "busy"));
         table_.reset();
         ForgetNodes();
         return;
@@ -370,7 +370,7 @@ bool CHostSession::EndedAfter(const std::wstring& head, CJsonObject json) {
     Forget();
     ended_ = true;
     out_.Line(head + L" -> done (the application ended)",
-              json.Add(L"result", L"null").Add(L"ended", L"true"));
+              json.Add("result", nullptr).Add("ended", true));
     return true;
 }
 
@@ -388,7 +388,8 @@ void CHostSession::WatchEvents(const Command& command) {
             found->second |= cancel;
         }
     }
-    std::wstring shown, names, cancelled;
+    std::wstring shown;
+    Json names = Json::array(), cancelled = Json::array();
     for (const auto& [name, cancel] : events) {
         {
             std::lock_guard lock(watchMutex_);
@@ -402,15 +403,15 @@ void CHostSession::WatchEvents(const Command& command) {
         }
         Check(reply, L"watch " + name);
         shown += (shown.empty() ? L"" : L", ") + name + (cancel ? L" (cancel)" : L"");
-        names += (names.empty() ? L"" : L",") + CValueText::Quote(name);
-        if (cancel) cancelled += (cancelled.empty() ? L"" : L",") + CValueText::Quote(name);
+        names.push_back(Utf8(name));
+        if (cancel) cancelled.push_back(Utf8(name));
     }
     out_.Line(L"watch " + control.name + L" " + shown + L" -> done",
               CJsonObject()
-                  .AddText(L"command", L"watch")
-                  .AddText(L"control", control.name)
-                  .Add(L"events", L"[" + names + L"]")
-                  .Add(L"cancel", L"[" + cancelled + L"]"));
+                  .AddText("command", L"watch")
+                  .AddText("control", control.name)
+                  .Add("events", std::move(names))
+                  .Add("cancel", std::move(cancelled)));
 }
 
 void CHostSession::Unwatch(const Command& command) {
@@ -424,12 +425,12 @@ void CHostSession::Unwatch(const Command& command) {
         shown += (shown.empty() ? L"" : L", ") + name;
     }
     out_.Line(L"unwatch " + control.name + L" " + shown + L" -> done",
-              CJsonObject().AddText(L"command", L"unwatch").AddText(L"control", control.name));
+              CJsonObject().AddText("command", L"unwatch").AddText("control", control.name));
 }
 
 void CHostSession::Sync(const Command&) {
     const CVariantHolder result = Invoke(L"Sync", {});
-    PrintResult(L"sync", CJsonObject().AddText(L"command", L"sync"), result.Get());
+    PrintResult(L"sync", CJsonObject().AddText("command", L"sync"), result.Get());
 }
 
 void CHostSession::Picture(const Command& command) {
@@ -446,14 +447,14 @@ void CHostSession::Picture(const Command& command) {
         throw CHostError{L"the picture could not be saved to " + full};
     }
     PrintResult(L"picture " + full,
-                CJsonObject().AddText(L"command", L"picture").AddText(L"path", full), result.Get());
+                CJsonObject().AddText("command", L"picture").AddText("path", full), result.Get());
     Invoke(L"Sync", {});
 }
 
 void CHostSession::Detach(const Command&) {
     const CVariantHolder result = Invoke(L"Detach", {});
     Forget();
-    PrintResult(L"detach", CJsonObject().AddText(L"command", L"detach"), result.Get());
+    PrintResult(L"detach", CJsonObject().AddText("command", L"detach"), result.Get());
 }
 
 void CHostSession::WaitExit(const Command& command) {
@@ -467,7 +468,7 @@ void CHostSession::WaitExit(const Command& command) {
     Forget();
     out_.Line(
         L"wait-exit -> " + appName_ + L" ended with code " + std::to_wstring(*code),
-        CJsonObject().AddText(L"command", L"wait-exit").Add(L"exitCode", std::to_wstring(*code)));
+        CJsonObject().AddText("command", L"wait-exit").Add("exitCode", *code));
 }
 
 void CHostSession::Running(const Command&) {
@@ -479,7 +480,7 @@ void CHostSession::Running(const Command&) {
                          std::to_wstring(kAnswerTimeoutMs / 1000) + L" s"};
     }
     out_.Line(L"running -> " + appName_ + L" runs and its window answers",
-              CJsonObject().AddText(L"command", L"running").Add(L"result", L"true"));
+              CJsonObject().AddText("command", L"running").Add("result", true));
 }
 
 void CHostSession::Blocks(const Command&) {
@@ -490,7 +491,7 @@ void CHostSession::Blocks(const Command&) {
                          L" shared-memory blocks made since attach are still alive"};
     }
     out_.Line(L"blocks -> none left since attach",
-              CJsonObject().AddText(L"command", L"blocks").Add(L"result", L"0"));
+              CJsonObject().AddText("command", L"blocks").Add("result", 0));
 }
 
 void CHostSession::Close(const Command&) {
@@ -498,7 +499,7 @@ void CHostSession::Close(const Command&) {
     if (!app_.Close()) {
         throw CHostError{L"process " + std::to_wstring(app_.ProcessId()) + L" has no window to close"};
     }
-    out_.Line(L"close -> done", CJsonObject().AddText(L"command", L"close"));
+    out_.Line(L"close -> done", CJsonObject().AddText("command", L"close"));
 }
 
 void CHostSession::Text(const Command& command) {
@@ -516,12 +517,12 @@ void CHostSession::Text(const Command& command) {
     CVariantHolder value;
     value.Get().bstrVal = SysAllocStringLen(text->data(), static_cast<UINT>(text->size()));
     if (value.Get().bstrVal != nullptr) value.Get().vt = VT_BSTR;
-    PrintResult(L"text " + name, CJsonObject().AddText(L"command", L"text").AddText(L"id", name),
+    PrintResult(L"text " + name, CJsonObject().AddText("command", L"text").AddText("id", name),
                 value.Get());
 }
 
 void CHostSession::Echo(const Command& command) {
-    out_.Line(command.rest, CJsonObject().AddText(L"echo", command.rest));
+    out_.Line(command.rest, CJsonObject().AddText("echo", command.rest));
 }
 
 void CHostSession::Windows(const Command& command) { scope_.Windows(command); }
@@ -561,7 +562,7 @@ void CHostSession::WaitControl(const Command& command) {
                          scope_.Where()};
     }
     out_.Line(L"wait " + name.text + L" -> " + found->name,
-              CJsonObject().AddText(L"command", L"wait").AddText(L"control", found->name));
+              CJsonObject().AddText("command", L"wait").AddText("control", found->name));
 }
 
 const CControlTable& CHostSession::Table() {
@@ -732,9 +733,9 @@ void CHostSession::PrintResult(const std::wstring& head, CJsonObject json, const
                                const NodeNamer& nodes) {
     const std::wstring readable = result.vt == VT_EMPTY
                                       ? L"done"
-                                      : CValueText::Format(result, ValueStyle::Readable, nodes);
+                                      : CValueText::Format(result, nodes);
     out_.Line(head + L" -> " + readable,
-              json.Add(L"result", CValueText::Format(result, ValueStyle::Json)));
+              json.Add("result", CValueText::ToJson(result)));
     // A shell takes the quotes off a text written on the command line, so a text result
     // matches its bare text too.
     const bool bareText = result.vt == VT_BSTR && expected_ &&
@@ -767,20 +768,20 @@ CVariantHolder CHostSession::OnEvent(const PeerEvent& event) {
             };
         }
     }
-    std::wstring readable, json;
+    std::wstring readable;
+    Json json = Json::array();
     for (const CVariantHolder& argument : event.Arguments) {
-        readable += (readable.empty() ? L"" : L", ") +
-                    CValueText::Format(argument.Get(), ValueStyle::Readable, nodes);
-        json += (json.empty() ? L"" : L",") + CValueText::Format(argument.Get(), ValueStyle::Json);
+        readable += (readable.empty() ? L"" : L", ") + CValueText::Format(argument.Get(), nodes);
+        json.push_back(CValueText::ToJson(argument.Get()));
     }
     std::wstring line = L"event " + event.SubscriptionTag + L" on " + watch.control +
                         (readable.empty() ? L"" : L" (" + readable + L")") +
                         (watch.cancel ? L" (cancelled)" : L"");
     CJsonObject object = CJsonObject()
-                             .AddText(L"event", event.SubscriptionTag)
-                             .AddText(L"control", watch.control)
-                             .Add(L"args", L"[" + json + L"]")
-                             .Add(L"cancelled", watch.cancel ? L"true" : L"false");
+                             .AddText("event", event.SubscriptionTag)
+                             .AddText("control", watch.control)
+                             .Add("args", std::move(json))
+                             .Add("cancelled", watch.cancel);
     {
         std::lock_guard lock(watchMutex_);
         if (holding_) {

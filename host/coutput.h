@@ -6,17 +6,26 @@
 #include <mutex>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 namespace tarnwick::host {
+
+// JSON values keep their members in the order added.
+using Json = nlohmann::ordered_json;
+
+// Text between the host's wide strings and JSON's UTF-8.
+std::string Utf8(const std::wstring& text);
+std::wstring Wide(const std::string& utf8);
 
 // Builds one JSON object, its members in the order added.
 class CJsonObject {
   public:
-    CJsonObject& Add(const wchar_t* key, const std::wstring& jsonValue);
-    CJsonObject& AddText(const wchar_t* key, const std::wstring& text);
-    std::wstring Text() const { return text_ + L"}"; }
+    CJsonObject& Add(const char* key, Json value);
+    CJsonObject& AddText(const char* key, const std::wstring& text);
+    const Json& Value() const noexcept { return value_; }
 
   private:
-    std::wstring text_ = L"{";
+    Json value_ = Json::object();
 };
 
 class COutput {
@@ -30,7 +39,7 @@ class COutput {
     static void Error(const std::wstring& text);
 
   private:
-    static void Write(FILE* stream, const std::wstring& line);
+    static void Write(FILE* stream, const std::string& line);
 
     const bool json_;
     std::mutex mutex_;

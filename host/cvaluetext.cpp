@@ -37,43 +37,40 @@ std::wstring AsText(const VARIANT& value) {
     return text.Get().bstrVal;
 }
 
-// The handle a node or control record stands for.
-std::wstring FormatRecord(const VARIANT& value, ValueStyle style, const NodeNamer& nodes) {
+// The handle a node or control record stands for, as a VT_I8 (VT_EMPTY for another record).
+CVariantHolder RecordHandle(const VARIANT& value, bool& node) {
+    CVariantHolder handle;
     IRecordInfo* info = V_RECORDINFO(&value);
-    if (info == nullptr || V_RECORD(&value) == nullptr)
-        return style == ValueStyle::Json ? L"null" : L"record";
+    if (info == nullptr || V_RECORD(&value) == nullptr) return handle;
     for (const wchar_t* field : {L"ItemHandle", L"WindowHandle"}) {
-        CVariantHolder handle;
         if (SUCCEEDED(info->GetField(V_RECORD(&value), field, &handle.Get()))) {
-            const bool node = std::wstring(field) == L"ItemHandle";
-            return CValueText::Format(handle.Get(), style, node ? nodes : NodeNamer{});
+            node = std::wstring(field) == L"ItemHandle";
+            return handle;
         }
+        VariantClear(&handle.Get());
     }
-    return style == ValueStyle::Json ? L"null" : L"record";
+    return handle;
 }
 
-std::wstring FormatArray(const VARIANT& value, ValueStyle style, const NodeNamer& nodes) {
+// Calls each(element) for the elements of a one-dimensional array of plain values; false for
+// any other array.
+template <typename Each>
+bool ForEachElement(const VARIANT& value, Each each) {
     SAFEARRAY* array = value.parray;
     const VARTYPE type = value.vt & VT_TYPEMASK;
-    if (array == nullptr || SafeArrayGetDim(array) != 1 || !IsPlainElement(type)) {
-        return style == ValueStyle::Json ? L"null" : L"(array)";
-    }
+    if (array == nullptr || SafeArrayGetDim(array) != 1 || !IsPlainElement(type)) return false;
     LONG low = 0, high = -1;
     SafeArrayGetLBound(array, 1, &low);
     SafeArrayGetUBound(array, 1, &high);
-    std::wstring text = L"[";
     for (LONG i = low; i <= high; ++i) {
         CVariantHolder element;
         if (type != VT_VARIANT) element.Get().vt = type;
         void* slot = type == VT_VARIANT ? static_cast<void*>(&element.Get())
                                         : static_cast<void*>(&element.Get().llVal);
         if (FAILED(SafeArrayGetElement(array, &i, slot))) VariantInit(&element.Get());
-        text += (i == low                    ? L""
-                 : style == ValueStyle::Json ? L","
-                                             : L", ") +
-                CValueText::Format(element.Get(), style, nodes);
+        each(element.Get());
     }
-    return text + L"]";
+    return true;
 }
 
 std::optional<std::uint64_t> Unsigned(const std::wstring& digits, int base) {
@@ -121,47 +118,91 @@ CVariantHolder CValueText::Parse(const Token& word, VARTYPE declared) {
     return holder;
 }
 
-std::wstring CValueText::Format(const VARIANT& value, ValueStyle style, const NodeNamer& nodes) {
-    const bool json = style == ValueStyle::Json;
-    if ((value.vt & VT_ARRAY) != 0) return FormatArray(value, style, nodes);
-    if (value.vt == VT_I8 && !json && nodes) {
+std::wstring CValueText::Format(const VARIANT& value, const NodeNamer& nodes) {
+    if ((value.vt & VT_ARRAY) != 0) {
+        std::wstring text;
+        const bool plain = ForEachElement(value, [&](const VARIANT& element) {
+            text += (text.empty() ? L"" : L", ") + Format(element, nodes);
+        });
+        return plain ? L"[" + text + L"]" : L"(array)";
+    }
+    if (value.vt == VT_I8 && nodes) {
         if (const auto path = nodes(static_cast<std::uint64_t>(value.llVal))) return L"node:" + *path;
     }
     switch (value.vt) {
         case VT_EMPTY:
-            return json ? L"null" : L"empty";
+            return L"empty";
         case VT_NULL:
             return L"null";
         case VT_UNKNOWN:
         case VT_DISPATCH:
-            return value.punkVal == nullptr ? (json ? L"null" : L"nothing") : L"\"(object)\"";
+            return value.punkVal == nullptr ? L"nothing" : L"\"(object)\"";
         case VT_BOOL:
             return value.boolVal != VARIANT_FALSE ? L"true" : L"false";
         case VT_BSTR:
             return Quote(value.bstrVal != nullptr ? value.bstrVal : L"");
-        case VT_RECORD:
-            return FormatRecord(value, style, nodes);
+        case VT_RECORD: {
+            bool node = false;
+            const CVariantHolder handle = RecordHandle(value, node);
+            return handle.Get().vt == VT_EMPTY ? L"record"
+                                               : Format(handle.Get(), node ? nodes : NodeNamer{});
+        }
         case VT_ERROR:
-            return json ? std::to_wstring(value.scode) : L"error " + std::to_wstring(value.scode);
+            return L"error " + std::to_wstring(value.scode);
         default:
             return IsNumber(value.vt) ? AsText(value) : Quote(AsText(value));
     }
 }
 
-std::wstring CValueText::Quote(const std::wstring& text) {
-    std::wstring quoted = L"\"";
-    for (const wchar_t c : text) {
-        wchar_t escape[8] = {};
-        if (c == L'"' || c == L'\\') {
-            quoted += {L'\\', c};
-        } else if (c < 0x20) {
-            std::swprintf(escape, std::size(escape), L"\\u%04x", static_cast<unsigned>(c));
-            quoted += escape;
-        } else {
-            quoted += c;
+Json CValueText::ToJson(const VARIANT& value) {
+    if ((value.vt & VT_ARRAY) != 0) {
+        Json array = Json::array();
+        const bool plain =
+            ForEachElement(value, [&](const VARIANT& element) { array.push_back(ToJson(element)); });
+        return plain ? array : Json(nullptr);
+    }
+    switch (value.vt) {
+        case VT_EMPTY:
+        case VT_NULL:
+            return nullptr;
+        case VT_UNKNOWN:
+        case VT_DISPATCH:
+            return value.punkVal == nullptr ? Json(nullptr) : Json("(object)");
+        case VT_BOOL:
+            return value.boolVal != VARIANT_FALSE;
+        case VT_BSTR:
+            return Utf8(value.bstrVal != nullptr ? value.bstrVal : L"");
+        case VT_RECORD: {
+            bool node = false;
+            const CVariantHolder handle = RecordHandle(value, node);
+            return ToJson(handle.Get());
+        }
+        case VT_ERROR:
+            return static_cast<std::int64_t>(value.scode);
+        case VT_I1: case VT_I2: case VT_I4: case VT_INT: case VT_I8: {
+            CVariantHolder wide;
+            if (FAILED(VariantChangeType(&wide.Get(), const_cast<VARIANT*>(&value), 0, VT_I8)))
+                return nullptr;
+            return static_cast<std::int64_t>(wide.Get().llVal);
+        }
+        case VT_UI1: case VT_UI2: case VT_UI4: case VT_UINT: case VT_UI8: {
+            CVariantHolder wide;
+            if (FAILED(VariantChangeType(&wide.Get(), const_cast<VARIANT*>(&value), 0, VT_UI8)))
+                return nullptr;
+            return static_cast<std::uint64_t>(wide.Get().ullVal);
+        }
+        default: {
+            CVariantHolder real;
+            if (IsNumber(value.vt) &&
+                SUCCEEDED(VariantChangeType(&real.Get(), const_cast<VARIANT*>(&value), 0, VT_R8)))
+                return real.Get().dblVal;
+            return Utf8(AsText(value));
         }
     }
-    return quoted + L"\"";
+}
+
+std::wstring CValueText::Quote(const std::wstring& text) {
+    return Wide(Json(Utf8(text)).dump(-1, ' ', false, Json::error_handler_t::replace));
 }
 
 std::wstring CValueText::Hex(std::uint64_t value) {

@@ -12,10 +12,9 @@
 
 #include "ccommandline.h"
 #include "common/cvariantholder.h"
+#include "coutput.h"
 
 namespace tarnwick::host {
-
-enum class ValueStyle { Readable, Json };
 
 // Names a tree node by its handle for readable output ("node:PATH"); none leaves the number.
 using NodeNamer = std::function<std::optional<std::wstring>(std::uint64_t node)>;
@@ -28,11 +27,12 @@ class CValueText {
     // after "0x") is VT_I4, or VT_I8 when it does not fit in 32 bits, and true and false are
     // VT_BOOL where the parameter is a boolean or a VARIANT.
     static CVariantHolder Parse(const Token& word, VARTYPE declared = VT_VARIANT);
-    // Strings quoted, arrays as [a, b], booleans true/false, records as their ItemHandle or
-    // WindowHandle field. VT_EMPTY is "empty" readable and null in JSON. With a namer, readable
-    // 64-bit integers and node records that it names print as "node:PATH".
-    static std::wstring Format(const VARIANT& value, ValueStyle style,
-                               const NodeNamer& nodes = {});
+    // Readable: strings quoted, arrays as [a, b], booleans true/false, records as their
+    // ItemHandle or WindowHandle field, VT_EMPTY as "empty". With a namer, 64-bit integers and
+    // node records that it names print as "node:PATH".
+    static std::wstring Format(const VARIANT& value, const NodeNamer& nodes = {});
+    // The same value as JSON: VT_EMPTY is null, records their handle field, numbers numbers.
+    static Json ToJson(const VARIANT& value);
     // The text in double quotes with JSON's escapes.
     static std::wstring Quote(const std::wstring& text);
     // "0x1A2B": window handles in JSON and in "list --handles".

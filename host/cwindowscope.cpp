@@ -10,7 +10,6 @@
 namespace tarnwick::host {
 namespace {
 
-std::wstring Bool(bool value) { return value ? L"true" : L"false"; }
 
 // The titles of windows as a list for messages: "A", "B" (or none).
 std::wstring Titles(const std::vector<TopWindow>& windows) {
@@ -40,12 +39,12 @@ void CWindowScope::Windows(const Command&) const {
         std::wstring readable = line;
         readable.erase(readable.find_last_not_of(L' ') + 1);
         out_.Line(readable, CJsonObject()
-                                .AddText(L"command", L"windows")
-                                .AddText(L"window", CValueText::Hex(top.window))
-                                .AddText(L"title", top.title)
-                                .AddText(L"class", top.className)
-                                .Add(L"modal", Bool(top.modal))
-                                .Add(L"disabled", Bool(top.disabled)));
+                                .AddText("command", L"windows")
+                                .AddText("window", CValueText::Hex(top.window))
+                                .AddText("title", top.title)
+                                .AddText("class", top.className)
+                                .Add("modal", top.modal)
+                                .Add("disabled", top.disabled));
     }
 }
 
@@ -53,7 +52,7 @@ void CWindowScope::Window(const Command& command) {
     if (command.args.empty()) {
         End();
         out_.Line(L"window -> done (names count in every window)",
-                  CJsonObject().AddText(L"command", L"window").Add(L"title", L"null"));
+                  CJsonObject().AddText("command", L"window").Add("title", nullptr));
         return;
     }
     const std::wstring& text = command.args[0].text;
@@ -100,9 +99,9 @@ void CWindowScope::WaitClosed(const Command& command) {
     out_.Line(command.name + L" " + CValueText::Quote(text) + L" -> done" +
                   (endsScope ? L" (names count in every window again)" : L""),
               CJsonObject()
-                  .AddText(L"command", command.name)
-                  .AddText(L"text", text)
-                  .Add(L"scopeEnded", Bool(endsScope)));
+                  .AddText("command", command.name)
+                  .AddText("text", text)
+                  .Add("scopeEnded", endsScope));
 }
 
 std::wstring CWindowScope::Where() const {
@@ -120,9 +119,9 @@ void CWindowScope::ScopeTo(const Command& command, const TopWindow& window) {
     out_.Line(command.name + L" " + CValueText::Quote(command.args[0].text) + L" -> " +
                   CValueText::Quote(title_),
               CJsonObject()
-                  .AddText(L"command", command.name)
-                  .AddText(L"window", CValueText::Hex(window.window))
-                  .AddText(L"title", title_));
+                  .AddText("command", command.name)
+                  .AddText("window", CValueText::Hex(window.window))
+                  .AddText("title", title_));
 }
 
 std::vector<TopWindow> CWindowScope::Matching(const std::wstring& text) const {
