@@ -47,8 +47,10 @@ constexpr CommandInfo kCommands[] = {
     {L"set", 3, 3, L"set CONTROL PROPERTY VALUE", L"change a property (calls \"Set\" PROPERTY)"},
     {L"call", 2, kAny, L"call CONTROL OPERATION [ARGS...]",
      L"call an operation of the type library"},
-    {L"watch", 2, kAny, L"watch CONTROL EVENT... [--cancel EVENT]...",
-     L"print events as they come, cancel some"},
+    {L"watch", 2, kAny, L"watch CONTROL EVENT... [--cancel EVENT]... [--ask]",
+     L"print events as they come, cancel some; --ask (in a session): each waits for an answer"},
+    {L"members", 1, 1, L"members CONTROL",
+     L"the control's properties (settable or not), operations and events"},
     {L"unwatch", 2, kAny, L"unwatch CONTROL EVENT...", L"stop printing the events"},
     {L"sync", 0, 0, L"sync", L"wait until the application handled what it was sent"},
     {L"picture", 1, 1, L"picture PATH", L"save the application's window as a PNG file"},
@@ -192,34 +194,42 @@ std::vector<Token> CCommandLine::Split(std::wstring_view line) {
     return words;
 }
 
+std::optional<Command> CCommandLine::ParseLine(std::wstring_view line) {
+    const size_t first = line.find_first_not_of(L" \t\r");
+    if (first == std::wstring_view::npos || line[first] == L'#') return std::nullopt;
+    line = line.substr(first, line.find_last_not_of(L" \t\r") + 1 - first);
+    const size_t blank = line.find_first_of(L" \t");
+    const std::wstring_view name = line.substr(0, blank);
+    const std::wstring rest(blank == std::wstring_view::npos
+                                ? std::wstring_view()
+                                : line.substr(line.find_first_not_of(L" \t", blank)));
+    Command command;
+    // echo prints its text as written; other lines are split into words.
+    if (name == L"echo") {
+        command = {L"echo", {}, rest, {}};
+    } else if (const size_t at = ExpectationAt(line); at != std::wstring_view::npos) {
+        command = MakeCommand(Split(line.substr(0, at)), rest);
+        command.expected = std::wstring(Trimmed(line.substr(at + 2)));
+    } else {
+        command = MakeCommand(Split(line), rest);
+    }
+    Check(command);
+    return command;
+}
+
 std::vector<Command> CCommandLine::ParseScript(std::wstring_view text) {
     std::vector<Command> commands;
     size_t start = 0, number = 0;
     while (start < text.size()) {
         size_t end = text.find(L'\n', start);
         if (end == std::wstring_view::npos) end = text.size();
-        std::wstring_view line = text.substr(start, end - start);
+        const std::wstring_view line = text.substr(start, end - start);
         start = end + 1;
         ++number;
-        const size_t first = line.find_first_not_of(L" \t\r");
-        if (first == std::wstring_view::npos || line[first] == L'#') continue;
-        line = line.substr(first, line.find_last_not_of(L" \t\r") + 1 - first);
-        const size_t blank = line.find_first_of(L" \t");
-        const std::wstring_view name = line.substr(0, blank);
-        const std::wstring rest(blank == std::wstring_view::npos
-                                    ? std::wstring_view()
-                                    : line.substr(line.find_first_not_of(L" \t", blank)));
         try {
-            // echo prints its text as written; other lines are split into words.
-            if (name == L"echo") {
-                commands.push_back({L"echo", {}, rest, {}});
-            } else if (const size_t at = ExpectationAt(line); at != std::wstring_view::npos) {
-                commands.push_back(MakeCommand(Split(line.substr(0, at)), rest));
-                commands.back().expected = std::wstring(Trimmed(line.substr(at + 2)));
-            } else {
-                commands.push_back(MakeCommand(Split(line), rest));
+            if (std::optional<Command> command = ParseLine(line)) {
+                commands.push_back(std::move(*command));
             }
-            Check(commands.back());
         } catch (const CUsageError& error) {
             throw CUsageError{L"line " + std::to_wstring(number) + L": " + error.message};
         }
@@ -230,14 +240,24 @@ std::vector<Command> CCommandLine::ParseScript(std::wstring_view text) {
 Options CCommandLine::Parse(const std::vector<std::wstring>& arguments) {
     Options options;
     size_t i = 0;
-    for (; i < arguments.size() && arguments[i].rfind(L"--", 0) == 0; ++i) {
+    for (; i < arguments.size() && arguments[i].rfind(L"-", 0) == 0 && arguments[i] != kExpect;
+         ++i) {
         const std::wstring& option = arguments[i];
         const bool hasValue = i + 1 < arguments.size();
+        if (option == L"--") {
+            ++i;
+            break;
+        }
         if (option == L"--json") {
             options.json = true;
-        } else if (option == L"--help") {
+        } else if (option == L"--help" || option == L"-h") {
             options.help = true;
             return options;
+        } else if (option == L"--version") {
+            options.version = true;
+            return options;
+        } else if (option == L"--session") {
+            options.session = true;
         } else if (option == L"--transport" && hasValue &&
                    (arguments[i + 1] == L"queue" || arguments[i + 1] == L"window")) {
             options.transport = arguments[++i] == L"queue" ? Transport::Queue : Transport::Window;
@@ -251,13 +271,21 @@ Options CCommandLine::Parse(const std::vector<std::wstring>& arguments) {
                 throw CUsageError{L"--timeout takes seconds from 1 to 3600, not " + value};
             }
             options.timeoutSeconds = static_cast<unsigned>(seconds);
-        } else if (option == L"--script" && hasValue) {
+            options.timeoutGiven = true;
+        } else if (option == L"--script" && hasValue && !options.session) {
             if (i + 2 != arguments.size()) throw CUsageError{L"--script FILE comes last"};
             options.commands = ParseScript(ReadScript(arguments[i + 1]));
             return options;
         } else {
             throw CUsageError{L"unknown option or missing value: " + option};
         }
+    }
+    if (options.session) {
+        if (i != arguments.size()) {
+            throw CUsageError{L"--session reads its commands from standard input, not " +
+                              arguments[i]};
+        }
+        return options;
     }
     if (i == arguments.size()) throw CUsageError{L"no command given"};
     options.commands = SplitAtPlus(arguments, i);
@@ -303,6 +331,14 @@ void CCommandLine::Check(const Command& command) {
         command.args.back().text == L"--cancel") {
         throw CUsageError{L"--cancel names an event"};
     }
+    if (command.name == L"watch") {
+        const auto isEvent = [](const Token& word) {
+            return word.quoted || (word.text != L"--cancel" && word.text != L"--ask");
+        };
+        if (std::none_of(command.args.begin() + 1, command.args.end(), isEvent)) {
+            throw CUsageError{L"usage: " + std::wstring(info->synopsis)};
+        }
+    }
 }
 
 bool CCommandLine::IsFlag(const Token& word) {
@@ -321,8 +357,19 @@ std::wstring CCommandLine::Help() {
         L"COMMAND ARGS... [+ COMMAND ARGS...]...\n"
         L"       tarnwick-host [--json] [--transport queue|window] [--timeout SECONDS] "
         L"--script FILE\n"
+        L"       tarnwick-host [--json] [--transport queue|window] [--timeout SECONDS] "
+        L"--session\n"
+        L"       tarnwick-host --help | -h | --version\n"
         L"--timeout: how long a request waits for the application (default 10); an operation\n"
-        L"still running after half of it fails at once as busy (a modal window is open).\n"
+        L"still running after half of it fails at once as busy (a modal window is open). Given,\n"
+        L"it is also the default of every wait and of the wait for an answer (default 5).\n"
+        L"--session: commands come one a line on standard input, each answered as soon as it\n"
+        L"is done; a line may start with a number that the answer's lines carry (\"7 get ...\");\n"
+        L"\"answer ID cancel\" or \"answer ID allow\" answers an event watched with --ask; the\n"
+        L"session detaches at the end of the input. With --json every line is a JSON object\n"
+        L"whose \"type\" is \"result\", \"event\" or \"error\"; the last line of a command's\n"
+        L"answer has \"done\": true.\n"
+        L"--: ends the options.\n"
         L"CONTROL: Class[n] (the nth control of that class), #ID, 0xHANDLE or its text (without\n"
         L"         '&', in any letter case); after \"window TEXT\", only inside that window.\n"
         L"Values take the type the operation declares for them: text stays text; integers\n"
@@ -342,5 +389,7 @@ std::wstring CCommandLine::Help() {
     }
     return text;
 }
+
+std::wstring CCommandLine::Version() { return L"tarnwick-host " TARNWICK_VERSION; }
 
 }  // namespace tarnwick::host

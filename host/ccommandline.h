@@ -32,6 +32,11 @@ enum class Transport { Queue, Window };
 struct Options {
     bool json = false;
     bool help = false;
+    bool version = false;
+    // Commands come one a line on standard input, each answered as soon as it is done.
+    bool session = false;
+    // --timeout was given: it then also bounds the waits that have a default of their own.
+    bool timeoutGiven = false;
     // Window messages by default: over the IPC queue, the answer to an event that a request makes
     // the application raise cannot arrive before the request returns.
     Transport transport = Transport::Window;
@@ -53,10 +58,13 @@ class CCommandLine {
     static Options Parse(const std::vector<std::wstring>& arguments);
     // The commands of a script's text, one a line; "#" starts a comment line.
     static std::vector<Command> ParseScript(std::wstring_view text);
+    // One checked command of a script line; none for a blank or comment line.
+    static std::optional<Command> ParseLine(std::wstring_view line);
     // The words of one line: blanks separate them, double quotes group them ("\"" and "\\"
     // inside quotes stand for a quote and a backslash).
     static std::vector<Token> Split(std::wstring_view line);
     static std::wstring Help();
+    static std::wstring Version();
     // "--running" or "--title" after attach.
     static bool IsFlag(const Token& word);
     // The seconds a checked wait command names, or the default.

@@ -102,7 +102,7 @@ void CControlListing::Print(COutput& out, const CControlTable& table, ListingOpt
                          .AddText("parent", CValueText::Hex(GetAncestor(row.window, GA_PARENT)))
                          .AddText("top", CValueText::Hex(top))
                          .AddText("class", row.className)
-                         .Add("id", row.id)
+                         .Add("controlId", row.id)
                          .Add("type", row.control ? Json(Utf8(kind)) : Json(nullptr))
                          .AddText("text", row.text)
                          .Add("hidden", row.hidden));

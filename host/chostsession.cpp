@@ -123,6 +123,7 @@ void CHostSession::Run(const Command& command) {
         {L"set", &CHostSession::Set},
         {L"call", &CHostSession::Call},
         {L"watch", &CHostSession::WatchEvents},
+        {L"members", &CHostSession::Members},
         {L"unwatch", &CHostSession::Unwatch},
         {L"sync", &CHostSession::Sync},
         {L"picture", &CHostSession::Picture},
@@ -179,7 +180,7 @@ void CHostSession::PrintHeldEvents() {
         holding_ = false;
         held.swap(held_);
     }
-    for (const auto& [readable, json] : held) out_.Line(readable, json);
+    for (const auto& [readable, json] : held) out_.Event(readable, json);
 }
 
 void CHostSession::Attach(const Command& command) {
@@ -376,8 +377,14 @@ bool CHostSession::EndedAfter(const std::wstring& head, CJsonObject json) {
 
 void CHostSession::WatchEvents(const Command& command) {
     const Control& control = Resolve(command.args[0]);
+    const auto isAsk = [](const Token& word) { return !word.quoted && word.text == L"--ask"; };
+    const bool ask = std::any_of(command.args.begin() + 1, command.args.end(), isAsk);
+    if (ask && answers_ == nullptr) {
+        throw CHostError{L"watch --ask: only a session (tarnwick-host --session) can answer"};
+    }
     std::vector<std::pair<std::wstring, bool>> events;  // in the order given; true: cancel
     for (size_t i = 1; i < command.args.size(); ++i) {
+        if (isAsk(command.args[i])) continue;
         const bool cancel = command.args[i].text == L"--cancel" && !command.args[i].quoted;
         if (cancel) ++i;
         const auto same = [&](const auto& event) { return event.first == command.args[i].text; };
@@ -393,7 +400,7 @@ void CHostSession::WatchEvents(const Command& command) {
     for (const auto& [name, cancel] : events) {
         {
             std::lock_guard lock(watchMutex_);
-            watches_[{control.window, name}] = Watch{control.name, cancel};
+            watches_[{control.window, name}] = Watch{control.name, cancel, ask};
         }
         const PeerReply reply =
             peer_->Subscribe(ControlTarget(control), name.c_str(), name.c_str());
@@ -402,7 +409,8 @@ void CHostSession::WatchEvents(const Command& command) {
             watches_.erase({control.window, name});
         }
         Check(reply, L"watch " + name);
-        shown += (shown.empty() ? L"" : L", ") + name + (cancel ? L" (cancel)" : L"");
+        shown += (shown.empty() ? L"" : L", ") + name +
+                 (cancel ? L" (cancel)" : ask ? L" (ask)" : L"");
         names.push_back(Utf8(name));
         if (cancel) cancelled.push_back(Utf8(name));
     }
@@ -411,7 +419,50 @@ void CHostSession::WatchEvents(const Command& command) {
                   .AddText("command", L"watch")
                   .AddText("control", control.name)
                   .Add("events", std::move(names))
-                  .Add("cancel", std::move(cancelled)));
+                  .Add("cancel", std::move(cancelled))
+                  .Add("ask", ask));
+}
+
+void CHostSession::Members(const Command& command) {
+    const Control& control = Resolve(command.args[0]);
+    const auto operations = types_.Operations(control.typeName);
+    std::vector<CVariantHolder> arguments;
+    arguments.push_back(Reference(control));
+    const auto has = [&](const std::wstring& name, size_t arguments) {
+        return std::any_of(operations.begin(), operations.end(), [&](const auto& operation) {
+            return operation.first == name && operation.second == arguments;
+        });
+    };
+    // A property is a "Get" without arguments, settable when a "Set" with one goes with it;
+    // its two operations are listed too.
+    Json properties = Json::array(), calls = Json::array(), events = Json::array();
+    std::wstring shownProperties, shownCalls, shownEvents;
+    for (const auto& [name, arguments] : operations) {
+        calls.push_back(Utf8(name));
+        shownCalls += (shownCalls.empty() ? L"" : L", ") + name;
+        if (name.rfind(L"Get", 0) != 0 || name.size() <= 3 || arguments != 0) continue;
+        const std::wstring property = name.substr(3);
+        const bool settable = has(L"Set" + property, 1);
+        properties.push_back({{"name", Utf8(property)}, {"settable", settable}});
+        shownProperties +=
+            (shownProperties.empty() ? L"" : L", ") + property + (settable ? L" (settable)" : L"");
+    }
+    const PeerReply reply = CallAgent(L"ListEvents", std::move(arguments));
+    if (!(reply.Arrived && reply.State == StateFailedCode &&
+          reply.FailureCode == DISP_E_UNKNOWNNAME)) {
+        Check(reply, L"ListEvents");
+        events = CValueText::ToJson(reply.Result.Get());
+        shownEvents = CValueText::Format(reply.Result.Get());
+    }
+    out_.Line(L"members " + control.name + L" -> properties: " + shownProperties +
+                  L"; operations: " + shownCalls + L"; events: " + shownEvents,
+              CJsonObject()
+                  .AddText("command", L"members")
+                  .AddText("control", control.name)
+                  .AddText("kind", control.typeName)
+                  .Add("properties", std::move(properties))
+                  .Add("operations", std::move(calls))
+                  .Add("events", events.is_array() ? std::move(events) : Json::array()));
 }
 
 void CHostSession::Unwatch(const Command& command) {
@@ -517,7 +568,7 @@ void CHostSession::Text(const Command& command) {
     CVariantHolder value;
     value.Get().bstrVal = SysAllocStringLen(text->data(), static_cast<UINT>(text->size()));
     if (value.Get().bstrVal != nullptr) value.Get().vt = VT_BSTR;
-    PrintResult(L"text " + name, CJsonObject().AddText("command", L"text").AddText("id", name),
+    PrintResult(L"text " + name, CJsonObject().AddText("command", L"text").AddText("control", name),
                 value.Get());
 }
 
@@ -544,7 +595,7 @@ void CHostSession::WaitClosed(const Command& command) {
 
 void CHostSession::WaitControl(const Command& command) {
     const Token& name = command.args[0];
-    const DWORD seconds = CCommandLine::Seconds(command, CWindowScope::kDefaultWaitSeconds);
+    const DWORD seconds = CCommandLine::Seconds(command, scope_.DefaultWaitSeconds());
     std::optional<Control> found;
     const auto outcome = app_.WaitUntil(seconds * 1000, [&] {
         table_.reset();
@@ -610,9 +661,11 @@ CVariantHolder CHostSession::Reference(const Control& control) {
     CVariantHolder window;
     window.Get().vt = VT_I8;
     window.Get().llVal = static_cast<LONGLONG>(control.window);
-    if (FAILED(
-            referenceInfo_->PutField(INVOKE_PROPERTYPUT, record, L"WindowHandle", &window.Get()))) {
-        throw CHostError{L"the VirtualControlReference record could not be filled"};
+    const HRESULT filled =
+        referenceInfo_->PutField(INVOKE_PROPERTYPUT, record, L"WindowHandle", &window.Get());
+    if (FAILED(filled)) {
+        throw CHostError{L"the VirtualControlReference record could not be filled (" +
+                         HResultText(filled) + L")"};
     }
     return reference;
 }
@@ -775,13 +828,20 @@ CVariantHolder CHostSession::OnEvent(const PeerEvent& event) {
         json.push_back(CValueText::ToJson(argument.Get()));
     }
     std::wstring line = L"event " + event.SubscriptionTag + L" on " + watch.control +
-                        (readable.empty() ? L"" : L" (" + readable + L")") +
-                        (watch.cancel ? L" (cancelled)" : L"");
+                        (readable.empty() ? L"" : L" (" + readable + L")");
     CJsonObject object = CJsonObject()
                              .AddText("event", event.SubscriptionTag)
                              .AddText("control", watch.control)
-                             .Add("args", std::move(json))
-                             .Add("cancelled", watch.cancel);
+                             .Add("args", std::move(json));
+    CVariantHolder answer;
+    answer.Get().vt = VT_BOOL;
+    if (watch.ask && answers_ != nullptr) {
+        answer.Get().boolVal = AskAnswer(line, std::move(object)) ? VARIANT_TRUE : VARIANT_FALSE;
+        return answer;
+    }
+    answer.Get().boolVal = watch.cancel ? VARIANT_TRUE : VARIANT_FALSE;
+    if (watch.cancel) line += L" (cancelled)";
+    object.Add("cancelled", watch.cancel);
     {
         std::lock_guard lock(watchMutex_);
         if (holding_) {
@@ -789,11 +849,24 @@ CVariantHolder CHostSession::OnEvent(const PeerEvent& event) {
             line.clear();
         }
     }
-    if (!line.empty()) out_.Line(line, object);
-    CVariantHolder answer;
-    answer.Get().vt = VT_BOOL;
-    answer.Get().boolVal = watch.cancel ? VARIANT_TRUE : VARIANT_FALSE;
+    if (!line.empty()) out_.Event(line, object);
     return answer;
+}
+
+bool CHostSession::AskAnswer(const std::wstring& readable, CJsonObject json) {
+    // Printed at once, not held behind the command that runs: that command may well be
+    // waiting for the application, which waits for this answer.
+    const std::uint64_t id = ++asked_;
+    answers_->Expect(id);
+    const std::wstring number = std::to_wstring(id);
+    out_.Event(readable + L" (answer " + number + L": cancel or allow)", json.Add("ask", id));
+    const std::optional<bool> cancel = answers_->WaitAnswer(id, answerTimeoutMs_);
+    if (!cancel) {
+        out_.Notice(L"no answer to event " + number + L" within " +
+                        std::to_wstring(answerTimeoutMs_ / 1000) + L" s: allowed",
+                    CJsonObject().Add("event", id).Add("answer", "allow"));
+    }
+    return cancel.value_or(false);
 }
 
 }  // namespace tarnwick::host

@@ -8,6 +8,7 @@
 
 #include <wrl/client.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -23,6 +24,7 @@
 #include "ccontroltable.h"
 #include "coperationtypes.h"
 #include "coutput.h"
+#include "csessioninput.h"
 #include "ctreenodes.h"
 #include "cvaluetext.h"
 #include "cwindowscope.h"
@@ -39,11 +41,20 @@ class CHostSession {
 
     // Runs one checked command; throws CHostError.
     void Run(const Command& command);
+    // In a session: events watched with --ask wait for their answer from input, up to
+    // timeoutMs each, and are allowed without one.
+    void SetAnswers(CSessionInput* input, DWORD timeoutMs) noexcept {
+        answers_ = input;
+        answerTimeoutMs_ = timeoutMs;
+    }
+    // The seconds of a wait command that names none.
+    void SetDefaultWaitSeconds(DWORD seconds) noexcept { scope_.SetDefaultWaitSeconds(seconds); }
 
   private:
     struct Watch {
         std::wstring control;
         bool cancel = false;
+        bool ask = false;
     };
 
     void Attach(const Command& command);
@@ -68,6 +79,9 @@ class CHostSession {
     // printed "HEAD -> done (the application ended)" and the session forgot the application.
     bool EndedAfter(const std::wstring& head, CJsonObject json);
     void WatchEvents(const Command& command);
+    void Members(const Command& command);
+    // The answer to an asked event: printed with its number, waited for on input.
+    bool AskAnswer(const std::wstring& readable, CJsonObject json);
     void Unwatch(const Command& command);
     void Sync(const Command& command);
     void Picture(const Command& command);
@@ -134,6 +148,9 @@ class CHostSession {
     std::vector<std::pair<std::wstring, CJsonObject>> held_;             // under watchMutex_
     // The session pool's live blocks before the agent started, to tell what a session left.
     std::uint32_t blocksAtAttach_ = 0;
+    CSessionInput* answers_ = nullptr;
+    DWORD answerTimeoutMs_ = 0;
+    std::atomic<std::uint64_t> asked_{0};  // the number of the last asked event
     // Last, so that it goes first, with the thread that calls OnEvent.
     std::unique_ptr<CPeer> peer_;
 };

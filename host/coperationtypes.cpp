@@ -2,6 +2,7 @@
 
 #include <oleauto.h>
 
+#include <algorithm>
 #include <array>
 #include <iterator>
 
@@ -87,10 +88,9 @@ std::optional<std::vector<VARTYPE>> COperationTypes::InArguments(
     return OnInterface(kControlInterface, operation);
 }
 
-std::optional<std::vector<VARTYPE>> COperationTypes::OnInterface(
-    const std::wstring& interfaceName, const std::wstring& operation) const {
+ComPtr<ITypeInfo> COperationTypes::Interface(const std::wstring& interfaceName) const {
     ITypeLib* library = Library();
-    if (library == nullptr) return std::nullopt;
+    if (library == nullptr) return nullptr;
     for (UINT i = 0; i < library->GetTypeInfoCount(); ++i) {
         BSTR name = nullptr;
         ComPtr<ITypeInfo> type;
@@ -98,25 +98,66 @@ std::optional<std::vector<VARTYPE>> COperationTypes::OnInterface(
                                                                nullptr, nullptr)) &&
                            name != nullptr && interfaceName == name;
         SysFreeString(name);
-        if (!named || FAILED(library->GetTypeInfo(i, &type))) continue;
-        LPOLESTR names[] = {const_cast<wchar_t*>(operation.c_str())};
-        MEMBERID id = DISPID_UNKNOWN;
-        TYPEATTR* attributes = nullptr;
-        if (FAILED(type->GetIDsOfNames(names, 1, &id)) || FAILED(type->GetTypeAttr(&attributes))) {
-            return std::nullopt;
+        if (named && SUCCEEDED(library->GetTypeInfo(i, &type))) return type;
+    }
+    return nullptr;
+}
+
+std::optional<std::vector<VARTYPE>> COperationTypes::OnInterface(
+    const std::wstring& interfaceName, const std::wstring& operation) const {
+    const ComPtr<ITypeInfo> type = Interface(interfaceName);
+    if (type == nullptr) return std::nullopt;
+    LPOLESTR names[] = {const_cast<wchar_t*>(operation.c_str())};
+    MEMBERID id = DISPID_UNKNOWN;
+    TYPEATTR* attributes = nullptr;
+    if (FAILED(type->GetIDsOfNames(names, 1, &id)) || FAILED(type->GetTypeAttr(&attributes))) {
+        return std::nullopt;
+    }
+    const WORD count = attributes->cFuncs;
+    type->ReleaseTypeAttr(attributes);
+    for (UINT f = 0; f < count; ++f) {
+        const CFuncDesc function(type.Get(), f);
+        if (function.Get() != nullptr && function.Get()->memid == id &&
+            function.Get()->invkind == INVOKE_FUNC) {
+            return InTypes(*function.Get());
         }
+    }
+    return std::nullopt;
+}
+
+std::vector<std::pair<std::wstring, size_t>> COperationTypes::Operations(
+    const std::wstring& kind) const {
+    std::vector<const wchar_t*> interfaces{kControlInterface};
+    for (const KindInterfaces& entry : kKinds) {
+        if (kind != entry.kind) continue;
+        for (const wchar_t* own : entry.own) {
+            if (own != nullptr) interfaces.push_back(own);
+        }
+    }
+    std::vector<std::pair<std::wstring, size_t>> operations;
+    for (const wchar_t* interfaceName : interfaces) {
+        const ComPtr<ITypeInfo> type = Interface(interfaceName);
+        TYPEATTR* attributes = nullptr;
+        if (type == nullptr || FAILED(type->GetTypeAttr(&attributes))) continue;
         const WORD count = attributes->cFuncs;
         type->ReleaseTypeAttr(attributes);
         for (UINT f = 0; f < count; ++f) {
             const CFuncDesc function(type.Get(), f);
-            if (function.Get() != nullptr && function.Get()->memid == id &&
-                function.Get()->invkind == INVOKE_FUNC) {
-                return InTypes(*function.Get());
+            BSTR name = nullptr;
+            if (function.Get() == nullptr || function.Get()->invkind != INVOKE_FUNC ||
+                FAILED(type->GetDocumentation(function.Get()->memid, &name, nullptr, nullptr,
+                                              nullptr)) ||
+                name == nullptr) {
+                continue;
             }
+            std::wstring text = name;
+            SysFreeString(name);
+            const bool known = std::any_of(operations.begin(), operations.end(),
+                                           [&](const auto& known) { return known.first == text; });
+            if (!known) operations.emplace_back(text, InTypes(*function.Get()).size());
         }
-        return std::nullopt;
     }
-    return std::nullopt;
+    return operations;
 }
 
 }  // namespace tarnwick::host

@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarnwick::host {
@@ -22,6 +23,10 @@ class COperationTypes {
     std::optional<std::vector<VARTYPE>> InArguments(const std::wstring& kind,
                                                     const std::wstring& operation) const;
 
+    // Every operation of the kind, in library order without repeats, with its number of
+    // in-arguments after the control.
+    std::vector<std::pair<std::wstring, size_t>> Operations(const std::wstring& kind) const;
+
   private:
     // Loads Tarnwick.Virtual.Interfaces.tlb through the process's type library resolution
     // service at the first lookup, once the host has added its own folder to the service's
@@ -29,6 +34,8 @@ class COperationTypes {
     ITypeLib* Library() const;
     std::optional<std::vector<VARTYPE>> OnInterface(const std::wstring& interfaceName,
                                                     const std::wstring& operation) const;
+    // The type information of the interface so named; null when the library has none.
+    Microsoft::WRL::ComPtr<ITypeInfo> Interface(const std::wstring& interfaceName) const;
 
     mutable Microsoft::WRL::ComPtr<ITypeLib> library_;
     mutable bool loaded_ = false;

@@ -32,12 +32,95 @@ CJsonObject& CJsonObject::AddText(const char* key, const std::wstring& text) {
     return Add(key, Utf8(text));
 }
 
-void COutput::Line(const std::wstring& readable, const CJsonObject& json) {
-    const std::string line =
-        json_ ? json.Value().dump(-1, ' ', false, Json::error_handler_t::replace)
-              : Utf8(readable);
+namespace {
+
+std::string Dump(const nlohmann::ordered_json& value) {
+    return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+}  // namespace
+
+nlohmann::ordered_json COutput::Typed(const char* type, const CJsonObject& json,
+                                      bool ofCommand) const {
+    nlohmann::ordered_json line = {{"type", type}};
+    if (command_ && ofCommand) line["id"] = *command_;
+    for (const auto& [key, value] : json.Value().items()) line[key] = value;
+    return line;
+}
+
+void COutput::Print(const char* type, const std::wstring& readable, const CJsonObject& json) {
     std::lock_guard lock(mutex_);
-    Write(stdout, line);
+    if (!json_) {
+        Write(stdout, Utf8(readable));
+        return;
+    }
+    const bool result = std::string_view(type) == "result";
+    nlohmann::ordered_json line = Typed(type, json, result);
+    // A command's lines go out one behind, so that the last can be marked done.
+    if (session_ && command_ && result) {
+        FlushPending(false);
+        pending_ = std::move(line);
+        return;
+    }
+    Write(stdout, Dump(line));
+}
+
+void COutput::Line(const std::wstring& readable, const CJsonObject& json) {
+    Print("result", readable, json);
+}
+
+void COutput::Event(const std::wstring& readable, const CJsonObject& json) {
+    Print("event", readable, json);
+}
+
+void COutput::Failure(const std::wstring& message, const CJsonObject& extra) {
+    if (!(json_ && session_)) {
+        Error(message);
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    nlohmann::ordered_json line = Typed("error", CJsonObject().AddText("message", message), true);
+    for (const auto& [key, value] : extra.Value().items()) line[key] = value;
+    if (command_) {
+        FlushPending(false);
+        line["done"] = true;
+        command_.reset();
+    }
+    Write(stdout, Dump(line));
+}
+
+void COutput::Notice(const std::wstring& message, const CJsonObject& extra) {
+    std::lock_guard lock(mutex_);
+    if (!json_) {
+        Write(stdout, Utf8(L"tarnwick-host: " + message));
+        return;
+    }
+    nlohmann::ordered_json line = Typed("error", CJsonObject().AddText("message", message), false);
+    for (const auto& [key, value] : extra.Value().items()) line[key] = value;
+    Write(stdout, Dump(line));
+}
+
+void COutput::Begin(std::uint64_t id) {
+    std::lock_guard lock(mutex_);
+    command_ = id;
+    pending_.reset();
+}
+
+void COutput::End() {
+    std::lock_guard lock(mutex_);
+    if (!command_) return;
+    if (json_ && session_) {
+        if (!pending_) pending_ = Typed("result", CJsonObject(), true);
+        FlushPending(true);
+    }
+    command_.reset();
+}
+
+void COutput::FlushPending(bool done) {
+    if (!pending_) return;
+    if (done) (*pending_)["done"] = true;
+    Write(stdout, Dump(*pending_));
+    pending_.reset();
 }
 
 void COutput::Error(const std::wstring& text) { Write(stderr, Utf8(L"tarnwick-host: error: " + text)); }

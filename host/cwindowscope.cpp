@@ -67,7 +67,7 @@ void CWindowScope::Window(const Command& command) {
 
 void CWindowScope::WaitWindow(const Command& command) {
     const std::wstring& text = command.args[0].text;
-    const DWORD seconds = CCommandLine::Seconds(command, kDefaultWaitSeconds);
+    const DWORD seconds = CCommandLine::Seconds(command, defaultWaitSeconds_);
     std::vector<TopWindow> matching;
     const auto outcome =
         app_.WaitUntil(seconds * 1000, [&] { return !(matching = Matching(text)).empty(); });
@@ -85,7 +85,7 @@ void CWindowScope::WaitWindow(const Command& command) {
 
 void CWindowScope::WaitClosed(const Command& command) {
     const std::wstring& text = command.args[0].text;
-    const DWORD seconds = CCommandLine::Seconds(command, kDefaultWaitSeconds);
+    const DWORD seconds = CCommandLine::Seconds(command, defaultWaitSeconds_);
     std::vector<TopWindow> matching;
     const auto outcome =
         app_.WaitUntil(seconds * 1000, [&] { return (matching = Matching(text)).empty(); });

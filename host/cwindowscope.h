@@ -34,6 +34,9 @@ class CWindowScope {
     void End();
 
     static constexpr DWORD kDefaultWaitSeconds = 10;
+    // The seconds a wait without its own takes (kDefaultWaitSeconds unless set).
+    DWORD DefaultWaitSeconds() const noexcept { return defaultWaitSeconds_; }
+    void SetDefaultWaitSeconds(DWORD seconds) noexcept { defaultWaitSeconds_ = seconds; }
 
   private:
     // Scopes names to the window and prints "COMMAND "TEXT" -> "TITLE"".
@@ -45,6 +48,7 @@ class CWindowScope {
     const CApplication& app_;
     HWND scope_ = nullptr;
     std::wstring title_;
+    DWORD defaultWaitSeconds_ = kDefaultWaitSeconds;
 };
 
 }  // namespace tarnwick::host
