@@ -60,7 +60,7 @@ bool CVirtualControlTranslator::RaiseEvent(HWND window, const wchar_t* name, VAR
     VARIANT answer = subscriber->Invoke(L"Invoke", count > 0 ? arguments : nullptr, count, 0);
     subscriber->Release();
     const bool cancel = V_VT(&answer) == VT_BOOL && V_BOOL(&answer) == VARIANT_TRUE;
-    VariantClear(&answer);
+    ClearVariant(answer);
     return cancel;
 }
 

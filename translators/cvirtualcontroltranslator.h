@@ -15,6 +15,7 @@
 #include "com/cidispatchbase.h"
 #include "com/ciunknownbase.h"
 #include "com/ctypelibresolutionservice.h"
+#include "common/variantrecords.h"
 #include "iinvokemanagementservice.h"
 
 namespace tarnwick {
@@ -57,11 +58,35 @@ HRESULT AnswerOut(T* out, V value) {
     return S_OK;
 }
 
-// An array that an operation builds, destroyed unless it is handed to the caller.
+// An array that an operation builds, destroyed with the records it holds unless it is handed
+// to the caller.
 struct SafeArrayDestroyer {
-    void operator()(SAFEARRAY* array) const noexcept { SafeArrayDestroy(array); }
+    void operator()(SAFEARRAY* array) const noexcept { DestroyVariantArray(array); }
 };
 using CSafeArray = std::unique_ptr<SAFEARRAY, SafeArrayDestroyer>;
+
+// The elements of a one-dimensional array of VARIANTs, locked while this lives; read and
+// written in place.
+class CLockedVariants {
+  public:
+    explicit CLockedVariants(SAFEARRAY* array) : array_(array) {
+        void* data = nullptr;
+        hr_ = SafeArrayAccessData(array, &data);
+        data_ = static_cast<VARIANT*>(data);
+    }
+    CLockedVariants(const CLockedVariants&) = delete;
+    CLockedVariants& operator=(const CLockedVariants&) = delete;
+    ~CLockedVariants() {
+        if (SUCCEEDED(hr_)) SafeArrayUnaccessData(array_);
+    }
+    HRESULT Result() const { return hr_; }
+    VARIANT& operator[](ULONG index) { return data_[index]; }
+
+  private:
+    SAFEARRAY* array_;
+    VARIANT* data_ = nullptr;
+    HRESULT hr_;
+};
 
 inline VARIANT_BOOL AsVariantBool(int value) { return value != 0 ? VARIANT_TRUE : VARIANT_FALSE; }
 
