@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -39,10 +40,19 @@ class CVirtualControlTranslator
     // answered VARIANT_TRUE (cancel). The arguments' payloads travel with the event.
     bool RaiseEvent(HWND window, const wchar_t* name, VARIANT* arguments = nullptr, int count = 0);
 
-    // Set once by the code that created the translator; until a service is set, no event
-    // leaves.
-    std::uint64_t OwnerId = 0;
-    IInvokeManagementService* EventService = nullptr;
+    // Where the events go: the owner id copied into every event key, and the service whose
+    // event collection holds the subscribers (not owned). Until a service is set no event
+    // leaves; a null service stops them again.
+    struct EventTarget {
+        std::uint64_t ownerId = 0;
+        IInvokeManagementService* service = nullptr;
+    };
+    // Publishes the pair as one: a raise on another thread sees the old pair or the new one,
+    // never half of each. False, with the old pair kept, when no memory is left for it.
+    bool SetEventTarget(std::uint64_t ownerId, IInvokeManagementService* service) noexcept;
+
+  private:
+    std::atomic<std::shared_ptr<const EventTarget>> eventTarget_;
 };
 
 // Whether some translator's HandleMessage may act on the message. Every message that a

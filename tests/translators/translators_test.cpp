@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -109,6 +112,15 @@ TEST_F(TranslatorTest, ClickEventsAndACancelledClickingThatKeepsTheBoxState) {
         EXPECT_EQ(harness_.EventNames(), (cancel ? Names{L"Clicking", L"MouseUp"}
                                                  : Names{L"Clicking", L"Click", L"MouseUp"}));
     }
+    // A release taken from the queue, never dispatched, is forgotten with the next one taken.
+    harness_.Clear();
+    MSG taken{};
+    PostMessageW(box, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    PeekMessageW(&taken, box, WM_LBUTTONUP, WM_LBUTTONUP, PM_REMOVE);
+    PostMessageW(host_.Parent(), WM_NULL, 0, 0);
+    PeekMessageW(&taken, host_.Parent(), 0, 0, PM_REMOVE);
+    SendMessageW(box, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    EXPECT_EQ(std::ranges::count(harness_.EventNames(), L"Click"), 2);
 }
 
 TEST_F(TranslatorTest, KeyEventsArriveForTheOutermostAncestorFirst) {
@@ -230,6 +242,21 @@ TEST_F(TranslatorTest, AdjacentControlsLieWithinTheDistanceOnTheSideAskedFor) {
         ClearVariant(arguments[0]);
     }
     EXPECT_LT(BusyHeapBlocks() - before, 100);
+}
+
+// Raises while another thread sets and resets the target each see it whole, or none.
+TEST_F(TranslatorTest, TargetResetsWhileEventsAreRaisedAreSeenWhole) {
+    const HWND button = Child(L"Button", 0);
+    auto* translator = static_cast<CVirtualControlTranslator*>(ControlOf(button));
+    std::atomic<bool> raising{true};
+    std::atomic<long> resets{0};
+    std::thread resetter([&] {
+        while (raising) translator->SetEventTarget(1, resets++ % 2 ? harness_.Service() : nullptr);
+    });
+    for (int i = 0; i < 2000 || resets < 100000; ++i) translator->RaiseEvent(button, L"Nobody");
+    raising = false;
+    resetter.join();
+    translator->SetEventTarget(CEventHarness::kOwnerId, harness_.Service());
 }
 
 // Late-bound calls through each translator's own type information, as the agent makes them; the
