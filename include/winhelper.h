@@ -5,9 +5,10 @@
 // Conventions: boolean results are 0 or 1. Texts come back through wchar_t** as BSTRs that
 // the caller frees with SysFreeString, or as null. Collections come back as one-dimensional
 // SAFEARRAYs of VARIANTs that the caller destroys, also when the function answers 0 part-way
-// (elements not reached stay VT_EMPTY). Setters do not look at the answers of the messages
-// they send. Item functions on tab, tree and list-view controls, and the notifications they
-// send, carry pointers: call them in the process that owns the control.
+// (elements not reached stay VT_EMPTY). Item texts come back whole, however long. Setters do
+// not look at the answers of the messages they send. Item functions on tab, tree and list-view
+// controls, and the notifications they send, carry pointers: call them in the process that
+// owns the control.
 //
 // Click and key requests are written into shared-memory blocks made for the process that owns
 // the window and handed to the window with the registered messages "WM_TW_PERFORMCLICK"

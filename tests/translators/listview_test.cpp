@@ -55,6 +55,8 @@ TEST_F(ListViewTranslatorTest, OperationsReadAndDriveTheList) {
     SAFEARRAY *columns = nullptr, *cells = nullptr;
     BSTR text = nullptr;
     VARIANT_BOOL selected[3] = {7, 7, 7};
+    const std::wstring longText(5000, L'i');  // read whole, past 260 characters
+    Send(LVM_SETITEMTEXTW, longText, 2);
     // S_OK is 0: any failure leaves bits set.
     EXPECT_EQ(view_->GetListViewCount(&reference_, &count) |
                   view_->GetColumns(&reference_, &columns) |
@@ -68,7 +70,7 @@ TEST_F(ListViewTranslatorTest, OperationsReadAndDriveTheList) {
     EXPECT_EQ(count, 5);
     EXPECT_EQ(Texts(columns), (Names{L"Name", L"Size"}));
     EXPECT_EQ(Texts(cells), (Names{L"item3", L"3kb"}));
-    EXPECT_STREQ(text, L"item2");
+    EXPECT_EQ(std::wstring(text), longText);
     SysFreeString(text);
     EXPECT_EQ(std::vector(selected, selected + 3),
               (std::vector{VARIANT_FALSE, VARIANT_TRUE, VARIANT_TRUE}));  // and multiple selection

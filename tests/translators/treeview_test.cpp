@@ -115,6 +115,9 @@ TEST_F(TreeViewTranslatorTest, OperationsReadAndDriveNodesByRecord) {
         EXPECT_EQ(NodesOf(array), expected);
     }
     VirtualTreeNodeReference a = Node(a_), a2 = Node(a2_);
+    std::wstring longText(5000, L'n');  // read whole, past 260 characters
+    TVITEMW renamed{TVIF_TEXT, a2_, 0, 0, longText.data()};
+    TreeView_SetItem(tree_, &renamed);
     BSTR text = nullptr;
     VARIANT_BOOL state[4] = {7, 7, 7, 7};
     __int64 selected = 0;
@@ -126,7 +129,7 @@ TEST_F(TreeViewTranslatorTest, OperationsReadAndDriveNodesByRecord) {
             view_->IsNodeExpanded(&reference_, &a, &state[2]) |
             view_->IsNodeSelected(&reference_, &a, &state[3]),
         S_OK);
-    EXPECT_STREQ(text, L"A2");
+    EXPECT_EQ(std::wstring(text), longText);
     SysFreeString(text);
     EXPECT_EQ(std::vector(state, state + 4), (std::vector{VARIANT_TRUE, VARIANT_TRUE, VARIANT_FALSE,
                                                           VARIANT_TRUE}));  // collapsing

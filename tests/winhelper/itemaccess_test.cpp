@@ -162,7 +162,7 @@ struct ItemAccessTest : testing::Test {
 };
 
 TEST_F(ItemAccessTest, ItemTextsAndSelections) {
-    const std::wstring longText(200, L'x');
+    const std::wstring longText(300, L'x'), longerText(5000, L'y');  // past 260 characters
     const auto cells = [](HWND l, SAFEARRAY** a) { return W::GetListViewSubItemText(l, 0, a); };
     using Read = int (*)(HWND, SAFEARRAY**);
     using Select = void (*)(HWND, int);
@@ -178,13 +178,13 @@ TEST_F(ItemAccessTest, ItemTextsAndSelections) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(className)));
         const HWND control = parent_.AddChild(className, 0, kId);
         EXPECT_EQ(Collect(read, control), Texts{});
-        Add(control, className, {L"alpha", L"", longText});
-        EXPECT_EQ(Collect(read, control), (Texts{L"alpha", L"", longText}));
+        Add(control, className, {L"alpha", L"", longText, longerText});
+        EXPECT_EQ(Collect(read, control), (Texts{L"alpha", L"", longText, longerText}));
         EXPECT_EQ(read(control, nullptr), 0);
         if (length == 0) continue;
         // An error answer for the length gives an empty text, not a read past the buffer.
         SetWindowSubclass(control, &FailingLength, 1, length);
-        EXPECT_EQ(Collect(read, control), (Texts{L"", L"", longText}));
+        EXPECT_EQ(Collect(read, control), (Texts{L"", L"", longText, longerText}));
         // The parent hears of a new selection once; of an owned popup, which is no child, nobody.
         TakeNotes();
         select(control, 2);
