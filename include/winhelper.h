@@ -5,10 +5,9 @@
 // Conventions: boolean results are 0 or 1. Texts come back through wchar_t** as BSTRs that
 // the caller frees with SysFreeString, or as null. Collections come back as one-dimensional
 // SAFEARRAYs of VARIANTs that the caller destroys, also when the function answers 0 part-way
-// (elements not reached stay VT_EMPTY). Item texts come back whole, however long. Setters do
-// not look at the answers of the messages they send. Item functions on tab, tree and list-view
-// controls, and the notifications they send, carry pointers: call them in the process that
-// owns the control.
+// (elements not reached stay VT_EMPTY). Item texts come back whole, however long. Item
+// functions on tab, tree and list-view controls, and the notifications they send, carry
+// pointers: call them in the process that owns the control.
 //
 // Click and key requests are written into shared-memory blocks made for the process that owns
 // the window and handed to the window with the registered messages "WM_TW_PERFORMCLICK"
@@ -104,17 +103,19 @@ class TARNWICK_API WinHelper {
     static int GetThreeState(HWND button);
     static int GetCheckState(HWND button);
 
-    // Combo boxes.
+    // Combo boxes. The selection setters of combo and list boxes answer 1, or 0 when the
+    // control refused the selection; the parent is told of a change only when there was one.
     static int GetComboItemCount(HWND combo);
     static int GetSelectedComboIndex(HWND combo);
-    static void SetSelectedComboIndex(HWND combo, int index);
+    static int SetSelectedComboIndex(HWND combo, int index);
     static int GetComboItems(HWND combo, SAFEARRAY** out);
 
-    // List boxes.
+    // List boxes. A box of several selections (LBS_MULTIPLESEL or LBS_EXTENDEDSEL) answers
+    // every selected item, and refuses SetSelectedListIndex.
     static int IsMultiSelectListBox(HWND list);
     static int GetListItemCount(HWND list);
     static int GetSelectedListIndex(HWND list);
-    static void SetSelectedListIndex(HWND list, int index);
+    static int SetSelectedListIndex(HWND list, int index);
     static int GetListItems(HWND list, SAFEARRAY** out);
     static int GetSelectedCount(HWND list);
     static int GetSelectedItems(HWND list, SAFEARRAY** out);

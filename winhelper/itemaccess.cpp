@@ -252,6 +252,19 @@ void NotifyParentCommand(HWND control, WORD code) {
     const WORD id = static_cast<WORD>(GetDlgCtrlID(control));
     Send(parent, WM_COMMAND, MAKEWPARAM(id, code), Pointer(control));
 }
+
+// Sets the selection of a combo box or list box with `message` and tells the parent with
+// `code`, as a user's change would; 0, and nobody told, when the control refused. Both kinds
+// answer -1 for a refusal and also for a cleared selection (index -1), which only a box of one
+// selection makes.
+int SetSelection(HWND control, UINT message, int index, WORD code, bool clearable) {
+    if (Send(control, message, static_cast<WPARAM>(index)) == -1 && !(index == -1 && clearable)) {
+        return 0;
+    }
+    NotifyParentCommand(control, code);
+    return 1;
+}
+
 }  // namespace
 
 // Combo boxes.
@@ -262,9 +275,8 @@ int WinHelper::GetSelectedComboIndex(HWND combo) {
     return static_cast<int>(Send(combo, CB_GETCURSEL));
 }
 
-void WinHelper::SetSelectedComboIndex(HWND combo, int index) {
-    Send(combo, CB_SETCURSEL, static_cast<WPARAM>(index));
-    NotifyParentCommand(combo, CBN_SELCHANGE);
+int WinHelper::SetSelectedComboIndex(HWND combo, int index) {
+    return SetSelection(combo, CB_SETCURSEL, index, CBN_SELCHANGE, true);
 }
 
 int WinHelper::GetComboItems(HWND combo, SAFEARRAY** out) {
@@ -273,8 +285,9 @@ int WinHelper::GetComboItems(HWND combo, SAFEARRAY** out) {
 
 // List boxes.
 
+// Either style lets the user select several items.
 int WinHelper::IsMultiSelectListBox(HWND list) {
-    return (Style(list) & LBS_MULTIPLESEL) != 0 ? 1 : 0;
+    return (Style(list) & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL)) != 0 ? 1 : 0;
 }
 
 int WinHelper::GetListItemCount(HWND list) { return static_cast<int>(Send(list, LB_GETCOUNT)); }
@@ -283,9 +296,9 @@ int WinHelper::GetSelectedListIndex(HWND list) {
     return static_cast<int>(Send(list, LB_GETCURSEL));
 }
 
-void WinHelper::SetSelectedListIndex(HWND list, int index) {
-    Send(list, LB_SETCURSEL, static_cast<WPARAM>(index));
-    NotifyParentCommand(list, LBN_SELCHANGE);
+// A box of several selections refuses LB_SETCURSEL.
+int WinHelper::SetSelectedListIndex(HWND list, int index) {
+    return SetSelection(list, LB_SETCURSEL, index, LBN_SELCHANGE, IsMultiSelectListBox(list) == 0);
 }
 
 int WinHelper::GetListItems(HWND list, SAFEARRAY** out) {
