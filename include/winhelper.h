@@ -160,7 +160,7 @@ class TARNWICK_API WinHelper {
     static void PerformDoubleClick(HWND window, int x, int y, int skipKeyText, wchar_t* keyText);
     static void PerformRightClick(HWND window, int x, int y, int skipKeyText, wchar_t* keyText);
 
-    // Click requests at the centre of a tree item's text or of a list-view item.
+    // Click requests at the centre of a tree item's text or of a list-view item's label.
     static void PerformClick(HWND tree, HTREEITEM item);
     static void PerformDoubleClick(HWND tree, HTREEITEM item);
     static void PerformRightClick(HWND tree, HTREEITEM item);

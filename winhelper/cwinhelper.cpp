@@ -121,17 +121,16 @@ RECT TreeItemRect(HWND tree, HTREEITEM item) {
     return rect;
 }
 
-// The bounds of a list-view item, or its label's when the bounds cannot be had; zeros when
-// neither can.
+// The rectangle of a list-view item's label, where a user clicks it: in a report view the
+// centre of the whole row may lie on a sub-item, which selects nothing. Zeros when the item
+// has none.
 RECT ListItemRect(HWND list, int index) {
-    for (const LONG part : {LVIR_BOUNDS, LVIR_LABEL}) {
-        RECT rect{part, 0, 0, 0};
-        if (SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(index),
-                         reinterpret_cast<LPARAM>(&rect)) != 0) {
-            return rect;
-        }
+    RECT rect{LVIR_LABEL, 0, 0, 0};
+    if (SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(index),
+                     reinterpret_cast<LPARAM>(&rect)) == 0) {
+        rect = RECT{};
     }
-    return RECT{};
+    return rect;
 }
 
 void ClickTreeItem(HWND tree, HTREEITEM item, Button button, std::int32_t clickCount) {

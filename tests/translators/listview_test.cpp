@@ -124,6 +124,14 @@ TEST_F(ListViewTranslatorTest, ReleasesOverItemsRaiseItemEventsFirst) {
         harness_.Clear();
         return events;
     };
+    // A click lands on the item's label: beside it, on a sub-item, it would select nothing.
+    LVCOLUMNW column{LVCF_WIDTH, 0, 150};
+    SendMessageW(list_, LVM_INSERTCOLUMNW, 2, reinterpret_cast<LPARAM>(&column));
+    for (int c = 0; c < 3; ++c) SendMessageW(list_, LVM_SETCOLUMNWIDTH, c, 150);
+    WinHelper::ClickListViewItem(list_, 2);
+    host_.Pump();
+    EXPECT_EQ(WinHelper::IsListViewItemSelected(list_, 2), 1);
+    harness_.Clear();
     // A posted left release reaches the translator from the queue and again in the window.
     WinHelper::ClickListViewItem(list_, 3);
     const Names click = received();

@@ -153,7 +153,7 @@ TEST(InputRequests, ItemClicksAndContextMenusAimAtTheItemAskedFor) {
     ASSERT_TRUE(SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&text)));
     const HWND list = ReportList(parent, 60, {250, 10, 450, 160});
     using W = WinHelper;
-    // The list view's point: the item's centre once the item is fully in view.
+    // The list view's point: the centre of the item's label once the item is fully in view.
     const std::tuple<std::function<void()>, HWND, int, int, POINT> cases[] = {
         {[&] { W::PerformClick(tree, nodes[1]); }, tree, 1, 1, Centre(text)},
         {[&] { W::PerformDoubleClick(tree, nodes[1]); }, tree, 1, 2, Centre(text)},
@@ -169,7 +169,7 @@ TEST(InputRequests, ItemClicksAndContextMenusAimAtTheItemAskedFor) {
         receiver.Intercept(control);
         click();
         const ClickRequest request = OnlyClick(receiver);
-        RECT bounds{LVIR_BOUNDS}, client{};
+        RECT bounds{LVIR_LABEL}, client{};
         SendMessageW(list, LVM_GETITEMRECT, 55, reinterpret_cast<LPARAM>(&bounds));
         GetClientRect(list, &client);
         const POINT expected = control == list ? Centre(bounds) : point;
