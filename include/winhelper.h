@@ -138,7 +138,8 @@ class TARNWICK_API WinHelper {
     // item handle.
     static int GetChildren(HWND tree, HTREEITEM parent, SAFEARRAY** out);
 
-    // List views.
+    // List views. The functions of an item by index answer 0 for an index that names no
+    // item, and read, select or click nothing.
     static int IsMultiSelect(HWND list);
     static DWORD GetView(HWND list);
     static void SetView(HWND list, DWORD view);
@@ -152,7 +153,7 @@ class TARNWICK_API WinHelper {
     static int GetListViewSubItemText(HWND list, int index, SAFEARRAY** out);
     static int IsListViewItemSelected(HWND list, int index);
     static void EnsureListViewItemVisible(HWND list, int index);
-    static void SetListViewItemSelected(HWND list, int index, int select);
+    static int SetListViewItemSelected(HWND list, int index, int select);
 
     // Click requests at a point in the window's client coordinates. With skipKeyText 0 the
     // request carries keyText (null counts as empty).
@@ -164,13 +165,13 @@ class TARNWICK_API WinHelper {
     static void PerformClick(HWND tree, HTREEITEM item);
     static void PerformDoubleClick(HWND tree, HTREEITEM item);
     static void PerformRightClick(HWND tree, HTREEITEM item);
-    static void ClickListViewItem(HWND list, int index);
-    static void DoubleClickListViewItem(HWND list, int index);
-    static void RightClickListViewItem(HWND list, int index);
+    static int ClickListViewItem(HWND list, int index);
+    static int DoubleClickListViewItem(HWND list, int index);
+    static int RightClickListViewItem(HWND list, int index);
 
     // WM_CONTEXTMENU at the centre of the item, in screen coordinates.
     static void ShowContextMenu(HWND tree, HTREEITEM item);
-    static void ShowListViewItemContextMenu(HWND list, int index);
+    static int ShowListViewItemContextMenu(HWND list, int index);
 
     // Posts a key request: keys is a BSTR (null sends nothing); keyText null counts as empty.
     static void SendKeys(HWND window, wchar_t* keys, wchar_t* keyText);

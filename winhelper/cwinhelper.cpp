@@ -16,6 +16,7 @@
 #include "platform/vasklantern.h"
 #include "remoting/ctraceprovider.h"
 #include "winhelper.h"
+#include "winhelper/cwinhelperprivateaccess.h"
 
 namespace tarnwick {
 namespace {
@@ -137,10 +138,13 @@ void ClickTreeItem(HWND tree, HTREEITEM item, Button button, std::int32_t clickC
     SendClickRequest(tree, CentreRequest(TreeItemRect(tree, item), button, clickCount));
 }
 
-// Scrolls the item fully into view before its rectangle is taken.
-void ClickListItem(HWND list, int index, Button button, std::int32_t clickCount) {
+// Scrolls the item fully into view before its rectangle is taken; 0, and no click, for an
+// index that names no item.
+int ClickListItem(HWND list, int index, Button button, std::int32_t clickCount) {
+    if (!IsListViewItem(list, index)) return 0;
     WinHelper::EnsureListViewItemVisible(list, index);
     SendClickRequest(list, CentreRequest(ListItemRect(list, index), button, clickCount));
+    return 1;
 }
 
 // WM_CONTEXTMENU at the centre of an item's rectangle, which the message carries in screen
@@ -201,16 +205,16 @@ void WinHelper::PerformRightClick(HWND tree, HTREEITEM item) {
     ClickTreeItem(tree, item, kRightButton, 1);
 }
 
-void WinHelper::ClickListViewItem(HWND list, int index) {
-    ClickListItem(list, index, kLeftButton, 1);
+int WinHelper::ClickListViewItem(HWND list, int index) {
+    return ClickListItem(list, index, kLeftButton, 1);
 }
 
-void WinHelper::DoubleClickListViewItem(HWND list, int index) {
-    ClickListItem(list, index, kLeftButton, 2);
+int WinHelper::DoubleClickListViewItem(HWND list, int index) {
+    return ClickListItem(list, index, kLeftButton, 2);
 }
 
-void WinHelper::RightClickListViewItem(HWND list, int index) {
-    ClickListItem(list, index, kRightButton, 1);
+int WinHelper::RightClickListViewItem(HWND list, int index) {
+    return ClickListItem(list, index, kRightButton, 1);
 }
 
 // Context menus.
@@ -219,10 +223,12 @@ void WinHelper::ShowContextMenu(HWND tree, HTREEITEM item) {
     OpenContextMenu(tree, TreeItemRect(tree, item));
 }
 
-void WinHelper::ShowListViewItemContextMenu(HWND list, int index) {
+int WinHelper::ShowListViewItemContextMenu(HWND list, int index) {
+    if (!IsListViewItem(list, index)) return 0;
     EnsureListViewItemVisible(list, index);
     SetListViewItemSelected(list, index, 1);
     OpenContextMenu(list, ListItemRect(list, index));
+    return 1;
 }
 
 // Keys.

@@ -15,6 +15,7 @@
 
 #include "remoting/ctraceprovider.h"
 #include "winhelper.h"
+#include "winhelper/cwinhelperprivateaccess.h"
 
 namespace tarnwick {
 namespace {
@@ -479,8 +480,10 @@ int WinHelper::GetColumns(HWND list, SAFEARRAY** out) {
     });
 }
 
+// The item functions answer 0 for an index that names no item, and read or change nothing.
+
 int WinHelper::GetListViewItemText(HWND list, int index, wchar_t** out) {
-    if (out == nullptr) return 0;
+    if (out == nullptr || !IsListViewItem(list, index)) return 0;
     return Guarded([&] {
         CItemText text;
         return PutBstr(ReadListViewCell(list, index, 0, text), out) ? 1 : 0;
@@ -488,14 +491,19 @@ int WinHelper::GetListViewItemText(HWND list, int index, wchar_t** out) {
 }
 
 int WinHelper::GetListViewSubItemText(HWND list, int index, SAFEARRAY** out) {
+    if (out != nullptr && !IsListViewItem(list, index)) {
+        *out = nullptr;
+        return 0;
+    }
     return ReadPerColumn(list, out, [list, index](int column, CItemText& text) {
         return ReadListViewCell(list, index, column, text);
     });
 }
 
 int WinHelper::IsListViewItemSelected(HWND list, int index) {
-    return (Send(list, LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_SELECTED) &
-            LVIS_SELECTED) != 0
+    return IsListViewItem(list, index) &&
+                   (Send(list, LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_SELECTED) &
+                    LVIS_SELECTED) != 0
                ? 1
                : 0;
 }
@@ -504,14 +512,16 @@ void WinHelper::EnsureListViewItemVisible(HWND list, int index) {
     Send(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE);
 }
 
-void WinHelper::SetListViewItemSelected(HWND list, int index, int select) {
+int WinHelper::SetListViewItemSelected(HWND list, int index, int select) {
+    if (!IsListViewItem(list, index)) return 0;
     const UINT wanted = select != 0 ? LVIS_SELECTED : 0;
-    if ((IsListViewItemSelected(list, index) != 0) == (wanted != 0)) return;
+    if ((IsListViewItemSelected(list, index) != 0) == (wanted != 0)) return 1;
     LVITEMW state{};
     state.mask = LVIF_STATE;
     state.state = wanted;
     state.stateMask = LVIS_SELECTED;
-    Send(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), Pointer(&state));
+    if (Send(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), Pointer(&state)) == FALSE)
+        return 0;
     // The parent hears of the change as of a user's, besides what the control itself sends.
     NMLISTVIEW change{};
     change.hdr.code = static_cast<UINT>(LVN_ITEMCHANGED);
@@ -520,6 +530,7 @@ void WinHelper::SetListViewItemSelected(HWND list, int index, int select) {
     change.uOldState = wanted ^ LVIS_SELECTED;
     change.uChanged = LVIF_STATE;
     NotifyParent(list, change.hdr);
+    return 1;
 }
 
 }  // namespace tarnwick

@@ -192,6 +192,15 @@ TEST(InputRequests, ItemClicksAndContextMenusAimAtTheItemAskedFor) {
     EXPECT_EQ(WinHelper::IsListViewItemSelected(list, 6), 1);
     LVHITTESTINFO listHit{ContextMenuPoint(parent, list)};
     EXPECT_EQ(SendMessageW(list, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&listHit)), 6);
+    // An index that names no item is neither clicked nor selected, and gets no menu.
+    CRequestReceiver receiver;
+    receiver.Intercept(list);
+    for (const int i : {-1, 60, 67}) {
+        EXPECT_EQ(W::ClickListViewItem(list, i) + W::DoubleClickListViewItem(list, i) +
+                      W::RightClickListViewItem(list, i) + W::ShowListViewItemContextMenu(list, i),
+                  0);
+    }
+    EXPECT_TRUE(receiver.Received().empty() && parent.Notes().empty());
 }
 
 TEST(InputRequests, ParentNotificationsReachTheParentUnlessTheChildOptsOut) {

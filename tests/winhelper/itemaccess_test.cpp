@@ -163,8 +163,8 @@ struct ItemAccessTest : testing::Test {
 
 TEST_F(ItemAccessTest, ItemTextsAndSelections) {
     const std::wstring longText(300, L'x'), longerText(5000, L'y');  // past 260 characters
-    const auto cells = [](HWND l, SAFEARRAY** a) { return W::GetListViewSubItemText(l, 0, a); };
     using Read = int (*)(HWND, SAFEARRAY**);
+    const Read cells = [](HWND l, SAFEARRAY** a) { return W::GetListViewSubItemText(l, 0, a); };
     using Select = int (*)(HWND, int);
     // Combo and list boxes also: their text length message, selection setter and its code.
     const std::tuple<const wchar_t*, Read, UINT, Select, int> cases[] = {
@@ -177,7 +177,7 @@ TEST_F(ItemAccessTest, ItemTextsAndSelections) {
     for (const auto& [className, read, length, select, change] : cases) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(className)));
         const HWND control = parent_.AddChild(className, 0, kId);
-        EXPECT_EQ(Collect(read, control), Texts{});
+        EXPECT_TRUE(read == cells || Collect(read, control).empty());  // cells need an item
         Add(control, className, {L"alpha", L"", longText, longerText});
         EXPECT_EQ(Collect(read, control), (Texts{L"alpha", L"", longText, longerText}));
         EXPECT_EQ(read(control, nullptr), 0);
@@ -265,6 +265,18 @@ TEST_F(ItemAccessTest, ListViewSelectionAndActivationNotifyTheParent) {
         // The first of the selected items (1 and 2) is activated; none when none is selected.
         EXPECT_EQ(W::ActivateSelectedItems(list), select);
         EXPECT_EQ(TakeNotes(), Notes(select, Notify(list, LVN_ITEMACTIVATE, 1, 0, 0, LVIF_STATE)));
+    }
+    // An index that names no item is refused: nothing is selected, read or told to the parent.
+    for (const int index : {-1, 3, 10}) {
+        wchar_t* text = nullptr;
+        SAFEARRAY* cells = nullptr;
+        EXPECT_EQ(W::SetListViewItemSelected(list, index, 1) +
+                      W::IsListViewItemSelected(list, index) +
+                      W::GetListViewItemText(list, index, &text) +
+                      W::GetListViewSubItemText(list, index, &cells),
+                  0);
+        EXPECT_TRUE(text == nullptr && cells == nullptr && TakeNotes().empty());
+        EXPECT_EQ(SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0), 0);
     }
 }
 
