@@ -61,8 +61,7 @@ bool CVirtualControlTranslator::SetEventTarget(std::uint64_t ownerId,
 bool CVirtualControlTranslator::RaiseEvent(HWND window, const wchar_t* name, VARIANT* arguments,
                                            int count) {
     // Read once: a reset on another thread while the event is out leaves this raise whole.
-    const std::shared_ptr<const EventTarget> target =
-        eventTarget_.load(std::memory_order_acquire);
+    const std::shared_ptr<const EventTarget> target = eventTarget_.load(std::memory_order_acquire);
     if (target == nullptr) return false;
     IUnknown* identity = nullptr;
     IVirtualControl* control = this;

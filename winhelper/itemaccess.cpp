@@ -385,7 +385,7 @@ int WinHelper::GetNodeText(HWND tree, HTREEITEM item, wchar_t** out) {
     if (out == nullptr) return 0;
     return Guarded([&] {
         CItemText text;
-        return PutBstr(text.Read([&](wchar_t* buffer, int capacity) {
+        const std::wstring_view read = text.Read([&](wchar_t* buffer, int capacity) {
             TVITEMW node{};
             node.mask = TVIF_TEXT;
             node.hItem = item;
@@ -393,7 +393,8 @@ int WinHelper::GetNodeText(HWND tree, HTREEITEM item, wchar_t** out) {
             node.cchTextMax = capacity;
             Send(tree, TVM_GETITEMW, 0, Pointer(&node));
             return node.pszText;
-        }), out) ? 1 : 0;
+        });
+        return PutBstr(read, out) ? 1 : 0;
     });
 }
 

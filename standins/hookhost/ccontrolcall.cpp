@@ -127,8 +127,7 @@ bool FindOperation(IUnknown* translator, const std::wstring& operation, Operatio
 
 // A record of the type `pointee` names (a VT_USERDEFINED record of one 64-bit handle)
 // holding `handle`, as a VT_RECORD argument it owns.
-HRESULT MakeRecord(ITypeInfo* type, const TYPEDESC& pointee, std::int64_t handle,
-                   VARIANT& value) {
+HRESULT MakeRecord(ITypeInfo* type, const TYPEDESC& pointee, std::int64_t handle, VARIANT& value) {
     ComPtr<ITypeInfo> recordType;
     ComPtr<IRecordInfo> info;
     ULONG size = 0;

@@ -214,11 +214,11 @@ TEST_F(TranslatorTest, AdjacentControlsLieWithinTheDistanceOnTheSideAskedFor) {
     // Only a one-dimensional array of VARIANTs is read (an interface read takes a reference).
     Microsoft::WRL::ComPtr<IStream> stream;
     ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
-    const ULONG alone = ReferencesOf(stream.Get());
     SAFEARRAYBOUND square[2] = {{2, 0}, {2, 0}};
     SAFEARRAY* wrong[] = {SafeArrayCreateVectorEx(VT_RECORD, 0, 1, records[0].pRecInfo),
                           SafeArrayCreateVector(VT_BSTR, 0, 1), SafeArrayCreateVector(VT_I4, 0, 1),
-                          SafeArrayCreate(VT_VARIANT, 2, square), SafeArrayCreateVector(VT_UNKNOWN, 0, 1)};
+                          SafeArrayCreate(VT_VARIANT, 2, square),
+                          SafeArrayCreateVector(VT_UNKNOWN, 0, 1)};
     SafeArrayPutElement(wrong[4], std::array<LONG, 1>{}.data(), stream.Get());
     for (SAFEARRAY* array : wrong) {
         SAFEARRAY* none = nullptr;
@@ -226,7 +226,7 @@ TEST_F(TranslatorTest, AdjacentControlsLieWithinTheDistanceOnTheSideAskedFor) {
                       SafeArrayDestroy(array),
                   E_INVALIDARG);
     }
-    EXPECT_EQ(ReferencesOf(stream.Get()), alone);
+    EXPECT_EQ(ReferencesOf(stream.Get()), 1u);  // this test's own
     BSTR text = nullptr;
     EXPECT_EQ(ControlOf(centre)->GetText(nullptr, &text), E_INVALIDARG);
 
