@@ -162,9 +162,9 @@ HRESULT CVirtualCommonListViewTranslator::GetListViewItemText(VirtualControlRefe
     if (reference == nullptr) return E_INVALIDARG;
     if (value == nullptr) return E_POINTER;
     *value = nullptr;
-    const HWND list = ListWithItem(reference, index);
-    if (list == nullptr) return E_INVALIDARG;
-    return WinHelper::GetListViewItemText(list, index, value) != 0 ? S_OK : E_OUTOFMEMORY;
+    // WinHelper looks at the index itself: it is looked at again only when the read failed.
+    if (WinHelper::GetListViewItemText(WindowOf(reference), index, value) != 0) return S_OK;
+    return ListWithItem(reference, index) == nullptr ? E_INVALIDARG : E_OUTOFMEMORY;
 }
 
 HRESULT CVirtualCommonListViewTranslator::GetListViewSubItemText(VirtualControlReference* reference,
@@ -172,9 +172,9 @@ HRESULT CVirtualCommonListViewTranslator::GetListViewSubItemText(VirtualControlR
     if (reference == nullptr) return E_INVALIDARG;
     if (value == nullptr) return E_POINTER;
     *value = nullptr;
-    const HWND list = ListWithItem(reference, index);
-    if (list == nullptr) return E_INVALIDARG;
-    return AnswerArray(WinHelper::GetListViewSubItemText(list, index, value), value);
+    if (WinHelper::GetListViewSubItemText(WindowOf(reference), index, value) != 0) return S_OK;
+    const HRESULT failed = AnswerArray(0, value);  // destroys what was made
+    return ListWithItem(reference, index) == nullptr ? E_INVALIDARG : failed;
 }
 
 HRESULT CVirtualCommonListViewTranslator::IsListViewItemSelected(VirtualControlReference* reference,

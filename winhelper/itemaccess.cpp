@@ -132,14 +132,20 @@ HWND NotifiedParent(HWND control) {
 class CItemText {
   public:
     // The text that `read(buffer, capacity)` leaves, as a pointer the control set (or null for
-    // none) and valid until the next read.
+    // none) and valid until the next read. Most texts fit the first buffer, which is no
+    // allocation.
     template <typename Reader>
     std::wstring_view Read(Reader read) {
         for (int capacity = kItemTextChars;; capacity *= 2) {
-            buffer_.assign(static_cast<size_t>(capacity), L'\0');
-            const wchar_t* text = read(buffer_.data(), capacity);
+            wchar_t* buffer = first_;
+            if (capacity > kItemTextChars) {
+                larger_.assign(static_cast<size_t>(capacity), L'\0');
+                buffer = larger_.data();
+            }
+            buffer[0] = L'\0';
+            const wchar_t* text = read(buffer, capacity);
             if (text == nullptr) return {};
-            if (text != buffer_.data()) return text;
+            if (text != buffer) return text;
             const size_t length = wcsnlen(text, static_cast<size_t>(capacity));
             if (length + 1 < static_cast<size_t>(capacity) || capacity >= kMaxItemTextChars) {
                 return {text, std::min(length, static_cast<size_t>(capacity) - 1)};
@@ -148,7 +154,8 @@ class CItemText {
     }
 
   private:
-    std::vector<wchar_t> buffer_;
+    wchar_t first_[kItemTextChars];
+    std::vector<wchar_t> larger_;
 };
 
 // A new BSTR of the text, in *out; false when it cannot be made.
