@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/variantrecords.h"
 #include "itypelibresolutionservice.h"
 
 namespace vask {
@@ -126,8 +127,7 @@ bool FindOperation(IUnknown* translator, const std::wstring& operation, Operatio
 
 // A record of the type `pointee` names (a VT_USERDEFINED record of one 64-bit handle)
 // holding `handle`, as a VT_RECORD argument it owns.
-HRESULT MakeRecord(ITypeInfo* type, const TYPEDESC& pointee, std::int64_t handle,
-                   CVariantHolder& out) {
+HRESULT MakeRecord(ITypeInfo* type, const TYPEDESC& pointee, std::int64_t handle, VARIANT& value) {
     ComPtr<ITypeInfo> recordType;
     ComPtr<IRecordInfo> info;
     ULONG size = 0;
@@ -138,7 +138,6 @@ HRESULT MakeRecord(ITypeInfo* type, const TYPEDESC& pointee, std::int64_t handle
     void* record = info->RecordCreate();
     if (record == nullptr) return E_OUTOFMEMORY;
     std::memcpy(record, &handle, sizeof handle);
-    VARIANT& value = out.Get();
     V_VT(&value) = VT_RECORD;
     value.pvRecord = record;
     value.pRecInfo = info.Detach();
@@ -146,7 +145,7 @@ HRESULT MakeRecord(ITypeInfo* type, const TYPEDESC& pointee, std::int64_t handle
 }
 
 // An in-argument converted to the declared type; records are made from integers.
-HRESULT Convert(ITypeInfo* type, const TYPEDESC& declared, VARIANT& given, CVariantHolder& out) {
+HRESULT Convert(ITypeInfo* type, const TYPEDESC& declared, VARIANT& given, VARIANT& out) {
     if (declared.vt == VT_PTR && declared.lptdesc->vt == VT_USERDEFINED) {
         VARIANT handle;
         VariantInit(&handle);
@@ -164,12 +163,10 @@ HRESULT Convert(ITypeInfo* type, const TYPEDESC& declared, VARIANT& given, CVari
         return MakeRecord(type, *declared.lptdesc, V_I8(&handle), out);
     }
     if (declared.vt == VT_SAFEARRAY) {
-        return (V_VT(&given) & VT_ARRAY) != 0 ? VariantCopy(&out.Get(), &given)
-                                               : DISP_E_TYPEMISMATCH;
+        return (V_VT(&given) & VT_ARRAY) != 0 ? VariantCopy(&out, &given) : DISP_E_TYPEMISMATCH;
     }
-    if (declared.vt == VT_VARIANT) return VariantCopy(&out.Get(), &given);
-    return FAILED(VariantChangeType(&out.Get(), &given, 0, declared.vt)) ? DISP_E_TYPEMISMATCH
-                                                                        : S_OK;
+    if (declared.vt == VT_VARIANT) return VariantCopy(&out, &given);
+    return FAILED(VariantChangeType(&out, &given, 0, declared.vt)) ? DISP_E_TYPEMISMATCH : S_OK;
 }
 
 // The type an out-argument's storage holds.
@@ -183,7 +180,7 @@ void HandlesForRecords(VARIANT& value) {
     if (V_VT(&value) == VT_RECORD && value.pvRecord != nullptr) {
         std::int64_t handle = 0;
         std::memcpy(&handle, value.pvRecord, sizeof handle);
-        VariantClear(&value);
+        tarnwick::ClearVariant(value);
         V_VT(&value) = VT_I8;
         V_I8(&value) = handle;
     } else if (V_VT(&value) == (VT_ARRAY | VT_VARIANT) && V_ARRAY(&value) != nullptr) {
@@ -197,26 +194,22 @@ void HandlesForRecords(VARIANT& value) {
     }
 }
 
-// The converted arguments; a record they hold is destroyed with its memory, which VariantClear
-// does not do everywhere.
-class CArgumentValues {
+// Converted arguments or the storage of out-arguments: the records they hold, also inside
+// arrays, are destroyed with their memory.
+class CCallValues {
   public:
-    explicit CArgumentValues(size_t count) : values_(count) {}
-    CArgumentValues(const CArgumentValues&) = delete;
-    CArgumentValues& operator=(const CArgumentValues&) = delete;
-    ~CArgumentValues() {
-        for (CVariantHolder& holder : values_) {
-            VARIANT& value = holder.Get();
-            if (V_VT(&value) != VT_RECORD || value.pRecInfo == nullptr) continue;
-            value.pRecInfo->RecordDestroy(value.pvRecord);
-            value.pRecInfo->Release();
-            VariantInit(&value);
-        }
+    explicit CCallValues(size_t count) : values_(count) {
+        for (VARIANT& value : values_) VariantInit(&value);
     }
-    CVariantHolder& operator[](size_t index) { return values_[index]; }
+    CCallValues(const CCallValues&) = delete;
+    CCallValues& operator=(const CCallValues&) = delete;
+    ~CCallValues() {
+        for (VARIANT& value : values_) tarnwick::ClearVariant(value);
+    }
+    VARIANT& operator[](size_t index) { return values_[index]; }
 
   private:
-    std::vector<CVariantHolder> values_;
+    std::vector<VARIANT> values_;
 };
 
 ControlCallOutcome Refused(HRESULT code, std::wstring text) {
@@ -237,8 +230,7 @@ ControlCallOutcome CallControl(IUnknown* translator, HWND window, const std::wst
     const FUNCDESC& function = *found.function.operator->();
     ITypeInfo* type = found.function.Type();
     const auto count = static_cast<size_t>(function.cParams);
-    CArgumentValues values(count);
-    std::vector<CVariantHolder> storage(count);
+    CCallValues values(count), storage(count);
     std::vector<VARIANT> passed;  // last first, as DISPPARAMS wants them
     std::vector<size_t> outs;     // parameters whose values make the result, in order
     size_t in = 0, inCount = 0;
@@ -271,29 +263,29 @@ ControlCallOutcome CallControl(IUnknown* translator, HWND window, const std::wst
                 retval = p;
                 continue;
             }
-            VARIANT& slot = storage[p].Get();
+            VARIANT& slot = storage[p];
             V_VT(&slot) = StorageType(*parameter.tdesc.lptdesc);
-            V_VT(&values[p].Get()) = VT_BYREF | V_VT(&slot);
-            values[p].Get().byref = &slot.llVal;
+            V_VT(&values[p]) = VT_BYREF | V_VT(&slot);
+            values[p].byref = &slot.llVal;
         }
         if (FAILED(hr)) return Refused(hr, L"the control could not be named");
     }
     for (size_t p = count; p-- > 0;) {
-        if (p != retval) passed.push_back(values[p].Get());
+        if (p != retval) passed.push_back(values[p]);
     }
     DISPPARAMS parameters{passed.data(), nullptr, static_cast<UINT>(passed.size()), 0};
-    CVariantHolder result;
+    CCallValues result(1);
     EXCEPINFO exception{};
     UINT error = 0;
     HRESULT hr = found.dispatch->Invoke(found.id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
-                                        &parameters, &result.Get(), &exception, &error);
+                                        &parameters, &result[0], &exception, &error);
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrDescription);
     SysFreeString(exception.bstrHelpFile);
     if (hr == DISP_E_EXCEPTION && FAILED(exception.scode)) hr = exception.scode;
     // The out-arguments' storage was passed by reference: the byref values own nothing.
     for (size_t p : outs) {
-        if (p != retval) VariantInit(&values[p].Get());
+        if (p != retval) VariantInit(&values[p]);
     }
     if (FAILED(hr)) {
         wchar_t code[16];
@@ -304,9 +296,9 @@ ControlCallOutcome CallControl(IUnknown* translator, HWND window, const std::wst
     // A dispatch view describes the [out, retval] parameter as the function's own result.
     std::vector<VARIANT*> results;
     for (size_t p : outs) {
-        if (p != retval) results.push_back(&storage[p].Get());
+        if (p != retval) results.push_back(&storage[p]);
     }
-    if (retval < count || V_VT(&result.Get()) != VT_EMPTY) results.push_back(&result.Get());
+    if (retval < count || V_VT(&result[0]) != VT_EMPTY) results.push_back(&result[0]);
     for (VARIANT* value : results) HandlesForRecords(*value);
     if (results.size() == 1) {
         outcome.result = CVariantHolder(*results[0]);

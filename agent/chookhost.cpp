@@ -463,12 +463,13 @@ bool CHookHost::IsClassified(HWND window) const {
     return found != windows_.end() && found->second.classified;
 }
 
+// Every message taken from the queue reaches the peek entry, which forgets a kept release
+// then; one that is not a classified window's goes as WM_NULL, so that nothing reads it.
 void CHookHost::TakeQueuedMessage(MSG& message) {
-    if (TakeQueuedKeyMessage(message) ||
-        (IsClassified(message.hwnd) && Handled(&VirtualControlPeekProc, message.hwnd,
-                                               message.message, message.wParam, message.lParam))) {
-        message.message = WM_NULL;
-    }
+    const UINT passed = IsClassified(message.hwnd) ? message.message : WM_NULL;
+    const bool cancelled =
+        Handled(&VirtualControlPeekProc, message.hwnd, passed, message.wParam, message.lParam);
+    if (TakeQueuedKeyMessage(message) || cancelled) message.message = WM_NULL;
 }
 
 LRESULT CHookHost::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ccomerror.h"
+#include "common/variantrecords.h"
 
 namespace tarnwick {
 namespace {
@@ -18,14 +19,15 @@ using Microsoft::WRL::ComPtr;
 
 std::atomic<std::uint64_t> g_callCount{0};
 
-// A VARIANT cleared when it goes; starts VT_EMPTY with its whole value zeroed.
+// A VARIANT cleared when it goes, records in it with their memory; starts VT_EMPTY with its
+// whole value zeroed.
 struct ScopedVariant {
     VARIANT value;
 
     ScopedVariant() noexcept { std::memset(&value, 0, sizeof value); }
     ScopedVariant(const ScopedVariant&) = delete;
     ScopedVariant& operator=(const ScopedVariant&) = delete;
-    ~ScopedVariant() { VariantClear(&value); }
+    ~ScopedVariant() { ClearVariant(value); }
 
     // Hands the value over and is left VT_EMPTY.
     VARIANT Detach() noexcept {
@@ -227,7 +229,11 @@ HRESULT StoreValue(VARIANT& storage, VARIANT* argument, VARTYPE vt) {
         if (vt != VT_VARIANT) storage.vt = vt;
         return S_OK;
     }
-    if (vt == VT_VARIANT) return VariantCopyInd(&storage, argument);
+    // An argument of the type already is copied: Wine's VariantChangeType copies an array
+    // of records through copies that it clears without freeing the records.
+    if (vt == VT_VARIANT || (argument->vt & ~VT_BYREF) == vt) {
+        return VariantCopyInd(&storage, argument);
+    }
     return VariantChangeType(&storage, argument, 0, vt);
 }
 
@@ -374,7 +380,7 @@ HRESULT CallFromDescription(ITypeInfo* info, IUnknown* object, DISPID id, WORD f
             p.storage.value.vt = VT_DECIMAL;
         }
         if (p.writeBack != nullptr) {
-            VariantClear(p.writeBack);
+            ClearVariant(*p.writeBack);
             *p.writeBack = p.storage.Detach();
         }
     }

@@ -1,10 +1,13 @@
 #pragma once
-// Owns one VARIANT and clears it when it goes.
+// Owns one VARIANT and clears it when it goes, a record in it (also inside arrays) with its
+// memory.
 
 #include <windows.h>
 #include <oleauto.h>
 
 #include <utility>
+
+#include "common/variantrecords.h"
 
 namespace tarnwick {
 
@@ -20,13 +23,13 @@ class CVariantHolder {
     }
     CVariantHolder& operator=(CVariantHolder&& other) noexcept {
         if (this != &other) {
-            VariantClear(&value_);
+            ClearVariant(value_);
             value_ = other.value_;
             VariantInit(&other.value_);
         }
         return *this;
     }
-    ~CVariantHolder() { VariantClear(&value_); }
+    ~CVariantHolder() { ClearVariant(value_); }
 
     VARIANT& Get() noexcept { return value_; }
     const VARIANT& Get() const noexcept { return value_; }

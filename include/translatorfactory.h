@@ -85,6 +85,7 @@ enum TranslatorFactoryTrace : unsigned short {
     kTraceFactoryNoClassName = 12,    // GetClassNameW failed
     kTraceSubclassNoTranslator = 21,  // the subclass hook's window has no translator
     kTracePeekNoTranslator = 22,      // the peek hook's window has no translator
+    kTraceEventTargetNotSet = 31,     // no memory for a new event target (carries the translator)
 };
 
 }  // namespace tarnwick

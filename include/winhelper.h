@@ -5,9 +5,9 @@
 // Conventions: boolean results are 0 or 1. Texts come back through wchar_t** as BSTRs that
 // the caller frees with SysFreeString, or as null. Collections come back as one-dimensional
 // SAFEARRAYs of VARIANTs that the caller destroys, also when the function answers 0 part-way
-// (elements not reached stay VT_EMPTY). Setters do not look at the answers of the messages
-// they send. Item functions on tab, tree and list-view controls, and the notifications they
-// send, carry pointers: call them in the process that owns the control.
+// (elements not reached stay VT_EMPTY). Item texts come back whole, however long. Item
+// functions on tab, tree and list-view controls, and the notifications they send, carry
+// pointers: call them in the process that owns the control.
 //
 // Click and key requests are written into shared-memory blocks made for the process that owns
 // the window and handed to the window with the registered messages "WM_TW_PERFORMCLICK"
@@ -103,17 +103,19 @@ class TARNWICK_API WinHelper {
     static int GetThreeState(HWND button);
     static int GetCheckState(HWND button);
 
-    // Combo boxes.
+    // Combo boxes. The selection setters of combo and list boxes answer 1, or 0 when the
+    // control refused the selection; the parent is told of a change only when there was one.
     static int GetComboItemCount(HWND combo);
     static int GetSelectedComboIndex(HWND combo);
-    static void SetSelectedComboIndex(HWND combo, int index);
+    static int SetSelectedComboIndex(HWND combo, int index);
     static int GetComboItems(HWND combo, SAFEARRAY** out);
 
-    // List boxes.
+    // List boxes. A box of several selections (LBS_MULTIPLESEL or LBS_EXTENDEDSEL) answers
+    // every selected item, and refuses SetSelectedListIndex.
     static int IsMultiSelectListBox(HWND list);
     static int GetListItemCount(HWND list);
     static int GetSelectedListIndex(HWND list);
-    static void SetSelectedListIndex(HWND list, int index);
+    static int SetSelectedListIndex(HWND list, int index);
     static int GetListItems(HWND list, SAFEARRAY** out);
     static int GetSelectedCount(HWND list);
     static int GetSelectedItems(HWND list, SAFEARRAY** out);
@@ -136,7 +138,8 @@ class TARNWICK_API WinHelper {
     // item handle.
     static int GetChildren(HWND tree, HTREEITEM parent, SAFEARRAY** out);
 
-    // List views.
+    // List views. The functions of an item by index answer 0 for an index that names no
+    // item, and read, select or click nothing.
     static int IsMultiSelect(HWND list);
     static DWORD GetView(HWND list);
     static void SetView(HWND list, DWORD view);
@@ -150,7 +153,7 @@ class TARNWICK_API WinHelper {
     static int GetListViewSubItemText(HWND list, int index, SAFEARRAY** out);
     static int IsListViewItemSelected(HWND list, int index);
     static void EnsureListViewItemVisible(HWND list, int index);
-    static void SetListViewItemSelected(HWND list, int index, int select);
+    static int SetListViewItemSelected(HWND list, int index, int select);
 
     // Click requests at a point in the window's client coordinates. With skipKeyText 0 the
     // request carries keyText (null counts as empty).
@@ -158,17 +161,17 @@ class TARNWICK_API WinHelper {
     static void PerformDoubleClick(HWND window, int x, int y, int skipKeyText, wchar_t* keyText);
     static void PerformRightClick(HWND window, int x, int y, int skipKeyText, wchar_t* keyText);
 
-    // Click requests at the centre of a tree item's text or of a list-view item.
+    // Click requests at the centre of a tree item's text or of a list-view item's label.
     static void PerformClick(HWND tree, HTREEITEM item);
     static void PerformDoubleClick(HWND tree, HTREEITEM item);
     static void PerformRightClick(HWND tree, HTREEITEM item);
-    static void ClickListViewItem(HWND list, int index);
-    static void DoubleClickListViewItem(HWND list, int index);
-    static void RightClickListViewItem(HWND list, int index);
+    static int ClickListViewItem(HWND list, int index);
+    static int DoubleClickListViewItem(HWND list, int index);
+    static int RightClickListViewItem(HWND list, int index);
 
     // WM_CONTEXTMENU at the centre of the item, in screen coordinates.
     static void ShowContextMenu(HWND tree, HTREEITEM item);
-    static void ShowListViewItemContextMenu(HWND list, int index);
+    static int ShowListViewItemContextMenu(HWND list, int index);
 
     // Posts a key request: keys is a BSTR (null sends nothing); keyText null counts as empty.
     static void SendKeys(HWND window, wchar_t* keys, wchar_t* keyText);

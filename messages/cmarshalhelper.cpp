@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ccomerror.h"
+#include "common/variantrecords.h"
 #include "itypelibresolutionservice.h"
 #include "messages/cmarshaller.h"
 #include "messages/sharedmemory.h"
@@ -98,7 +99,7 @@ using UniqueBstr = std::unique_ptr<OLECHAR, BstrFree>;
 
 struct SafeArrayFree {
     void operator()(SAFEARRAY* array) const noexcept {
-        const HRESULT hr = SafeArrayDestroy(array);
+        const HRESULT hr = DestroyVariantArray(array);
         if (FAILED(hr)) TraceFailure(kTraceArrayDestroyFailed, hr);
     }
 };
@@ -120,7 +121,7 @@ class CScopedVariant {
     explicit CScopedVariant(const VARIANT& taken) noexcept : value_(taken) {}
     CScopedVariant(const CScopedVariant&) = delete;
     CScopedVariant& operator=(const CScopedVariant&) = delete;
-    ~CScopedVariant() { VariantClear(&value_); }
+    ~CScopedVariant() { ClearVariant(value_); }
 
     VARIANT& Get() noexcept { return value_; }
     // The value no longer owns its payload: it has moved into shared memory.
@@ -142,8 +143,11 @@ class CRecordOwner {
     CRecordOwner(const CRecordOwner&) = delete;
     CRecordOwner& operator=(const CRecordOwner&) = delete;
     ~CRecordOwner() {
-        if (info_ != nullptr && data_ != nullptr) info_->RecordDestroy(data_);
-        if (info_ != nullptr) info_->Release();
+        VARIANT owned;
+        V_VT(&owned) = VT_RECORD;
+        V_RECORD(&owned) = data_;
+        V_RECORDINFO(&owned) = info_;
+        ClearVariant(owned);
     }
 
     IRecordInfo* Info() const noexcept { return info_; }
@@ -849,7 +853,7 @@ void CMarshalHelper::DiscardValue(VARIANT& value) {
         // it holds besides is released as usual.
         CReceivedBlocks received;
         RestoreTraced(value, [&] { Restore(value, 0, received); });
-        VariantClear(&value);
+        ClearVariant(value);
     }
     MakeEmpty(value);
 }

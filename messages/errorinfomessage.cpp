@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/variantrecords.h"
 #include "messages/cmarshaller.h"
 #include "messages/cmarshalhelper.h"
 #include "messages/sharedmemory.h"
@@ -244,7 +245,7 @@ int ApplyReplyAndFree(std::span<std::uint8_t> reply, CMethodCallMessage& message
 void DiscardReply(std::span<std::uint8_t> reply, CReceivedBlocks held) {
     CMethodCallMessage scratch;
     ApplyReplyAndFree(reply, scratch, std::move(held));
-    VariantClear(scratch.GetResult());
+    ClearVariant(*scratch.GetResult());
 }
 
 }  // namespace tarnwick

@@ -5,9 +5,9 @@
 #include <memory>
 #include <new>
 #include <variant>
-#include <vector>
 
 #include "ccomerror.h"
+#include "common/variantrecords.h"
 #include "messages/cmarshalhelper.h"
 #include "messages/cmarshaller.h"
 #include "messages/craiseeventmessage.h"
@@ -59,46 +59,11 @@ std::atomic<Cookie> g_nextCallId{1};
 
 constexpr std::uint64_t kAllOnes = ~0ull;
 
-// Releases a record argument field by field, nested records first, then the record itself.
-void ReleaseRecordArgument(VARIANT& value) {
-    IRecordInfo* info = value.pRecInfo;
-    void* record = value.pvRecord;
-    if (info != nullptr && record != nullptr) {
-        ULONG count = 0;
-        if (SUCCEEDED(info->GetFieldNames(&count, nullptr)) && count != 0) {
-            std::vector<BSTR> names(count, nullptr);
-            if (SUCCEEDED(info->GetFieldNames(&count, names.data()))) {
-                for (BSTR name : names) {
-                    VARIANT field;
-                    VariantInit(&field);
-                    if (SUCCEEDED(info->GetField(record, name, &field)) && field.vt == VT_RECORD) {
-                        ReleaseRecordArgument(field);
-                    } else {
-                        VariantClear(&field);
-                    }
-                    SysFreeString(name);
-                }
-            }
-        }
-        info->RecordDestroy(record);
-    }
-    if (info != nullptr) info->Release();
-    value.vt = VT_EMPTY;
-    value.pRecInfo = nullptr;
-    value.pvRecord = nullptr;
-}
-
-// Every argument that the unmarshaller restored belongs to the message: records by the rule
-// above, everything else through VariantClear.
+// Every argument that the unmarshaller restored belongs to the message; the records among
+// them, also inside arrays, are destroyed with their memory.
 void ClearArguments(CMethodCallMessage& message) {
     for (int i = 0; i < message.GetArgumentCount(); ++i) {
-        VARIANT* argument = message.GetArgument(i);
-        if (argument == nullptr) continue;
-        if (argument->vt == VT_RECORD) {
-            ReleaseRecordArgument(*argument);
-        } else {
-            VariantClear(argument);
-        }
+        if (VARIANT* argument = message.GetArgument(i)) ClearVariant(*argument);
     }
 }
 

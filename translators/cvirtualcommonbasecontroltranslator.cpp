@@ -674,44 +674,44 @@ HRESULT CVirtualCommonBaseControlTranslator::FindAdjacentControls(
     if (reference == nullptr) return E_INVALIDARG;
     if (result == nullptr) return E_POINTER;
     *result = nullptr;
-    LONG low = 0, high = -1;
-    if (candidates == nullptr || FAILED(SafeArrayGetLBound(candidates, 1, &low)) ||
-        FAILED(SafeArrayGetUBound(candidates, 1, &high))) {
+    // Only a one-dimensional array of VARIANTs is read, in place: a copy of each element would
+    // be one more record to free.
+    VARTYPE type = VT_EMPTY;
+    if (candidates == nullptr || SafeArrayGetDim(candidates) != 1 ||
+        candidates->cbElements != sizeof(VARIANT) ||
+        FAILED(SafeArrayGetVartype(candidates, &type)) || type != VT_VARIANT) {
         return E_INVALIDARG;
     }
     const Microsoft::WRL::ComPtr<IRecordInfo> info = ControlReferenceInfo();
     if (info == nullptr) return E_FAIL;
-    CSafeArray found(
-        SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(high - low + 1)));
+    const ULONG count = candidates->rgsabound[0].cElements;
+    CSafeArray found(SafeArrayCreateVector(VT_VARIANT, 0, count));
     if (found == nullptr) return E_OUTOFMEMORY;
     LONG x = 0, y = 0, width = 0, height = 0;
     GetBounds(reference, &x, &y, &width, &height);
     const RECT own{x, y, x + width, y + height};
+    ULONG matches = 0;
     HRESULT hr = S_OK;
-    LONG matches = 0;
-    for (LONG i = low; i <= high && SUCCEEDED(hr); ++i) {
-        VARIANT candidate;
-        VariantInit(&candidate);
-        hr = SafeArrayGetElement(candidates, &i, &candidate);
-        if (SUCCEEDED(hr)) {
-            hr = AppendIfAdjacent(info.Get(), candidate, own, direction, distance, found.get(),
-                                  matches);
+    {
+        CLockedVariants from(candidates), to(found.get());
+        hr = FAILED(from.Result()) ? from.Result() : to.Result();
+        for (ULONG i = 0; i < count && SUCCEEDED(hr); ++i) {
+            hr = PutIfAdjacent(info.Get(), from[i], own, direction, distance, to[matches]);
+            if (hr == S_OK) ++matches;
         }
-        VariantClear(&candidate);
     }
     if (SUCCEEDED(hr)) {
-        SAFEARRAYBOUND bound{static_cast<ULONG>(matches), 0};
+        SAFEARRAYBOUND bound{matches, 0};
         hr = SafeArrayRedim(found.get(), &bound);
     }
     if (SUCCEEDED(hr)) *result = found.release();
-    return hr;
+    return SUCCEEDED(hr) ? S_OK : hr;
 }
 
-HRESULT CVirtualCommonBaseControlTranslator::AppendIfAdjacent(IRecordInfo* info,
-                                                              const VARIANT& candidate,
-                                                              const RECT& own, LONG direction,
-                                                              LONG distance, SAFEARRAY* found,
-                                                              LONG& matches) {
+HRESULT CVirtualCommonBaseControlTranslator::PutIfAdjacent(IRecordInfo* info,
+                                                           const VARIANT& candidate,
+                                                           const RECT& own, LONG direction,
+                                                           LONG distance, VARIANT& match) {
     // Only a record of the control reference type names a control.
     GUID type{};
     if ((V_VT(&candidate) & ~VT_BYREF) != VT_RECORD || candidate.pvRecord == nullptr ||
@@ -723,19 +723,15 @@ HRESULT CVirtualCommonBaseControlTranslator::AppendIfAdjacent(IRecordInfo* info,
         *static_cast<const VirtualControlReference*>(candidate.pvRecord);
     LONG x = 0, y = 0, width = 0, height = 0;
     GetBounds(&other, &x, &y, &width, &height);
-    if (!IsAdjacent(own, RECT{x, y, x + width, y + height}, direction, distance)) return S_OK;
-    VARIANT match;
-    VariantInit(&match);
-    match.pvRecord = info->RecordCreate();
-    if (match.pvRecord == nullptr) return E_OUTOFMEMORY;
+    if (!IsAdjacent(own, RECT{x, y, x + width, y + height}, direction, distance)) return S_FALSE;
+    void* record = info->RecordCreate();
+    if (record == nullptr) return E_OUTOFMEMORY;
+    static_cast<VirtualControlReference*>(record)->WindowHandle = other.WindowHandle;
     V_VT(&match) = VT_RECORD;
+    match.pvRecord = record;
     match.pRecInfo = info;
     info->AddRef();
-    static_cast<VirtualControlReference*>(match.pvRecord)->WindowHandle = other.WindowHandle;
-    const HRESULT hr = SafeArrayPutElement(found, &matches, &match);
-    VariantClear(&match);
-    if (SUCCEEDED(hr)) ++matches;
-    return hr;
+    return S_OK;
 }
 
 }  // namespace tarnwick

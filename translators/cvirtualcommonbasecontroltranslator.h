@@ -209,10 +209,11 @@ class CVirtualCommonBaseControlTranslator : public CVirtualControlTranslator {
     // A perform-click request carrying the key text; *value is VARIANT_FALSE.
     HRESULT PerformClickRequest(VirtualControlReference* reference, long x, long y, int button,
                                 int clicks, BSTR keys, VARIANT_BOOL* value);
-    // Appends a new reference record to `found` when the candidate (a VT_RECORD of the control
-    // reference type, else E_INVALIDARG) is adjacent to `own`.
-    HRESULT AppendIfAdjacent(IRecordInfo* info, const VARIANT& candidate, const RECT& own,
-                             LONG direction, LONG distance, SAFEARRAY* found, LONG& matches);
+    // Makes `match` (VT_EMPTY) a new reference record, S_OK, when the candidate is adjacent to
+    // `own`; S_FALSE when it is not; E_INVALIDARG when it is no VT_RECORD of the control
+    // reference type.
+    HRESULT PutIfAdjacent(IRecordInfo* info, const VARIANT& candidate, const RECT& own,
+                          LONG direction, LONG distance, VARIANT& match);
 };
 
 }  // namespace tarnwick

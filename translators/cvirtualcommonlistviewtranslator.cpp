@@ -5,6 +5,7 @@
 
 #include "trace/ctraceprovider.h"
 #include "winhelper.h"
+#include "winhelper/cwinhelperprivateaccess.h"
 
 namespace tarnwick {
 namespace {
@@ -14,7 +15,8 @@ constexpr GUID kTraceGuid = {
     0xc5838a7e, 0x7f39, 0x40f0, {0xa4, 0xb0, 0x3a, 0xf7, 0xd3, 0x99, 0xce, 0xf3}};
 
 enum TracePoint : USHORT {
-    kTraceViewRefused = 10,  // SetView with a mode outside the table: window, mode
+    kTraceViewRefused = 10,   // SetView with a mode outside the table: window, mode
+    kTraceIndexRefused = 11,  // an item operation with an index that names no item: window, index
 };
 
 // The interface's view modes in order, as list-view LV_VIEW values.
@@ -47,6 +49,14 @@ VARIANT Int(LONG value) {
     V_VT(&variant) = VT_I4;
     V_I4(&variant) = value;
     return variant;
+}
+
+// The list an item operation works on, or null (traced) when the index names no item of it.
+HWND ListWithItem(const VirtualControlReference* reference, LONG index) {
+    const HWND list = WindowOf(reference);
+    if (IsListViewItem(list, index)) return list;
+    Trace(kTraceGuid, TraceLevel::Error, kTraceFlagComponent, kTraceIndexRefused, list, index);
+    return nullptr;
 }
 
 // Leaves *out null and destroys what a collection read left behind when it failed.
@@ -152,8 +162,9 @@ HRESULT CVirtualCommonListViewTranslator::GetListViewItemText(VirtualControlRefe
     if (reference == nullptr) return E_INVALIDARG;
     if (value == nullptr) return E_POINTER;
     *value = nullptr;
-    return WinHelper::GetListViewItemText(WindowOf(reference), index, value) != 0 ? S_OK
-                                                                                  : E_OUTOFMEMORY;
+    // WinHelper looks at the index itself: it is looked at again only when the read failed.
+    if (WinHelper::GetListViewItemText(WindowOf(reference), index, value) != 0) return S_OK;
+    return ListWithItem(reference, index) == nullptr ? E_INVALIDARG : E_OUTOFMEMORY;
 }
 
 HRESULT CVirtualCommonListViewTranslator::GetListViewSubItemText(VirtualControlReference* reference,
@@ -161,56 +172,66 @@ HRESULT CVirtualCommonListViewTranslator::GetListViewSubItemText(VirtualControlR
     if (reference == nullptr) return E_INVALIDARG;
     if (value == nullptr) return E_POINTER;
     *value = nullptr;
-    return AnswerArray(WinHelper::GetListViewSubItemText(WindowOf(reference), index, value), value);
+    if (WinHelper::GetListViewSubItemText(WindowOf(reference), index, value) != 0) return S_OK;
+    const HRESULT failed = AnswerArray(0, value);  // destroys what was made
+    return ListWithItem(reference, index) == nullptr ? E_INVALIDARG : failed;
 }
 
 HRESULT CVirtualCommonListViewTranslator::IsListViewItemSelected(VirtualControlReference* reference,
                                                                  LONG index, VARIANT_BOOL* value) {
     if (reference == nullptr) return E_INVALIDARG;
-    return AnswerOut(value,
-                     AsVariantBool(WinHelper::IsListViewItemSelected(WindowOf(reference), index)));
+    const HWND list = ListWithItem(reference, index);
+    if (list == nullptr) return E_INVALIDARG;
+    return AnswerOut(value, AsVariantBool(WinHelper::IsListViewItemSelected(list, index)));
 }
 
 HRESULT CVirtualCommonListViewTranslator::EnsureListViewItemVisible(
     VirtualControlReference* reference, LONG index) {
     if (reference == nullptr) return E_INVALIDARG;
-    WinHelper::EnsureListViewItemVisible(WindowOf(reference), index);
+    const HWND list = ListWithItem(reference, index);
+    if (list == nullptr) return E_INVALIDARG;
+    WinHelper::EnsureListViewItemVisible(list, index);
     return S_OK;
 }
 
 HRESULT CVirtualCommonListViewTranslator::ClickListViewItem(VirtualControlReference* reference,
                                                             LONG index) {
     if (reference == nullptr) return E_INVALIDARG;
-    WinHelper::ClickListViewItem(WindowOf(reference), index);
-    return S_OK;
+    const HWND list = ListWithItem(reference, index);
+    return list != nullptr && WinHelper::ClickListViewItem(list, index) != 0 ? S_OK : E_INVALIDARG;
 }
 
 HRESULT CVirtualCommonListViewTranslator::DoubleClickListViewItem(
     VirtualControlReference* reference, LONG index) {
     if (reference == nullptr) return E_INVALIDARG;
-    WinHelper::DoubleClickListViewItem(WindowOf(reference), index);
-    return S_OK;
+    const HWND list = ListWithItem(reference, index);
+    return list != nullptr && WinHelper::DoubleClickListViewItem(list, index) != 0 ? S_OK
+                                                                                   : E_INVALIDARG;
 }
 
 HRESULT CVirtualCommonListViewTranslator::RightClickListViewItem(VirtualControlReference* reference,
                                                                  LONG index) {
     if (reference == nullptr) return E_INVALIDARG;
-    WinHelper::RightClickListViewItem(WindowOf(reference), index);
-    return S_OK;
+    const HWND list = ListWithItem(reference, index);
+    return list != nullptr && WinHelper::RightClickListViewItem(list, index) != 0 ? S_OK
+                                                                                  : E_INVALIDARG;
 }
 
 HRESULT CVirtualCommonListViewTranslator::ShowListViewItemContextMenu(
     VirtualControlReference* reference, LONG index) {
     if (reference == nullptr) return E_INVALIDARG;
-    WinHelper::ShowListViewItemContextMenu(WindowOf(reference), index);
-    return S_OK;
+    const HWND list = ListWithItem(reference, index);
+    return list != nullptr && WinHelper::ShowListViewItemContextMenu(list, index) != 0
+               ? S_OK
+               : E_INVALIDARG;
 }
 
 HRESULT CVirtualCommonListViewTranslator::SetListViewItemSelected(
     VirtualControlReference* reference, LONG index, VARIANT_BOOL value) {
     if (reference == nullptr) return E_INVALIDARG;
-    WinHelper::SetListViewItemSelected(WindowOf(reference), index, value != 0 ? 1 : 0);
-    return S_OK;
+    const HWND list = ListWithItem(reference, index);
+    if (list == nullptr) return E_INVALIDARG;
+    return WinHelper::SetListViewItemSelected(list, index, value != 0 ? 1 : 0) != 0 ? S_OK : E_FAIL;
 }
 
 // Positions without effect.

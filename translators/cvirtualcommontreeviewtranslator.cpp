@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "common/variantrecords.h"
 #include "itypelibresolutionservice.h"
 #include "platform/vaskhookhost.h"
 #include "trace/ctraceprovider.h"
@@ -75,11 +76,7 @@ class CNodeArguments {
     CNodeArguments(const CNodeArguments&) = delete;
     CNodeArguments& operator=(const CNodeArguments&) = delete;
     ~CNodeArguments() {
-        for (VARIANT& argument : arguments_) {
-            if (V_VT(&argument) != VT_RECORD || argument.pRecInfo == nullptr) continue;
-            argument.pRecInfo->RecordDestroy(argument.pvRecord);
-            argument.pRecInfo->Release();
-        }
+        for (VARIANT& argument : arguments_) ClearVariant(argument);
     }
     VARIANT* Data() { return arguments_; }
     VARIANT& operator[](size_t index) { return arguments_[index]; }
@@ -87,28 +84,6 @@ class CNodeArguments {
 
   private:
     VARIANT arguments_[kMax];
-};
-
-// The elements of a locked one-dimensional array of variants.
-class CLockedVariants {
-  public:
-    explicit CLockedVariants(SAFEARRAY* array) : array_(array) {
-        void* data = nullptr;
-        hr_ = SafeArrayAccessData(array, &data);
-        data_ = static_cast<VARIANT*>(data);
-    }
-    CLockedVariants(const CLockedVariants&) = delete;
-    CLockedVariants& operator=(const CLockedVariants&) = delete;
-    ~CLockedVariants() {
-        if (SUCCEEDED(hr_)) SafeArrayUnaccessData(array_);
-    }
-    HRESULT Result() const { return hr_; }
-    VARIANT& operator[](ULONG index) { return data_[index]; }
-
-  private:
-    SAFEARRAY* array_;
-    VARIANT* data_ = nullptr;
-    HRESULT hr_;
 };
 
 // The whole item handle an element of WinHelper::GetChildren holds.

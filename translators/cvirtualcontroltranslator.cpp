@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <new>
+
 #include "ieventcollection.h"
 #include "iipcinvoke.h"
 #include "messagetypes.h"
@@ -42,25 +44,41 @@ bool CVirtualControlTranslator::HandleMouseUp(HWND, UINT, int, int, int, int, bo
     return false;
 }
 
+bool CVirtualControlTranslator::SetEventTarget(std::uint64_t ownerId,
+                                               IInvokeManagementService* service) noexcept {
+    std::shared_ptr<const EventTarget> target;
+    if (service != nullptr) {
+        try {
+            target = std::make_shared<const EventTarget>(EventTarget{ownerId, service});
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
+    eventTarget_.store(std::move(target), std::memory_order_release);
+    return true;
+}
+
 bool CVirtualControlTranslator::RaiseEvent(HWND window, const wchar_t* name, VARIANT* arguments,
                                            int count) {
-    if (EventService == nullptr) return false;
+    // Read once: a reset on another thread while the event is out leaves this raise whole.
+    const std::shared_ptr<const EventTarget> target = eventTarget_.load(std::memory_order_acquire);
+    if (target == nullptr) return false;
     IUnknown* identity = nullptr;
     IVirtualControl* control = this;
     if (FAILED(control->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)))) {
         return false;
     }
-    const ReturnAddressRecord key{GetCurrentProcessId(), OwnerId,
+    const ReturnAddressRecord key{GetCurrentProcessId(), target->ownerId,
                                   reinterpret_cast<std::uint64_t>(identity),
                                   reinterpret_cast<std::uint64_t>(window)};
     identity->Release();
-    IEventCollection* events = EventService->GetEventCollection();
+    IEventCollection* events = target->service->GetEventCollection();
     IIpcInvoke* subscriber = events != nullptr ? events->GetSubscriber(&key, name) : nullptr;
     if (subscriber == nullptr) return false;
     VARIANT answer = subscriber->Invoke(L"Invoke", count > 0 ? arguments : nullptr, count, 0);
     subscriber->Release();
     const bool cancel = V_VT(&answer) == VT_BOOL && V_BOOL(&answer) == VARIANT_TRUE;
-    VariantClear(&answer);
+    ClearVariant(answer);
     return cancel;
 }
 

@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -15,6 +16,7 @@
 #include "com/cidispatchbase.h"
 #include "com/ciunknownbase.h"
 #include "com/ctypelibresolutionservice.h"
+#include "common/variantrecords.h"
 #include "iinvokemanagementservice.h"
 
 namespace tarnwick {
@@ -38,10 +40,19 @@ class CVirtualControlTranslator
     // answered VARIANT_TRUE (cancel). The arguments' payloads travel with the event.
     bool RaiseEvent(HWND window, const wchar_t* name, VARIANT* arguments = nullptr, int count = 0);
 
-    // Set once by the code that created the translator; until a service is set, no event
-    // leaves.
-    std::uint64_t OwnerId = 0;
-    IInvokeManagementService* EventService = nullptr;
+    // Where the events go: the owner id copied into every event key, and the service whose
+    // event collection holds the subscribers (not owned). Until a service is set no event
+    // leaves; a null service stops them again.
+    struct EventTarget {
+        std::uint64_t ownerId = 0;
+        IInvokeManagementService* service = nullptr;
+    };
+    // Publishes the pair as one: a raise on another thread sees the old pair or the new one,
+    // never half of each. False, with the old pair kept, when no memory is left for it.
+    bool SetEventTarget(std::uint64_t ownerId, IInvokeManagementService* service) noexcept;
+
+  private:
+    std::atomic<std::shared_ptr<const EventTarget>> eventTarget_;
 };
 
 // Whether some translator's HandleMessage may act on the message. Every message that a
@@ -57,11 +68,35 @@ HRESULT AnswerOut(T* out, V value) {
     return S_OK;
 }
 
-// An array that an operation builds, destroyed unless it is handed to the caller.
+// An array that an operation builds, destroyed with the records it holds unless it is handed
+// to the caller.
 struct SafeArrayDestroyer {
-    void operator()(SAFEARRAY* array) const noexcept { SafeArrayDestroy(array); }
+    void operator()(SAFEARRAY* array) const noexcept { DestroyVariantArray(array); }
 };
 using CSafeArray = std::unique_ptr<SAFEARRAY, SafeArrayDestroyer>;
+
+// The elements of a one-dimensional array of VARIANTs, locked while this lives; read and
+// written in place.
+class CLockedVariants {
+  public:
+    explicit CLockedVariants(SAFEARRAY* array) : array_(array) {
+        void* data = nullptr;
+        hr_ = SafeArrayAccessData(array, &data);
+        data_ = static_cast<VARIANT*>(data);
+    }
+    CLockedVariants(const CLockedVariants&) = delete;
+    CLockedVariants& operator=(const CLockedVariants&) = delete;
+    ~CLockedVariants() {
+        if (SUCCEEDED(hr_)) SafeArrayUnaccessData(array_);
+    }
+    HRESULT Result() const { return hr_; }
+    VARIANT& operator[](ULONG index) { return data_[index]; }
+
+  private:
+    SAFEARRAY* array_;
+    VARIANT* data_ = nullptr;
+    HRESULT hr_;
+};
 
 inline VARIANT_BOOL AsVariantBool(int value) { return value != 0 ? VARIANT_TRUE : VARIANT_FALSE; }
 

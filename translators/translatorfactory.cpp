@@ -166,10 +166,10 @@ Translator* GetCommonControlTranslator(HWND window, bool* created, wchar_t* inte
 
 void SetTranslatorEventTarget(Translator* translator, std::uint64_t ownerId,
                               IInvokeManagementService* service) {
-    if (translator == nullptr) return;
-    auto* target = static_cast<CVirtualControlTranslator*>(translator);
-    target->OwnerId = ownerId;
-    target->EventService = service;
+    if (translator != nullptr && !translator->SetEventTarget(ownerId, service)) {
+        Trace(kTranslatorFactoryTraceGuid, TraceLevel::Error, kTraceFlagComponent,
+              kTraceEventTargetNotSet, static_cast<void*>(translator));
+    }
 }
 
 IUnknown* GetTranslatorUnknown(Translator* translator) {
@@ -202,8 +202,11 @@ void VirtualControlSubclassProc(const _MESSAGE_NOTIFICATION& notification, int& 
 }
 
 void VirtualControlPeekProc(const _MESSAGE_NOTIFICATION& notification, int& handled, __int64&) {
-    // Any other message only clears the kept release: with none kept there is nothing to do.
-    if (*notification.message != WM_LBUTTONUP && t_peekedRelease == PeekedRelease{}) return;
+    // A kept release that was never dispatched (a control's loop took it, a subclass swallowed
+    // it) is forgotten with the next message taken from the queue, whatever its window, so
+    // that a later release sent with the same parameters raises its events.
+    t_peekedRelease = {};
+    if (*notification.message != WM_LBUTTONUP) return;
     const HWND window = *notification.window;
     CVirtualControlTranslator* translator = AttachedTranslator(window);
     if (translator == nullptr) {
@@ -211,8 +214,6 @@ void VirtualControlPeekProc(const _MESSAGE_NOTIFICATION& notification, int& hand
               kTracePeekNoTranslator, window);
         return;
     }
-    t_peekedRelease = {};
-    if (*notification.message != WM_LBUTTONUP) return;
     bool cancel = false;
     translator->HandleMessage(window, WM_LBUTTONUP, *notification.wParam, *notification.lParam,
                               &cancel);

@@ -16,6 +16,7 @@
 #include "platform/vasklantern.h"
 #include "trace/ctraceprovider.h"
 #include "winhelper.h"
+#include "winhelper/cwinhelperprivateaccess.h"
 
 namespace tarnwick {
 namespace {
@@ -121,27 +122,29 @@ RECT TreeItemRect(HWND tree, HTREEITEM item) {
     return rect;
 }
 
-// The bounds of a list-view item, or its label's when the bounds cannot be had; zeros when
-// neither can.
+// The rectangle of a list-view item's label, where a user clicks it: in a report view the
+// centre of the whole row may lie on a sub-item, which selects nothing. Zeros when the item
+// has none.
 RECT ListItemRect(HWND list, int index) {
-    for (const LONG part : {LVIR_BOUNDS, LVIR_LABEL}) {
-        RECT rect{part, 0, 0, 0};
-        if (SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(index),
-                         reinterpret_cast<LPARAM>(&rect)) != 0) {
-            return rect;
-        }
+    RECT rect{LVIR_LABEL, 0, 0, 0};
+    if (SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(index),
+                     reinterpret_cast<LPARAM>(&rect)) == 0) {
+        rect = RECT{};
     }
-    return RECT{};
+    return rect;
 }
 
 void ClickTreeItem(HWND tree, HTREEITEM item, Button button, std::int32_t clickCount) {
     SendClickRequest(tree, CentreRequest(TreeItemRect(tree, item), button, clickCount));
 }
 
-// Scrolls the item fully into view before its rectangle is taken.
-void ClickListItem(HWND list, int index, Button button, std::int32_t clickCount) {
+// Scrolls the item fully into view before its rectangle is taken; 0, and no click, for an
+// index that names no item.
+int ClickListItem(HWND list, int index, Button button, std::int32_t clickCount) {
+    if (!IsListViewItem(list, index)) return 0;
     WinHelper::EnsureListViewItemVisible(list, index);
     SendClickRequest(list, CentreRequest(ListItemRect(list, index), button, clickCount));
+    return 1;
 }
 
 // WM_CONTEXTMENU at the centre of an item's rectangle, which the message carries in screen
@@ -202,16 +205,16 @@ void WinHelper::PerformRightClick(HWND tree, HTREEITEM item) {
     ClickTreeItem(tree, item, kRightButton, 1);
 }
 
-void WinHelper::ClickListViewItem(HWND list, int index) {
-    ClickListItem(list, index, kLeftButton, 1);
+int WinHelper::ClickListViewItem(HWND list, int index) {
+    return ClickListItem(list, index, kLeftButton, 1);
 }
 
-void WinHelper::DoubleClickListViewItem(HWND list, int index) {
-    ClickListItem(list, index, kLeftButton, 2);
+int WinHelper::DoubleClickListViewItem(HWND list, int index) {
+    return ClickListItem(list, index, kLeftButton, 2);
 }
 
-void WinHelper::RightClickListViewItem(HWND list, int index) {
-    ClickListItem(list, index, kRightButton, 1);
+int WinHelper::RightClickListViewItem(HWND list, int index) {
+    return ClickListItem(list, index, kRightButton, 1);
 }
 
 // Context menus.
@@ -220,10 +223,12 @@ void WinHelper::ShowContextMenu(HWND tree, HTREEITEM item) {
     OpenContextMenu(tree, TreeItemRect(tree, item));
 }
 
-void WinHelper::ShowListViewItemContextMenu(HWND list, int index) {
+int WinHelper::ShowListViewItemContextMenu(HWND list, int index) {
+    if (!IsListViewItem(list, index)) return 0;
     EnsureListViewItemVisible(list, index);
     SetListViewItemSelected(list, index, 1);
     OpenContextMenu(list, ListItemRect(list, index));
+    return 1;
 }
 
 // Keys.

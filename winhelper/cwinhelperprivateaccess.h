@@ -1,10 +1,17 @@
 #pragma once
 // The library's own way to WinHelper's private members: the common click form and the mouse
-// helpers that the exported class keeps private.
+// helpers that the exported class keeps private; and the test that the list-view item
+// functions share.
 
 #include "winhelper.h"
 
 namespace tarnwick {
+
+// Whether the index names an item of the list view. The item functions refuse any other:
+// to the control, -1 means every item.
+inline bool IsListViewItem(HWND list, int index) {
+    return index >= 0 && index < WinHelper::GetListViewCount(list);
+}
 
 class CWinHelperPrivateAccess {
   public:

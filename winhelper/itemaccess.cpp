@@ -10,10 +10,12 @@
 #include <cwchar>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "trace/ctraceprovider.h"
 #include "winhelper.h"
+#include "winhelper/cwinhelperprivateaccess.h"
 
 namespace tarnwick {
 namespace {
@@ -29,7 +31,10 @@ enum TracePoint : USHORT {
     kTraceMoreChildren,
 };
 
+// Item texts are first read into 260 characters; a text that fills them is read again into
+// twice as many, up to a bound that no control's text reaches.
 constexpr int kItemTextChars = 260;
+constexpr int kMaxItemTextChars = 1 << 24;
 
 void TraceError(TracePoint point, HWND control, std::int32_t value = 0) {
     Trace(kTraceGuid, TraceLevel::Error, kTraceFlagComponent, point, control, value);
@@ -121,10 +126,44 @@ HWND NotifiedParent(HWND control) {
     return (Style(control) & WS_CHILD) != 0 ? GetParent(control) : nullptr;
 }
 
-// The text a control left in a 260-character item buffer, which it may also have pointed
-// elsewhere.
-size_t ItemTextLength(const wchar_t* text) {
-    return text != nullptr ? wcsnlen(text, kItemTextChars - 1) : 0;
+// A buffer for the text of one item at a time, of tabs, tree nodes and list views: the control
+// is asked to fill it, and asked again with a larger one while its text fills it. A control may
+// also answer with a pointer to its own copy, which holds the whole text.
+class CItemText {
+  public:
+    // The text that `read(buffer, capacity)` leaves, as a pointer the control set (or null for
+    // none) and valid until the next read. Most texts fit the first buffer, which is no
+    // allocation.
+    template <typename Reader>
+    std::wstring_view Read(Reader read) {
+        for (int capacity = kItemTextChars;; capacity *= 2) {
+            wchar_t* buffer = first_;
+            if (capacity > kItemTextChars) {
+                larger_.assign(static_cast<size_t>(capacity), L'\0');
+                buffer = larger_.data();
+            }
+            buffer[0] = L'\0';
+            const wchar_t* text = read(buffer, capacity);
+            if (text == nullptr) return {};
+            if (text != buffer) return text;
+            const size_t length = wcsnlen(text, static_cast<size_t>(capacity));
+            if (length + 1 < static_cast<size_t>(capacity) || capacity >= kMaxItemTextChars) {
+                return {text, std::min(length, static_cast<size_t>(capacity) - 1)};
+            }
+        }
+    }
+
+  private:
+    wchar_t first_[kItemTextChars];
+    std::vector<wchar_t> larger_;
+};
+
+// A new BSTR of the text, in *out; false when it cannot be made.
+bool PutBstr(std::wstring_view text, wchar_t** out) {
+    BSTR copy = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    if (copy == nullptr) return false;
+    *out = copy;
+    return true;
 }
 
 // Reads every text of a combo box or list box through its count, length and text messages.
@@ -166,28 +205,29 @@ HTREEITEM NextSibling(HWND tree, HTREEITEM parent, HTREEITEM item) {
     return reinterpret_cast<HTREEITEM>(Send(tree, TVM_GETNEXTITEM, TVGN_CHILD, Pointer(parent)));
 }
 
-// The text of a list-view column header or item cell, read into a 260-character buffer; the
-// control may answer with a pointer to its own copy instead.
-const wchar_t* ReadListViewColumnText(HWND list, int column, wchar_t* buffer) {
-    LVCOLUMNW header{};
-    header.mask = LVCF_TEXT;
-    header.pszText = buffer;
-    header.cchTextMax = kItemTextChars;
-    buffer[0] = L'\0';
-    Send(list, LVM_GETCOLUMNW, static_cast<WPARAM>(column), Pointer(&header));
-    return header.pszText != nullptr ? header.pszText : buffer;
+// The text of a list-view column header or item cell.
+std::wstring_view ReadListViewColumnText(HWND list, int column, CItemText& text) {
+    return text.Read([&](wchar_t* buffer, int capacity) {
+        LVCOLUMNW header{};
+        header.mask = LVCF_TEXT;
+        header.pszText = buffer;
+        header.cchTextMax = capacity;
+        Send(list, LVM_GETCOLUMNW, static_cast<WPARAM>(column), Pointer(&header));
+        return header.pszText;
+    });
 }
 
-const wchar_t* ReadListViewCell(HWND list, int index, int column, wchar_t* buffer) {
-    LVITEMW item{};
-    item.mask = LVIF_TEXT;
-    item.iItem = index;
-    item.iSubItem = column;
-    item.pszText = buffer;
-    item.cchTextMax = kItemTextChars;
-    buffer[0] = L'\0';
-    Send(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(index), Pointer(&item));
-    return item.pszText != nullptr ? item.pszText : buffer;
+std::wstring_view ReadListViewCell(HWND list, int index, int column, CItemText& text) {
+    return text.Read([&](wchar_t* buffer, int capacity) {
+        LVITEMW item{};
+        item.mask = LVIF_TEXT;
+        item.iItem = index;
+        item.iSubItem = column;
+        item.pszText = buffer;
+        item.cchTextMax = capacity;
+        Send(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(index), Pointer(&item));
+        return item.pszText;
+    });
 }
 
 // Fills `out` with one text per list-view column, each read by `read`.
@@ -196,12 +236,14 @@ int ReadPerColumn(HWND list, SAFEARRAY** out, Read read) {
     if (out == nullptr) return 0;
     CVariantVector texts(list, out, WinHelper::GetListViewColumnCount(list));
     if (!texts.Ready()) return 0;
-    wchar_t buffer[kItemTextChars];
-    for (ULONG k = 0; k < texts.Size(); ++k) {
-        const wchar_t* text = read(static_cast<int>(k), buffer);
-        if (!texts.PutText(k, text, ItemTextLength(text))) return 0;
-    }
-    return 1;
+    return Guarded([&] {
+        CItemText text;
+        for (ULONG k = 0; k < texts.Size(); ++k) {
+            const std::wstring_view cell = read(static_cast<int>(k), text);
+            if (!texts.PutText(k, cell.data(), cell.size())) return 0;
+        }
+        return 1;
+    });
 }
 
 void NotifyParent(HWND control, NMHDR& header) {
@@ -219,6 +261,18 @@ void NotifyParentCommand(HWND control, WORD code) {
     Send(parent, WM_COMMAND, MAKEWPARAM(id, code), Pointer(control));
 }
 
+// Sets the selection of a combo box or list box with `message` and tells the parent with
+// `code`, as a user's change would; 0, and nobody told, when the control refused. Both kinds
+// answer -1 for a refusal and also for a cleared selection (index -1), which only a box of one
+// selection makes.
+int SetSelection(HWND control, UINT message, int index, WORD code, bool clearable) {
+    if (Send(control, message, static_cast<WPARAM>(index)) == -1 && !(index == -1 && clearable)) {
+        return 0;
+    }
+    NotifyParentCommand(control, code);
+    return 1;
+}
+
 }  // namespace
 
 // Combo boxes.
@@ -229,9 +283,8 @@ int WinHelper::GetSelectedComboIndex(HWND combo) {
     return static_cast<int>(Send(combo, CB_GETCURSEL));
 }
 
-void WinHelper::SetSelectedComboIndex(HWND combo, int index) {
-    Send(combo, CB_SETCURSEL, static_cast<WPARAM>(index));
-    NotifyParentCommand(combo, CBN_SELCHANGE);
+int WinHelper::SetSelectedComboIndex(HWND combo, int index) {
+    return SetSelection(combo, CB_SETCURSEL, index, CBN_SELCHANGE, true);
 }
 
 int WinHelper::GetComboItems(HWND combo, SAFEARRAY** out) {
@@ -240,8 +293,9 @@ int WinHelper::GetComboItems(HWND combo, SAFEARRAY** out) {
 
 // List boxes.
 
+// Either style lets the user select several items.
 int WinHelper::IsMultiSelectListBox(HWND list) {
-    return (Style(list) & LBS_MULTIPLESEL) != 0 ? 1 : 0;
+    return (Style(list) & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL)) != 0 ? 1 : 0;
 }
 
 int WinHelper::GetListItemCount(HWND list) { return static_cast<int>(Send(list, LB_GETCOUNT)); }
@@ -250,9 +304,9 @@ int WinHelper::GetSelectedListIndex(HWND list) {
     return static_cast<int>(Send(list, LB_GETCURSEL));
 }
 
-void WinHelper::SetSelectedListIndex(HWND list, int index) {
-    Send(list, LB_SETCURSEL, static_cast<WPARAM>(index));
-    NotifyParentCommand(list, LBN_SELCHANGE);
+// A box of several selections refuses LB_SETCURSEL.
+int WinHelper::SetSelectedListIndex(HWND list, int index) {
+    return SetSelection(list, LB_SETCURSEL, index, LBN_SELCHANGE, IsMultiSelectListBox(list) == 0);
 }
 
 int WinHelper::GetListItems(HWND list, SAFEARRAY** out) {
@@ -305,17 +359,21 @@ int WinHelper::GetTabs(HWND tab, SAFEARRAY** out) {
     if (out == nullptr) return 0;
     CVariantVector tabs(tab, out, Send(tab, TCM_GETITEMCOUNT));
     if (!tabs.Ready()) return 0;
-    wchar_t buffer[kItemTextChars];
-    for (ULONG i = 0; i < tabs.Size(); ++i) {
-        TCITEMW item{};
-        item.mask = TCIF_TEXT;
-        item.pszText = buffer;
-        item.cchTextMax = kItemTextChars;
-        buffer[0] = L'\0';
-        Send(tab, TCM_GETITEMW, i, Pointer(&item));
-        if (!tabs.PutText(i, item.pszText, ItemTextLength(item.pszText))) return 0;
-    }
-    return 1;
+    return Guarded([&] {
+        CItemText text;
+        for (ULONG i = 0; i < tabs.Size(); ++i) {
+            const std::wstring_view read = text.Read([&](wchar_t* buffer, int capacity) {
+                TCITEMW item{};
+                item.mask = TCIF_TEXT;
+                item.pszText = buffer;
+                item.cchTextMax = capacity;
+                Send(tab, TCM_GETITEMW, i, Pointer(&item));
+                return item.pszText;
+            });
+            if (!tabs.PutText(i, read.data(), read.size())) return 0;
+        }
+        return 1;
+    });
 }
 
 // Tree views.
@@ -332,18 +390,19 @@ int WinHelper::IsNodeExpanded(HWND tree, HTREEITEM item) {
 
 int WinHelper::GetNodeText(HWND tree, HTREEITEM item, wchar_t** out) {
     if (out == nullptr) return 0;
-    wchar_t buffer[kItemTextChars];
-    buffer[0] = L'\0';
-    TVITEMW node{};
-    node.mask = TVIF_TEXT;
-    node.hItem = item;
-    node.pszText = buffer;
-    node.cchTextMax = kItemTextChars;
-    Send(tree, TVM_GETITEMW, 0, Pointer(&node));
-    BSTR text = SysAllocStringLen(node.pszText, static_cast<UINT>(ItemTextLength(node.pszText)));
-    if (text == nullptr) return 0;
-    *out = text;
-    return 1;
+    return Guarded([&] {
+        CItemText text;
+        const std::wstring_view read = text.Read([&](wchar_t* buffer, int capacity) {
+            TVITEMW node{};
+            node.mask = TVIF_TEXT;
+            node.hItem = item;
+            node.pszText = buffer;
+            node.cchTextMax = capacity;
+            Send(tree, TVM_GETITEMW, 0, Pointer(&node));
+            return node.pszText;
+        });
+        return PutBstr(read, out) ? 1 : 0;
+    });
 }
 
 HTREEITEM WinHelper::GetSelectedNode(HWND tree) {
@@ -424,30 +483,35 @@ int WinHelper::ActivateSelectedItems(HWND list) {
 }
 
 int WinHelper::GetColumns(HWND list, SAFEARRAY** out) {
-    return ReadPerColumn(list, out, [list](int column, wchar_t* buffer) {
-        return ReadListViewColumnText(list, column, buffer);
+    return ReadPerColumn(list, out, [list](int column, CItemText& text) {
+        return ReadListViewColumnText(list, column, text);
     });
 }
 
+// The item functions answer 0 for an index that names no item, and read or change nothing.
+
 int WinHelper::GetListViewItemText(HWND list, int index, wchar_t** out) {
-    if (out == nullptr) return 0;
-    wchar_t buffer[kItemTextChars];
-    const wchar_t* text = ReadListViewCell(list, index, 0, buffer);
-    BSTR copy = SysAllocStringLen(text, static_cast<UINT>(ItemTextLength(text)));
-    if (copy == nullptr) return 0;
-    *out = copy;
-    return 1;
+    if (out == nullptr || !IsListViewItem(list, index)) return 0;
+    return Guarded([&] {
+        CItemText text;
+        return PutBstr(ReadListViewCell(list, index, 0, text), out) ? 1 : 0;
+    });
 }
 
 int WinHelper::GetListViewSubItemText(HWND list, int index, SAFEARRAY** out) {
-    return ReadPerColumn(list, out, [list, index](int column, wchar_t* buffer) {
-        return ReadListViewCell(list, index, column, buffer);
+    if (out != nullptr && !IsListViewItem(list, index)) {
+        *out = nullptr;
+        return 0;
+    }
+    return ReadPerColumn(list, out, [list, index](int column, CItemText& text) {
+        return ReadListViewCell(list, index, column, text);
     });
 }
 
 int WinHelper::IsListViewItemSelected(HWND list, int index) {
-    return (Send(list, LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_SELECTED) &
-            LVIS_SELECTED) != 0
+    return IsListViewItem(list, index) &&
+                   (Send(list, LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_SELECTED) &
+                    LVIS_SELECTED) != 0
                ? 1
                : 0;
 }
@@ -456,14 +520,16 @@ void WinHelper::EnsureListViewItemVisible(HWND list, int index) {
     Send(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE);
 }
 
-void WinHelper::SetListViewItemSelected(HWND list, int index, int select) {
+int WinHelper::SetListViewItemSelected(HWND list, int index, int select) {
+    if (!IsListViewItem(list, index)) return 0;
     const UINT wanted = select != 0 ? LVIS_SELECTED : 0;
-    if ((IsListViewItemSelected(list, index) != 0) == (wanted != 0)) return;
+    if ((IsListViewItemSelected(list, index) != 0) == (wanted != 0)) return 1;
     LVITEMW state{};
     state.mask = LVIF_STATE;
     state.state = wanted;
     state.stateMask = LVIS_SELECTED;
-    Send(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), Pointer(&state));
+    if (Send(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), Pointer(&state)) == FALSE)
+        return 0;
     // The parent hears of the change as of a user's, besides what the control itself sends.
     NMLISTVIEW change{};
     change.hdr.code = static_cast<UINT>(LVN_ITEMCHANGED);
@@ -472,6 +538,7 @@ void WinHelper::SetListViewItemSelected(HWND list, int index, int select) {
     change.uOldState = wanted ^ LVIS_SELECTED;
     change.uChanged = LVIF_STATE;
     NotifyParent(list, change.hdr);
+    return 1;
 }
 
 }  // namespace tarnwick

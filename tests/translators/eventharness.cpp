@@ -97,8 +97,7 @@ bool CEventHarness::Subscribe(HWND window, const wchar_t* name, HWND about) {
     auto* translator =
         static_cast<CVirtualControlTranslator*>(GetPropW(window, kTranslatorProperty));
     if (translator == nullptr) return false;
-    translator->OwnerId = kOwnerId;
-    translator->EventService = service_;
+    translator->SetEventTarget(kOwnerId, service_);
     IVirtualControl* control = translator;
     IUnknown* identity = nullptr;
     control->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity));

@@ -55,6 +55,7 @@ TEST_F(ListViewTranslatorTest, OperationsReadAndDriveTheList) {
     SAFEARRAY *columns = nullptr, *cells = nullptr;
     BSTR text = nullptr;
     VARIANT_BOOL selected[3] = {7, 7, 7};
+    Send(LVM_SETITEMTEXTW, std::wstring(5000, L'i'), 2);  // read whole, past 260 characters
     // S_OK is 0: any failure leaves bits set.
     EXPECT_EQ(view_->GetListViewCount(&reference_, &count) |
                   view_->GetColumns(&reference_, &columns) |
@@ -68,12 +69,27 @@ TEST_F(ListViewTranslatorTest, OperationsReadAndDriveTheList) {
     EXPECT_EQ(count, 5);
     EXPECT_EQ(Texts(columns), (Names{L"Name", L"Size"}));
     EXPECT_EQ(Texts(cells), (Names{L"item3", L"3kb"}));
-    EXPECT_STREQ(text, L"item2");
+    EXPECT_EQ(std::wstring(text), std::wstring(5000, L'i'));
     SysFreeString(text);
     EXPECT_EQ(std::vector(selected, selected + 3),
               (std::vector{VARIANT_FALSE, VARIANT_TRUE, VARIANT_TRUE}));  // and multiple selection
     EXPECT_EQ(view_->GetListViewCount(nullptr, &count), E_INVALIDARG);
     EXPECT_EQ(view_->GetColumns(&reference_, nullptr), E_POINTER);
+    // An index that names no item is refused.
+    for (const LONG i : {-1L, 5L, 12L}) {
+        auto* r = &reference_;
+        const HRESULT answers[] = {view_->GetListViewItemText(r, i, &text),
+                                   view_->GetListViewSubItemText(r, i, &cells),
+                                   view_->IsListViewItemSelected(r, i, &selected[0]),
+                                   view_->ClickListViewItem(r, i),
+                                   view_->EnsureListViewItemVisible(r, i),
+                                   view_->DoubleClickListViewItem(r, i),
+                                   view_->RightClickListViewItem(r, i),
+                                   view_->ShowListViewItemContextMenu(r, i),
+                                   view_->SetListViewItemSelected(r, i, VARIANT_TRUE)};
+        EXPECT_EQ(std::count(std::begin(answers), std::end(answers), E_INVALIDARG), 9) << i;
+        EXPECT_TRUE(text == nullptr && cells == nullptr);
+    }
 }
 
 TEST_F(ListViewTranslatorTest, ViewModesMapToListViewViews) {
@@ -122,6 +138,14 @@ TEST_F(ListViewTranslatorTest, ReleasesOverItemsRaiseItemEventsFirst) {
         harness_.Clear();
         return events;
     };
+    // A click lands on the item's label: beside it, on a sub-item, it would select nothing.
+    LVCOLUMNW column{LVCF_WIDTH, 0, 150};
+    SendMessageW(list_, LVM_INSERTCOLUMNW, 2, reinterpret_cast<LPARAM>(&column));
+    for (int c = 0; c < 3; ++c) SendMessageW(list_, LVM_SETCOLUMNWIDTH, c, 150);
+    WinHelper::ClickListViewItem(list_, 2);
+    host_.Pump();
+    EXPECT_EQ(WinHelper::IsListViewItemSelected(list_, 2), 1);
+    harness_.Clear();
     // A posted left release reaches the translator from the queue and again in the window.
     WinHelper::ClickListViewItem(list_, 3);
     const Names click = received();

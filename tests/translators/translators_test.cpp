@@ -6,17 +6,33 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
+#include "common/variantrecords.h"
 #include "marshalling/marshallingtest.h"
+#include "agent/ccontrolcall.h"
 #include "winhelper.h"
 #include "translators/translatorhost.h"
 
 namespace tarnwick::test {
 namespace {
+
+// The busy blocks of the process heap, where records live: a leak makes them grow.
+long long BusyHeapBlocks() {
+    long long count = 0;
+    HeapLock(GetProcessHeap());
+    for (PROCESS_HEAP_ENTRY entry{}; HeapWalk(GetProcessHeap(), &entry);)
+        count += (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0;
+    HeapUnlock(GetProcessHeap());
+    return count;
+}
 
 class TranslatorTest : public TranslatorFixture {
   protected:
@@ -96,6 +112,15 @@ TEST_F(TranslatorTest, ClickEventsAndACancelledClickingThatKeepsTheBoxState) {
         EXPECT_EQ(harness_.EventNames(), (cancel ? Names{L"Clicking", L"MouseUp"}
                                                  : Names{L"Clicking", L"Click", L"MouseUp"}));
     }
+    // A release taken from the queue, never dispatched, is forgotten with the next one taken.
+    harness_.Clear();
+    MSG taken{};
+    PostMessageW(box, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    PeekMessageW(&taken, box, WM_LBUTTONUP, WM_LBUTTONUP, PM_REMOVE);
+    PostMessageW(host_.Parent(), WM_NULL, 0, 0);
+    PeekMessageW(&taken, host_.Parent(), 0, 0, PM_REMOVE);
+    SendMessageW(box, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    EXPECT_EQ(std::ranges::count(harness_.EventNames(), L"Click"), 2);
 }
 
 TEST_F(TranslatorTest, KeyEventsArriveForTheOutermostAncestorFirst) {
@@ -186,47 +211,66 @@ TEST_F(TranslatorTest, AdjacentControlsLieWithinTheDistanceOnTheSideAskedFor) {
                       handles[direction]);
         }
     }
-    CTestVariant numbers(MakeArray({MakeI4(1)}));  // no record in it
-    SAFEARRAY* none = nullptr;
-    EXPECT_EQ(ControlOf(centre)->FindAdjacentControls(&reference, numbers->parray, 0, 10, &none),
-              E_INVALIDARG);
+    // Only a one-dimensional array of VARIANTs is read (an interface read takes a reference).
+    Microsoft::WRL::ComPtr<IStream> stream;
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+    SAFEARRAYBOUND square[2] = {{2, 0}, {2, 0}};
+    SAFEARRAY* wrong[] = {SafeArrayCreateVectorEx(VT_RECORD, 0, 1, records[0].pRecInfo),
+                          SafeArrayCreateVector(VT_BSTR, 0, 1), SafeArrayCreateVector(VT_I4, 0, 1),
+                          SafeArrayCreate(VT_VARIANT, 2, square),
+                          SafeArrayCreateVector(VT_UNKNOWN, 0, 1)};
+    SafeArrayPutElement(wrong[4], std::array<LONG, 1>{}.data(), stream.Get());
+    for (SAFEARRAY* array : wrong) {
+        SAFEARRAY* none = nullptr;
+        EXPECT_EQ(ControlOf(centre)->FindAdjacentControls(&reference, array, 0, 11, &none) |
+                      SafeArrayDestroy(array),
+                  E_INVALIDARG);
+    }
+    EXPECT_EQ(ReferencesOf(stream.Get()), 1u);  // this test's own
     BSTR text = nullptr;
     EXPECT_EQ(ControlOf(centre)->GetText(nullptr, &text), E_INVALIDARG);
-}
 
-// Calls a member through the interface's dispatch with the window's control reference first;
-// the arguments after it are in call order.
-HRESULT LateCall(HWND window, const IID& iid, const wchar_t* name, std::vector<VARIANT> arguments,
-                 VARIANT* result) {
-    Microsoft::WRL::ComPtr<IDispatch> dispatch;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    DISPID id = 0;
-    HRESULT hr = ControlOf(window)->QueryInterface(iid, &dispatch);
-    if (SUCCEEDED(hr)) hr = dispatch->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
-    arguments.insert(
-        arguments.begin(),
-        MakeRecord(kVirtualControlReferenceGuid, {{L"WindowHandle", MakeI8(Reference(window).WindowHandle)}}));
-    std::vector<VARIANT> reversed(arguments.rbegin(), arguments.rend());
-    DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-    if (SUCCEEDED(hr)) {
-        hr = dispatch->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, result, nullptr, nullptr);
+    // A thousand searches by the agent (candidates from the wire) leave no record behind.
+    long long before = 0;
+    for (int i = 0; i <= 1000; ++i) {
+        if (i == 1) before = BusyHeapBlocks();  // what the first search loads stays loaded
+        VARIANT arguments[] = {{}, MakeI4(0), MakeI4(11)};
+        VariantCopy(&arguments[0], &*candidates);
+        CMarshalHelper::MarshalValue(arguments[0]);
+        CMarshalHelper::UnmarshalValue(arguments[0]);
+        vask::CallControl(ControlOf(centre), centre, L"FindAdjacentControls", arguments);
+        ClearVariant(arguments[0]);
     }
-    for (VARIANT& argument : arguments) VariantClear(&argument);
-    return hr;
+    EXPECT_LT(BusyHeapBlocks() - before, 100);
 }
 
-// Through each translator's own type information; the dispatch base's test covers the rest.
+// Raises while another thread sets and resets the target each see it whole, or none.
+TEST_F(TranslatorTest, TargetResetsWhileEventsAreRaisedAreSeenWhole) {
+    const HWND button = Child(L"Button", 0);
+    auto* translator = static_cast<CVirtualControlTranslator*>(ControlOf(button));
+    std::atomic<bool> raising{true};
+    std::atomic<long> resets{0};
+    std::thread resetter([&] {
+        while (raising) translator->SetEventTarget(1, resets++ % 2 ? harness_.Service() : nullptr);
+    });
+    for (int i = 0; i < 2000 || resets < 100000; ++i) translator->RaiseEvent(button, L"Nobody");
+    raising = false;
+    resetter.join();
+    translator->SetEventTarget(CEventHarness::kOwnerId, harness_.Service());
+}
+
+// Late-bound calls through each translator's own type information, as the agent makes them; the
+// dispatch base's test covers the rest.
 TEST_F(TranslatorTest, LateBoundCallsReachTheTranslators) {
     const HWND edit = Child(L"Edit", 0, nullptr, {20, 30, 120, 60});
     const HWND box = Child(L"Button", BS_AUTOCHECKBOX, nullptr, {20, 70, 120, 100});
-    CTestVariant none, text, state;
-    EXPECT_EQ(LateCall(edit, IID_IDispatch, L"SetText", {MakeString(L"late")}, &*none), S_OK);
-    EXPECT_EQ(LateCall(edit, IID_IDispatch, L"GetText", {}, &*text), S_OK);
-    ASSERT_EQ(text->vt, VT_BSTR);
-    EXPECT_STREQ(text->bstrVal, L"late");
-    EXPECT_EQ(LateCall(box, __uuidof(IVirtualCheckControl), L"GetCheckState", {}, &*state), S_OK);
-    EXPECT_EQ(state->vt, VT_I4);
-    EXPECT_EQ(state->lVal, BST_UNCHECKED);
+    CTestVariant late(MakeString(L"late"));
+    EXPECT_EQ(vask::CallControl(ControlOf(edit), edit, L"SetText", {&*late, 1}).code, S_OK);
+    const vask::ControlCallOutcome text = vask::CallControl(ControlOf(edit), edit, L"GetText", {});
+    ASSERT_EQ(text.result.Get().vt, VT_BSTR);
+    EXPECT_STREQ(text.result.Get().bstrVal, L"late");
+    const VARIANT state = vask::CallControl(ControlOf(box), box, L"GetCheckState", {}).result.Get();
+    EXPECT_TRUE(state.vt == VT_I4 && state.lVal == BST_UNCHECKED);
     VirtualControlReference reference = Reference(edit);
     LONG bounds[4] = {};
     EXPECT_EQ(

@@ -62,14 +62,15 @@ Handles NodesOf(SAFEARRAY* array) {
     return handles;
 }
 
-// Roots "A" (children "A1", "A2") and "B", made after the host attached.
+// Roots "A" (children "A1" and A2, whose text is 5,000 characters) and "B", made after the host
+// attached.
 class TreeViewTranslatorTest : public TranslatorFixture {
   protected:
     void SetUp() override {
         TranslatorFixture::SetUp();
         a_ = Insert(TVI_ROOT, L"A");
         a1_ = Insert(a_, L"A1");
-        a2_ = Insert(a_, L"A2");
+        a2_ = Insert(a_, std::wstring(5000, L'n').c_str());
         b_ = Insert(TVI_ROOT, L"B");
         ASSERT_TRUE(view_);
     }
@@ -124,7 +125,7 @@ TEST_F(TreeViewTranslatorTest, OperationsReadAndDriveNodesByRecord) {
             view_->IsNodeExpanded(&reference_, &a, &state[2]) |
             view_->IsNodeSelected(&reference_, &a, &state[3]),
         S_OK);
-    EXPECT_STREQ(text, L"A2");
+    EXPECT_EQ(std::wstring(text), std::wstring(5000, L'n'));  // whole, past 260 characters
     SysFreeString(text);
     EXPECT_EQ(std::vector(state, state + 4), (std::vector{VARIANT_TRUE, VARIANT_TRUE, VARIANT_FALSE,
                                                           VARIANT_TRUE}));  // collapsing

@@ -153,7 +153,7 @@ TEST(InputRequests, ItemClicksAndContextMenusAimAtTheItemAskedFor) {
     ASSERT_TRUE(SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&text)));
     const HWND list = ReportList(parent, 60, {250, 10, 450, 160});
     using W = WinHelper;
-    // The list view's point: the item's centre once the item is fully in view.
+    // The list view's point: the centre of the item's label once the item is fully in view.
     const std::tuple<std::function<void()>, HWND, int, int, POINT> cases[] = {
         {[&] { W::PerformClick(tree, nodes[1]); }, tree, 1, 1, Centre(text)},
         {[&] { W::PerformDoubleClick(tree, nodes[1]); }, tree, 1, 2, Centre(text)},
@@ -169,7 +169,7 @@ TEST(InputRequests, ItemClicksAndContextMenusAimAtTheItemAskedFor) {
         receiver.Intercept(control);
         click();
         const ClickRequest request = OnlyClick(receiver);
-        RECT bounds{LVIR_BOUNDS}, client{};
+        RECT bounds{LVIR_LABEL}, client{};
         SendMessageW(list, LVM_GETITEMRECT, 55, reinterpret_cast<LPARAM>(&bounds));
         GetClientRect(list, &client);
         const POINT expected = control == list ? Centre(bounds) : point;
@@ -192,6 +192,15 @@ TEST(InputRequests, ItemClicksAndContextMenusAimAtTheItemAskedFor) {
     EXPECT_EQ(WinHelper::IsListViewItemSelected(list, 6), 1);
     LVHITTESTINFO listHit{ContextMenuPoint(parent, list)};
     EXPECT_EQ(SendMessageW(list, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&listHit)), 6);
+    // An index that names no item is neither clicked nor selected, and gets no menu.
+    CRequestReceiver receiver;
+    receiver.Intercept(list);
+    for (const int i : {-1, 60, 67}) {
+        EXPECT_EQ(W::ClickListViewItem(list, i) + W::DoubleClickListViewItem(list, i) +
+                      W::RightClickListViewItem(list, i) + W::ShowListViewItemContextMenu(list, i),
+                  0);
+    }
+    EXPECT_TRUE(receiver.Received().empty() && parent.Notes().empty());
 }
 
 TEST(InputRequests, ParentNotificationsReachTheParentUnlessTheChildOptsOut) {

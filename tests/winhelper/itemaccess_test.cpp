@@ -162,10 +162,10 @@ struct ItemAccessTest : testing::Test {
 };
 
 TEST_F(ItemAccessTest, ItemTextsAndSelections) {
-    const std::wstring longText(200, L'x');
-    const auto cells = [](HWND l, SAFEARRAY** a) { return W::GetListViewSubItemText(l, 0, a); };
+    const std::wstring longText(300, L'x'), longerText(5000, L'y');  // past 260 characters
     using Read = int (*)(HWND, SAFEARRAY**);
-    using Select = void (*)(HWND, int);
+    const Read cells = [](HWND l, SAFEARRAY** a) { return W::GetListViewSubItemText(l, 0, a); };
+    using Select = int (*)(HWND, int);
     // Combo and list boxes also: their text length message, selection setter and its code.
     const std::tuple<const wchar_t*, Read, UINT, Select, int> cases[] = {
         {WC_COMBOBOXW, W::GetComboItems, CB_GETLBTEXTLEN, W::SetSelectedComboIndex, CBN_SELCHANGE},
@@ -177,28 +177,28 @@ TEST_F(ItemAccessTest, ItemTextsAndSelections) {
     for (const auto& [className, read, length, select, change] : cases) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(className)));
         const HWND control = parent_.AddChild(className, 0, kId);
-        EXPECT_EQ(Collect(read, control), Texts{});
-        Add(control, className, {L"alpha", L"", longText});
-        EXPECT_EQ(Collect(read, control), (Texts{L"alpha", L"", longText}));
+        EXPECT_TRUE(read == cells || Collect(read, control).empty());  // cells need an item
+        Add(control, className, {L"alpha", L"", longText, longerText});
+        EXPECT_EQ(Collect(read, control), (Texts{L"alpha", L"", longText, longerText}));
         EXPECT_EQ(read(control, nullptr), 0);
         if (length == 0) continue;
         // An error answer for the length gives an empty text, not a read past the buffer.
         SetWindowSubclass(control, &FailingLength, 1, length);
-        EXPECT_EQ(Collect(read, control), (Texts{L"", L"", longText}));
-        // The parent hears of a new selection once; of an owned popup, which is no child, nobody.
+        EXPECT_EQ(Collect(read, control), (Texts{L"", L"", longText, longerText}));
+        // The parent hears of a new selection once; of a refused one or an owned popup's, never.
         TakeNotes();
-        select(control, 2);
+        EXPECT_EQ(select(control, 2) + select(control, 9), 1);
         select(Unparented(className, WS_POPUP, parent_.Window()).get(), 1);
         EXPECT_EQ(TakeNotes(), (Notes{{control, MAKEWPARAM(kId, change), change, -1, 0, 0, 0}}));
     }
 }
 
 TEST_F(ItemAccessTest, SelectedListBoxItemsFollowTheSelectionStyle) {
-    // Extended selection alone is single: one element, what LB_GETCURSEL answers (-2 below).
+    // A box of several selections answers them all, and refuses LB_SETCURSEL untold.
     const std::tuple<DWORD, std::vector<int>, std::vector<int>> cases[] = {
         {LBS_MULTIPLESEL, {0, 2, 3}, {0, 2, 3}},
         {LBS_MULTIPLESEL, {}, {}},
-        {LBS_EXTENDEDSEL, {1, 3}, {-2}},
+        {LBS_EXTENDEDSEL, {1, 3}, {1, 3}},
         {0, {}, {-1}},
         {0, {2}, {2}},
     };
@@ -206,10 +206,13 @@ TEST_F(ItemAccessTest, SelectedListBoxItemsFollowTheSelectionStyle) {
         const HWND list = parent_.AddChild(WC_LISTBOXW, style, kId);
         Add(list, WC_LISTBOXW, {L"a", L"b", L"c", L"d"});
         for (int i : select) SendMessageW(list, style ? LB_SETSEL : LB_SETCURSEL, style ? 1 : i, i);
-        const LRESULT current = SendMessageW(list, LB_GETCURSEL, 0, 0);
         Texts expected;
-        for (int i : indexes) expected.push_back(Number(VT_I4, i == -2 ? current : i));
+        for (int i : indexes) expected.push_back(Number(VT_I4, i));
         EXPECT_EQ(Collect(W::GetSelectedItems, list), expected) << style;
+        EXPECT_EQ(W::IsMultiSelectListBox(list), style != 0 ? 1 : 0);
+        TakeNotes();
+        EXPECT_EQ(W::SetSelectedListIndex(list, 1), style == 0 ? 1 : 0);
+        EXPECT_EQ(TakeNotes().size(), style == 0 ? 1u : 0u) << style;
     }
 }
 
@@ -262,6 +265,18 @@ TEST_F(ItemAccessTest, ListViewSelectionAndActivationNotifyTheParent) {
         // The first of the selected items (1 and 2) is activated; none when none is selected.
         EXPECT_EQ(W::ActivateSelectedItems(list), select);
         EXPECT_EQ(TakeNotes(), Notes(select, Notify(list, LVN_ITEMACTIVATE, 1, 0, 0, LVIF_STATE)));
+    }
+    // An index that names no item is refused: nothing is selected, read or told to the parent.
+    for (const int index : {-1, 3, 10}) {
+        wchar_t* text = nullptr;
+        SAFEARRAY* cells = nullptr;
+        EXPECT_EQ(W::SetListViewItemSelected(list, index, 1) +
+                      W::IsListViewItemSelected(list, index) +
+                      W::GetListViewItemText(list, index, &text) +
+                      W::GetListViewSubItemText(list, index, &cells),
+                  0);
+        EXPECT_TRUE(text == nullptr && cells == nullptr && TakeNotes().empty());
+        EXPECT_EQ(SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0), 0);
     }
 }
 
