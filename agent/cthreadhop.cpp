@@ -1,7 +1,9 @@
 #include "agent/cthreadhop.h"
 
 #include <atomic>
+#include <mutex>
 #include <new>
+#include <unordered_set>
 #include <utility>
 
 #include "common/uniquehandle.h"
@@ -24,6 +26,29 @@ struct HopItem {
     }
 };
 
+// The items posted and not yet taken: the message's parameter is a pointer, and any process
+// can post to the agent's window, so only a parameter found here is ever followed.
+std::mutex g_postedMutex;
+std::unordered_set<HopItem*> g_posted;
+
+bool Post(HWND window, HopItem* item) {
+    std::lock_guard lock(g_postedMutex);
+    if (!PostMessageW(window, CThreadHop::kMessage, 0, reinterpret_cast<LPARAM>(item))) {
+        return false;
+    }
+    g_posted.insert(item);
+    return true;
+}
+
+HopItem* Take(LPARAM lParam) {
+    std::lock_guard lock(g_postedMutex);
+    const auto found = g_posted.find(reinterpret_cast<HopItem*>(lParam));
+    if (found == g_posted.end()) return nullptr;
+    HopItem* item = *found;
+    g_posted.erase(found);
+    return item;
+}
+
 }  // namespace
 
 std::optional<ControlCallOutcome> CThreadHop::Run(HWND window, DWORD boundMs, Work work,
@@ -37,8 +62,7 @@ std::optional<ControlCallOutcome> CThreadHop::Run(HWND window, DWORD boundMs, Wo
     if (item == nullptr) return std::nullopt;
     item->work = std::move(work);
     item->rounds = rounds;
-    if (item->done == nullptr ||
-        !PostMessageW(window, kMessage, 0, reinterpret_cast<LPARAM>(item))) {
+    if (item->done == nullptr || !Post(window, item)) {
         delete item;
         return std::nullopt;
     }
@@ -52,10 +76,14 @@ std::optional<ControlCallOutcome> CThreadHop::Run(HWND window, DWORD boundMs, Wo
 }
 
 LRESULT CThreadHop::Perform(HWND window, LPARAM lParam) {
-    auto* item = reinterpret_cast<HopItem*>(lParam);
+    HopItem* item = Take(lParam);
+    if (item == nullptr) {
+        DebugTrace(L"hookhost agent", L"a work message that the agent did not post, refused");
+        return 0;
+    }
     if (item->rounds > 0) {
         --item->rounds;
-        if (PostMessageW(window, kMessage, 0, lParam)) return 0;
+        if (Post(window, item)) return 0;
     }
     try {
         item->outcome = item->work();

@@ -514,6 +514,14 @@ TEST(AgentModalTest, OnlyTheAttachedHostDrivesTheAgent) {
                                            std::to_wstring(application.Process()).c_str()));
     const PeerTarget keyless{{application.Process(), 0, 0, 0}, {}};
     EXPECT_EQ(stranger.Call(keyless, L"Detach", DISPATCH_METHOD).FailureCode, E_ACCESSDENIED);
+    // Work messages with made-up pointers, posted to each of the application's message-only
+    // windows, are refused, not followed.
+    for (HWND window = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); window != nullptr;
+         window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr)) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == application.Process()) PostMessageW(window, WM_APP + 0x44, 0, 0x5EED0000);
+    }
     EXPECT_EQ(host.Operate(app::kButtonId, L"GetText"), L"\"Press me\"");
 }
 
