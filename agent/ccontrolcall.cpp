@@ -279,6 +279,11 @@ ControlCallOutcome CallControl(IUnknown* translator, HWND window, const std::wst
     UINT error = 0;
     HRESULT hr = found.dispatch->Invoke(found.id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
                                         &parameters, &result[0], &exception, &error);
+    // A translator that says why it failed sets a source with its description; without one the
+    // description is only the code's system text.
+    const std::wstring why = exception.bstrSource != nullptr && exception.bstrDescription != nullptr
+                                 ? exception.bstrDescription
+                                 : L"";
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrDescription);
     SysFreeString(exception.bstrHelpFile);
@@ -290,7 +295,7 @@ ControlCallOutcome CallControl(IUnknown* translator, HWND window, const std::wst
     if (FAILED(hr)) {
         wchar_t code[16];
         swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(hr));
-        return Refused(hr, operation + L" failed with " + code);
+        return Refused(hr, why.empty() ? operation + L" failed with " + code : why);
     }
     ControlCallOutcome outcome;
     // A dispatch view describes the [out, retval] parameter as the function's own result.

@@ -762,7 +762,10 @@ void CHostSession::Check(const PeerReply& reply, const std::wstring& what) const
                 case DISP_E_UNKNOWNNAME:
                     throw CHostError{L"no such operation: " + what};
                 case E_INVALIDARG:
-                    throw CHostError{L"no such control (" + what + L")" + detail};
+                    // The agent or the control's translator says which argument and why.
+                    throw CHostError{what + L": " +
+                                     (reply.FailureDetail.empty() ? L"an argument was refused"
+                                                                  : reply.FailureDetail)};
                 case DISP_E_TYPEMISMATCH:
                     throw CHostError{L"wrong argument kind for " + what + detail};
                 case DISP_E_BADPARAMCOUNT:

@@ -193,14 +193,14 @@ class CAgentHost {
         std::memcpy(target.Key.Bytes, key.bytes, sizeof key.bytes);
         return target;
     }
-    // An operation of the control with this id; the result described, or "failed 0x..".
+    // An operation of the control with this id; the result described, or "failed 0x..: why".
     std::wstring Operate(int id, const wchar_t* operation, std::vector<VARIANT> arguments = {}) {
         arguments.insert(arguments.begin(), Number(Find(id).window));
         const PeerReply reply = Call(operation, arguments);
         if (reply.State == StateFailed || reply.FailureCode != S_OK) {
             wchar_t code[16];
             swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(reply.FailureCode));
-            return std::wstring(L"failed ") + code;
+            return std::wstring(L"failed ") + code + L": " + reply.FailureDetail;
         }
         return Describe(reply.Result.Get());
     }
@@ -321,11 +321,14 @@ TEST_P(AgentTest, DiscoversAndDrivesEveryKindOfControlAndDetaches) {
         {app::kComboId, L"SetSelectedComboIndex", {CAgentHost::Number(2)}, L"done"},
         {app::kComboId, L"GetSelectedComboIndex", {}, L"2"},
         {app::kButtonId, L"GetBounds", {}, L"[?, ?, ?, ?]"},
-        {app::kButtonId, L"NoSuchOperation", {}, L"failed 0x80020006"},
-        {app::kComboId, L"SetSelectedComboIndex", {}, L"failed 0x8002000E"},
+        {app::kButtonId, L"NoSuchOperation", {},
+         L"failed 0x80020006: no such operation: NoSuchOperation"},
+        {app::kComboId, L"SetSelectedComboIndex", {},
+         L"failed 0x8002000E: wrong number of arguments: SetSelectedComboIndex takes 1"},
         {app::kComboId, L"SetSelectedComboIndex", {CAgentHost::String(L"two")},
-         L"failed 0x80020005"},
-        {app::kComboId, L"SetSelectedComboIndex", {CAgentHost::Number(9)}, L"failed 0x80070057"},
+         L"failed 0x80020005: argument 1: wrong kind"},
+        {app::kComboId, L"SetSelectedComboIndex", {CAgentHost::Number(9)},
+         L"failed 0x80070057: index 9 out of range (the combo box has 4 items)"},
     };
     for (const auto& call : calls) {
         std::wstring result = host.Operate(call.id, call.operation, call.arguments);
@@ -438,7 +441,7 @@ TEST(AgentModalTest, DialogsAndMessageBoxesComeAndGoWhileTheSessionLivesOn) {
         EXPECT_EQ(host.Call(L"SetOperationBound", {Milliseconds(300)}).State, StateCompleted);
         EXPECT_EQ(host.Operate(app::kAlertComboId, L"SetSelectedComboIndex",
                                {CAgentHost::Number(1)}),
-                  L"failed 0x800700AA");
+                  L"failed 0x800700AA: busy");
         ASSERT_TRUE(host.List().contains(IDOK));  // the message box's button
         EXPECT_EQ(host.Operate(IDOK, L"PerformClick", {CAgentHost::String(L"")}), L"false");
         host.Call(L"Sync");
@@ -632,6 +635,8 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
         {attach + L"set #108 Text true + get #108 Text -> true + set #108 Text 007 + get #108 Text -> \"007\"", 0,
          "get Edit[0] Text -> \"007\""},
         {attach + L"set #104 CheckState true", 1, "wrong argument kind for SetCheckState (argument 1: wrong kind)"},
+        {attach + L"call #111 SetSelectedComboIndex 5", 1,
+         "SetSelectedComboIndex: index 5 out of range (the combo box has 4 items)"},
         {attach + L"list + set #108 Text zebra + get ZEBRA Text -> zebra", 0, "get Edit[0] Text -> \"zebra\""},
         {L"wait-closed x 1s", 2, "wait-closed takes a number of seconds, not 1s (tarnwick-host --help lists the commands)"},
     };
