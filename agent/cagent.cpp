@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "agent/chookhost.h"
+#include "agent/controlevents.h"
 #include "agent/cqueuegate.h"
 #include "agent/cthreadhop.h"
 #include "agent/windowpicture.h"
@@ -72,6 +73,13 @@ VARIANT String(const std::wstring& text) {
     V_VT(&variant) = VT_BSTR;
     V_BSTR(&variant) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     return variant;
+}
+
+// The interface type name of a classified window's translator.
+std::wstring InterfaceTypeName(HWND window) {
+    wchar_t interfaceName[tarnwick::kTypeNameChars] = {}, adapterName[tarnwick::kTypeNameChars] = {};
+    GetCommonControlTranslator(window, nullptr, interfaceName, adapterName);
+    return interfaceName;
 }
 
 std::wstring WindowText(HWND window) {
@@ -487,6 +495,7 @@ const CAgent::Request* CAgent::FindRequest(const std::wstring& name) {
         // lets that input through before the answer.
         {L"Sync", true, 1, &CAgent::Sync},
         {L"SavePicture", true, 0, &CAgent::SavePicture},
+        {L"ListEvents", false, 0, &CAgent::ListEvents},
         {L"SetOperationBound", false, 0, &CAgent::SetOperationBound},
         {L"Detach", false, 0, &CAgent::Detach},
     };
@@ -666,20 +675,49 @@ ControlCallOutcome CAgent::Detach(Arguments) {
     return {};
 }
 
-ControlCallOutcome CAgent::CallControl(const std::wstring& operation, Arguments arguments) {
+ControlCallOutcome CAgent::NameControl(const VARIANT& given, HWND& window) const {
     CVariantHolder handle;
+    if (FAILED(VariantChangeType(&handle.Get(), const_cast<VARIANT*>(&given), 0, VT_I8))) {
+        return Refused(DISP_E_TYPEMISMATCH, L"argument 1: wrong kind (a control)");
+    }
+    window = reinterpret_cast<HWND>(static_cast<std::intptr_t>(V_I8(&handle.Get())));
+    return IsHookedControl(window) ? ControlCallOutcome{} : Refused(E_INVALIDARG, L"no such control");
+}
+
+// Asked of the window itself: listing every window for each call would cost a property read
+// per window.
+bool CAgent::IsHookedControl(HWND window) const {
+    return IsWindow(window) && GetWindowThreadProcessId(window, nullptr) == thread_ &&
+           GetPropW(window, tarnwick::kTranslatorProperty) != nullptr;
+}
+
+ControlCallOutcome CAgent::ListEvents(Arguments arguments) {
+    if (arguments.size() != 1) return Refused(DISP_E_BADPARAMCOUNT, L"ListEvents takes the control");
+    HWND window = nullptr;
+    if (ControlCallOutcome refused = NameControl(arguments[0], window); refused.code != S_OK) {
+        return refused;
+    }
+    const std::vector<std::wstring> events = EventsOf(InterfaceTypeName(window));
+    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(events.size()));
+    if (array == nullptr) return Refused(E_OUTOFMEMORY, L"no memory for the list");
+    ControlCallOutcome outcome;
+    V_VT(&outcome.result.Get()) = VT_ARRAY | VT_VARIANT;
+    V_ARRAY(&outcome.result.Get()) = array;
+    for (LONG i = 0; i < static_cast<LONG>(events.size()); ++i) {
+        VARIANT text = String(events[static_cast<size_t>(i)]);
+        CVariantHolder name(text);
+        SafeArrayPutElement(array, &i, &name.Get());
+    }
+    return outcome;
+}
+
+ControlCallOutcome CAgent::CallControl(const std::wstring& operation, Arguments arguments) {
     if (arguments.empty()) {
         return Refused(DISP_E_BADPARAMCOUNT, L"wrong number of arguments: name the control first");
     }
-    if (FAILED(VariantChangeType(&handle.Get(), &arguments[0], 0, VT_I8))) {
-        return Refused(DISP_E_TYPEMISMATCH, L"argument 1: wrong kind (a control)");
-    }
-    const auto window = reinterpret_cast<HWND>(static_cast<std::intptr_t>(V_I8(&handle.Get())));
-    // A hooked control of this thread, asked of the window itself: listing every window for
-    // each call would cost a property read per window.
-    if (!IsWindow(window) || GetWindowThreadProcessId(window, nullptr) != thread_ ||
-        GetPropW(window, tarnwick::kTranslatorProperty) == nullptr) {
-        return Refused(E_INVALIDARG, L"no such control");
+    HWND window = nullptr;
+    if (ControlCallOutcome refused = NameControl(arguments[0], window); refused.code != S_OK) {
+        return refused;
     }
     auto* translator = GetCommonControlTranslator(window, nullptr, nullptr, nullptr);
     ComPtr<IUnknown> identity;
@@ -696,6 +734,15 @@ int CAgent::OnEventSubscription(tarnwick::IEventSubscriptionMessage* message) {
         FAILED(subscriber->QueryInterface(tarnwick::IID_IIpcInvoke,
                                           reinterpret_cast<void**>(proxy.GetAddressOf())))) {
         message->SetFailed(L"not subscribed", L"subscription to %ls refused", name.c_str());
+        return 0;
+    }
+    // A subscription that no control could ever raise would wait in silence.
+    const auto window = reinterpret_cast<HWND>(message->GetReturnAddress().O);
+    const std::wstring refusal = !IsHookedControl(window)
+                                     ? L"no such control"
+                                     : UnknownEvent(InterfaceTypeName(window), name);
+    if (!refusal.empty()) {
+        message->SetFailedCode(refusal.c_str(), E_INVALIDARG, L"%ls", refusal.c_str());
         return 0;
     }
     const std::lock_guard lock(mutex_);

@@ -64,7 +64,12 @@ class CAgent final : public tarnwick::IInvokeNotification {
     ControlCallOutcome SavePicture(Arguments arguments);
     ControlCallOutcome SetOperationBound(Arguments arguments);
     ControlCallOutcome Detach(Arguments arguments);
+    ControlCallOutcome ListEvents(Arguments arguments);
     ControlCallOutcome CallControl(const std::wstring& operation, Arguments arguments);
+    // Sets `window` to the control that a request's argument names: a hooked control of the
+    // GUI thread; else answers the refusal.
+    ControlCallOutcome NameControl(const VARIANT& given, HWND& window) const;
+    bool IsHookedControl(HWND window) const;
     std::vector<HWND> Controls() const;
     void DropSubscriptionsOf(HWND window);
 

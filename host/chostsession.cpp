@@ -408,7 +408,7 @@ void CHostSession::WatchEvents(const Command& command) {
             std::lock_guard lock(watchMutex_);
             watches_.erase({control.window, name});
         }
-        Check(reply, L"watch " + name);
+        Check(reply, L"watch " + control.name + L" " + name);
         shown += (shown.empty() ? L"" : L", ") + name +
                  (cancel ? L" (cancel)" : ask ? L" (ask)" : L"");
         names.push_back(Utf8(name));
@@ -447,12 +447,13 @@ void CHostSession::Members(const Command& command) {
         shownProperties +=
             (shownProperties.empty() ? L"" : L", ") + property + (settable ? L" (settable)" : L"");
     }
-    const PeerReply reply = CallAgent(L"ListEvents", std::move(arguments));
-    if (!(reply.Arrived && reply.State == StateFailedCode &&
-          reply.FailureCode == DISP_E_UNKNOWNNAME)) {
-        Check(reply, L"ListEvents");
-        events = CValueText::ToJson(reply.Result.Get());
-        shownEvents = CValueText::Format(reply.Result.Get());
+    const CVariantHolder listed = Invoke(L"ListEvents", std::move(arguments));
+    events = CValueText::ToJson(listed.Get());
+    if (!events.is_array()) events = Json::array();
+    for (const Json& event : events) {
+        if (event.is_string()) {
+            shownEvents += (shownEvents.empty() ? L"" : L", ") + Wide(event.get<std::string>());
+        }
     }
     out_.Line(L"members " + control.name + L" -> properties: " + shownProperties +
                   L"; operations: " + shownCalls + L"; events: " + shownEvents,
@@ -462,7 +463,7 @@ void CHostSession::Members(const Command& command) {
                   .AddText("kind", control.typeName)
                   .Add("properties", std::move(properties))
                   .Add("operations", std::move(calls))
-                  .Add("events", events.is_array() ? std::move(events) : Json::array()));
+                  .Add("events", std::move(events)));
 }
 
 void CHostSession::Unwatch(const Command& command) {

@@ -160,6 +160,8 @@ static_assert(offsetof(TreeChangeRecord, item) == 24);
 //   meanwhile have been answered. VT_EMPTY.
 // - "SavePicture"(path BSTR): saves the first visible top-level window of the thread, with
 //   its children, as a PNG file at that path. VT_BOOL.
+// - "ListEvents"(control): the events that the control's kind raises, its own first, then those
+//   of every control: an array of VARIANTs (BSTR each). The control as below.
 // - "SetOperationBound"(milliseconds VT_I4): the operation bound of this session, clamped to
 //   100 .. 600000. VT_EMPTY.
 // - "Detach"(): answered first; then every hook, subclass and subscription goes and the
@@ -172,7 +174,8 @@ static_assert(offsetof(TreeChangeRecord, item) == 24);
 //   The result is the operation's out-argument, or an array of VARIANTs of its out-arguments
 //   in order when it has several, VT_EMPTY when it has none; node and control records in a
 //   result come back as their handles (VT_I8). A failing operation fails the call with its
-//   HRESULT.
+//   HRESULT; when the translator described the failure (its error information), that
+//   description is the failure text ("index 5 out of range (the combo box has 1 item)").
 // Refusals fail the call with a code and a one-line text: DISP_E_UNKNOWNNAME "no such
 // operation", E_INVALIDARG "no such control" (not a hooked window of the thread),
 // DISP_E_BADPARAMCOUNT "wrong number of arguments", DISP_E_TYPEMISMATCH "argument N: wrong
@@ -182,7 +185,9 @@ static_assert(offsetof(TreeChangeRecord, item) == 24);
 //
 // Subscriptions name the return address {application process id, owner id, translator
 // identity, window} of the control (from "ListControls") and the event's name ("Click",
-// "Clicking", "NodeClicked", ...). Events arrive with the translator's arguments: VT_I4 and
+// "Clicking", "NodeClicked", ...). A subscription that names no hooked control of the thread,
+// or an event that the control's kind does not raise (see "ListEvents"), is refused with
+// E_INVALIDARG and a text that names the kind's events. Events arrive with the translator's arguments: VT_I4 and
 // VT_BOOL values and VirtualTreeNodeReference records (VT_RECORD, field ItemHandle). Their
 // answer VARIANT_TRUE cancels what the event allows to cancel. The automation host answers an
 // event before it makes any request of its own: the raising GUI thread waits for the answer

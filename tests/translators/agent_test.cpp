@@ -635,6 +635,16 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
         {attach + L"set #108 Text true + get #108 Text -> true + set #108 Text 007 + get #108 Text -> \"007\"", 0,
          "get Edit[0] Text -> \"007\""},
         {attach + L"set #104 CheckState true", 1, "wrong argument kind for SetCheckState (argument 1: wrong kind)"},
+        {attach + L"members #115 + echo end", 0, "end",
+         "events: ItemClicked, ItemDoubleClicked, ItemsActivated, ListContentsChanged, Click, "
+         "Clicking, DoubleClick, DoubleClicking, RightClick, RightClicking, MouseDown, MouseUp, "
+         "KeyDown, KeyUp, KeyPress, GotFocus, LostFocus, TextChanged, EnabledChanged, Shown, "
+         "Hidden, VisibleChanged"},
+        {attach + L"watch #103 CheckedChanged Clickd", 1,
+         "watch Button[1] Clickd: CheckBox raises no event \"Clickd\" (its events: "
+         "CheckedChanged, CheckStateChanged, Click, Clicking, DoubleClick, DoubleClicking, "
+         "RightClick, RightClicking, MouseDown, MouseUp, KeyDown, KeyUp, KeyPress, GotFocus, "
+         "LostFocus, TextChanged, EnabledChanged, Shown, Hidden, VisibleChanged)"},
         {attach + L"call #111 SetSelectedComboIndex 5", 1,
          "SetSelectedComboIndex: index 5 out of range (the combo box has 4 items)"},
         {attach + L"list + set #108 Text zebra + get ZEBRA Text -> zebra", 0, "get Edit[0] Text -> \"zebra\""},
