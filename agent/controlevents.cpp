@@ -14,10 +14,10 @@ struct KindEvents {
 // What the translators raise: the common events from every control's messages, and each
 // kind's own from its notifications.
 const std::initializer_list<const wchar_t*> kCommonEvents = {
-    L"Click",    L"Clicking",   L"DoubleClick", L"DoubleClicking", L"RightClick",
-    L"RightClicking", L"MouseDown", L"MouseUp", L"KeyDown",        L"KeyUp",
-    L"KeyPress", L"GotFocus",   L"LostFocus",   L"TextChanged",    L"EnabledChanged",
-    L"Shown",    L"Hidden",     L"VisibleChanged"};
+    L"Click",         L"Clicking",  L"DoubleClick",   L"DoubleClicking", L"RightClick",
+    L"RightClicking", L"MouseDown", L"MouseUp",       L"KeyDown",        L"KeyUp",
+    L"KeyPress",      L"GotFocus",  L"LostFocus",     L"TextChanged",    L"EnabledChanged",
+    L"Shown",         L"Hidden",    L"VisibleChanged"};
 
 const KindEvents kKinds[] = {
     {L"Button", {}},
@@ -27,7 +27,8 @@ const KindEvents kKinds[] = {
     {L"ComboBox", {L"SelectedIndexChanged"}},
     {L"TabStrip", {L"SelectedIndexChanged"}},
     {L"TreeView", {L"NodeClicked", L"NodeDoubleClicked", L"NodeChildAdded", L"NodeChildRemoved"}},
-    {L"ListView", {L"ItemClicked", L"ItemDoubleClicked", L"ItemsActivated", L"ListContentsChanged"}},
+    {L"ListView",
+     {L"ItemClicked", L"ItemDoubleClicked", L"ItemsActivated", L"ListContentsChanged"}},
 };
 
 }  // namespace
@@ -36,9 +37,8 @@ std::wstring KindName(const std::wstring& interfaceTypeName) {
     constexpr std::wstring_view prefix = L"Tarnwick.Virtual.Interfaces.IVirtual";
     if (interfaceTypeName.rfind(prefix, 0) != 0) return {};
     const size_t end = interfaceTypeName.find(L',', prefix.size());
-    return interfaceTypeName.substr(prefix.size(), end == std::wstring::npos
-                                                       ? std::wstring::npos
-                                                       : end - prefix.size());
+    return interfaceTypeName.substr(
+        prefix.size(), end == std::wstring::npos ? std::wstring::npos : end - prefix.size());
 }
 
 std::vector<std::wstring> EventsOf(const std::wstring& interfaceTypeName) {
