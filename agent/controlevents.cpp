@@ -1,19 +1,19 @@
 #include "agent/controlevents.h"
 
 #include <algorithm>
-#include <initializer_list>
+#include <iterator>
 
 namespace vask {
 namespace {
 
 struct KindEvents {
     const wchar_t* kind;
-    std::initializer_list<const wchar_t*> events;
+    const wchar_t* events[4];  // the kind's own, null after the last
 };
 
 // What the translators raise: the common events from every control's messages, and each
 // kind's own from its notifications.
-const std::initializer_list<const wchar_t*> kCommonEvents = {
+const wchar_t* const kCommonEvents[] = {
     L"Click",         L"Clicking",  L"DoubleClick",   L"DoubleClicking", L"RightClick",
     L"RightClicking", L"MouseDown", L"MouseUp",       L"KeyDown",        L"KeyUp",
     L"KeyPress",      L"GotFocus",  L"LostFocus",     L"TextChanged",    L"EnabledChanged",
@@ -47,8 +47,10 @@ std::vector<std::wstring> EventsOf(const std::wstring& interfaceTypeName) {
                                     [&](const KindEvents& k) { return kind == k.kind; });
     std::vector<std::wstring> events;
     if (found == std::end(kKinds)) return events;
-    events.assign(found->events.begin(), found->events.end());
-    events.insert(events.end(), kCommonEvents.begin(), kCommonEvents.end());
+    for (const wchar_t* own : found->events) {
+        if (own != nullptr) events.emplace_back(own);
+    }
+    events.insert(events.end(), std::begin(kCommonEvents), std::end(kCommonEvents));
     return events;
 }
 
