@@ -16,6 +16,7 @@
 #include "agent/controlevents.h"
 #include "agent/cqueuegate.h"
 #include "agent/cthreadhop.h"
+#include "agent/keytext.h"
 #include "agent/windowpicture.h"
 #include "ieventcollection.h"
 #include "iipcinvoke.h"
@@ -718,6 +719,17 @@ ControlCallOutcome CAgent::CallControl(const std::wstring& operation, Arguments 
     HWND window = nullptr;
     if (ControlCallOutcome refused = NameControl(arguments[0], window); refused.code != S_OK) {
         return refused;
+    }
+    // Keys are typed after the request has been answered: bad ones are refused here, or
+    // nothing would say so.
+    CVariantHolder keys;
+    if ((operation == L"SendKeys" || operation == L"IVirtualControl.SendKeys") &&
+        arguments.size() > 1 &&
+        SUCCEEDED(VariantChangeType(&keys.Get(), &arguments[1], 0, VT_BSTR))) {
+        const BSTR text = V_BSTR(&keys.Get());
+        const std::wstring why =
+            KeysRefusal(std::wstring_view(text, SysStringLen(text)), GetMaxPageSize(0));
+        if (!why.empty()) return Refused(E_INVALIDARG, why);
     }
     auto* translator = GetCommonControlTranslator(window, nullptr, nullptr, nullptr);
     ComPtr<IUnknown> identity;

@@ -174,11 +174,13 @@ LRESULT TypeKeys(HWND window, std::uint32_t keysHandle, std::uint32_t textHandle
     std::memcpy(keys.data(), keyBlock.data(), keys.size() * sizeof(wchar_t));
     keys.resize(std::wstring_view(keys.c_str()).size());  // up to the terminator
     std::vector<KeyStroke> strokes;
-    if (!ParseKeys(keys, strokes)) {
+    if (const std::optional<KeyFault> fault = ParseKeys(keys, strokes)) {
         const std::wstring label =
             TraceText(reinterpret_cast<const char*>(textBlock.data()), textBlock.size());
-        DebugTrace(kComponent, L"keys \"%ls\" (%ls): bad syntax, nothing typed", keys.c_str(),
-                   label.c_str());
+        DebugTrace(kComponent,
+                   L"keys \"%ls\" (%ls): bad syntax at character %u (%ls), nothing typed",
+                   keys.c_str(), label.c_str(), static_cast<unsigned>(fault->position),
+                   fault->why.c_str());
         return 0;
     }
     Post(window, KeyMessages(strokes));

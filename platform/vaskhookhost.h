@@ -176,6 +176,9 @@ static_assert(offsetof(TreeChangeRecord, item) == 24);
 //   result come back as their handles (VT_I8). A failing operation fails the call with its
 //   HRESULT; when the translator described the failure (its error information), that
 //   description is the failure text ("index 5 out of range (the combo box has 1 item)").
+//   "SendKeys" is refused (E_INVALIDARG) when its keys have bad syntax or do not fit in one
+//   keys block, with the position of the fault: "bad key syntax at character 3: no key is
+//   named {ENTR}"; keys are typed after the answer, so nothing else would tell.
 // Refusals fail the call with a code and a one-line text: DISP_E_UNKNOWNNAME "no such
 // operation", E_INVALIDARG "no such control" (not a hooked window of the thread),
 // DISP_E_BADPARAMCOUNT "wrong number of arguments", DISP_E_TYPEMISMATCH "argument N: wrong

@@ -302,6 +302,7 @@ TEST_P(AgentTest, DiscoversAndDrivesEveryKindOfControlAndDetaches) {
     EXPECT_EQ(controls.at(app::kButtonId).text, app::kButtonText);
     EXPECT_EQ(controls.at(app::kTreeId).className, L"SysTreeView32");
 
+    const std::wstring longKeys(40000, L'a');
     const struct {
         int id;
         const wchar_t* operation;
@@ -327,6 +328,9 @@ TEST_P(AgentTest, DiscoversAndDrivesEveryKindOfControlAndDetaches) {
          L"failed 0x8002000E: wrong number of arguments: SetSelectedComboIndex takes 1"},
         {app::kComboId, L"SetSelectedComboIndex", {CAgentHost::String(L"two")},
          L"failed 0x80020005: argument 1: wrong kind"},
+        {app::kEditId, L"SendKeys", {CAgentHost::String(longKeys.c_str()), CAgentHost::String(L"")},
+         L"failed 0x80070057: keys too long for one request: 40000 characters, at most 32767 "
+         L"(from character 32768 on)"},
         {app::kComboId, L"SetSelectedComboIndex", {CAgentHost::Number(9)},
          L"failed 0x80070057: index 9 out of range (the combo box has 4 items)"},
     };
@@ -645,6 +649,8 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
          "CheckedChanged, CheckStateChanged, Click, Clicking, DoubleClick, DoubleClicking, "
          "RightClick, RightClicking, MouseDown, MouseUp, KeyDown, KeyUp, KeyPress, GotFocus, "
          "LostFocus, TextChanged, EnabledChanged, Shown, Hidden, VisibleChanged)"},
+        {attach + L"call #108 SendKeys ab{ENTR} \"\"", 1,
+         "SendKeys: bad key syntax at character 3: no key is named {ENTR}"},
         {attach + L"call #111 SetSelectedComboIndex 5", 1,
          "SetSelectedComboIndex: index 5 out of range (the combo box has 4 items)"},
         {attach + L"list + set #108 Text zebra + get ZEBRA Text -> zebra", 0, "get Edit[0] Text -> \"zebra\""},
