@@ -734,7 +734,15 @@ ControlCallOutcome CAgent::CallControl(const std::wstring& operation, Arguments 
     auto* translator = GetCommonControlTranslator(window, nullptr, nullptr, nullptr);
     ComPtr<IUnknown> identity;
     identity.Attach(GetTranslatorUnknown(translator));
-    return vask::CallControl(identity.Get(), window, operation, arguments.subspan(1));
+    // Click requests to this thread's windows are answered within the call: a click that the
+    // hooking host refused fails the call, whatever the operation answered.
+    TakeClickRefusal();
+    ControlCallOutcome outcome =
+        vask::CallControl(identity.Get(), window, operation, arguments.subspan(1));
+    if (std::wstring why = TakeClickRefusal(); !why.empty()) {
+        return Refused(kAgentNotClickable, L"not clicked: " + why);
+    }
+    return outcome;
 }
 
 int CAgent::OnEventSubscription(tarnwick::IEventSubscriptionMessage* message) {

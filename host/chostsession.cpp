@@ -763,6 +763,7 @@ void CHostSession::Check(const PeerReply& reply, const std::wstring& what) const
                 case DISP_E_UNKNOWNNAME:
                     throw CHostError{L"no such operation: " + what};
                 case E_INVALIDARG:
+                case vask::kAgentNotClickable:
                     // The agent or the control's translator says which argument and why.
                     throw CHostError{what + L": " +
                                      (reply.FailureDetail.empty() ? L"an argument was refused"

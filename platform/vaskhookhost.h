@@ -21,7 +21,10 @@
 //   sent to any window it subclasses: it copies the blocks, frees them as their owner and posts
 //   the input to that window, so that it travels through the queue like real input.
 //
-// Clicks: the button messages at the request's client point, posted: button 1 WM_LBUTTONDOWN
+// Clicks: no click is made on a window that a user could not click: one that is hidden or
+// disabled, or whose parent or top-level window is (a window that owns an open modal window is
+// disabled); the request is freed and traced. Else the button messages at the request's client
+// point, posted: button 1 WM_LBUTTONDOWN
 // (MK_LBUTTON) and WM_LBUTTONUP, button 2 the right-button pair; a click count of 2 posts down,
 // up, double click (with the button flag), up. When keyTextIncluded is 1, the key text names the
 // modifier keys held during the click with the prefixes of the key syntax below: "+" Shift, "^"
@@ -184,7 +187,9 @@ static_assert(offsetof(TreeChangeRecord, item) == 24);
 // DISP_E_BADPARAMCOUNT "wrong number of arguments", DISP_E_TYPEMISMATCH "argument N: wrong
 // kind", kAgentBusy (above), kAgentResultTooLarge when an array of the result holds more
 // values than one reply block carries (MaxArrayValues(); the text names both numbers): a
-// result is never cut short or emptied.
+// result is never cut short or emptied; kAgentNotClickable when the operation made a click that
+// the host refused (see Clicks below): "not clicked: it is disabled", "not clicked: its window
+// "Main" is disabled while "Enter a name" is open".
 //
 // Subscriptions name the return address {application process id, owner id, translator
 // identity, window} of the control (from "ListControls") and the event's name ("Click",
@@ -208,6 +213,8 @@ inline constexpr DWORD kDefaultOperationBoundMs = 5000;
 inline constexpr HRESULT kAgentBusy = static_cast<HRESULT>(0x800700AA);  // ERROR_BUSY
 inline constexpr HRESULT kAgentResultTooLarge =
     static_cast<HRESULT>(0x8007007A);  // ERROR_INSUFFICIENT_BUFFER
+inline constexpr HRESULT kAgentNotClickable =
+    static_cast<HRESULT>(0x8007139F);  // ERROR_INVALID_STATE
 
 // The largest number of values in one array of a reply: a 16-byte wire value each, after a
 // 4-byte count, in a block of at most `maxBlockSize` bytes (GetMaxPageSize of the shared-memory

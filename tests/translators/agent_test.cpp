@@ -262,12 +262,16 @@ class CAgentHost {
     }
     static VARIANT Number(std::int64_t value) {
         VARIANT variant;
+        VariantInit(&variant);
         V_VT(&variant) = VT_I8;
         V_I8(&variant) = value;
         return variant;
     }
+    // Initialised whole: a string too long for a block travels as a descriptor that the
+    // receiver recognises only with the VARIANT's reserved words zero.
     static VARIANT String(const wchar_t* text) {
         VARIANT variant;
+        VariantInit(&variant);
         V_VT(&variant) = VT_BSTR;
         V_BSTR(&variant) = SysAllocString(text);
         return variant;
@@ -634,6 +638,10 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
         {attach + L"wait #999 1", 1, "wait: no control #999 after 1 s"},
         {attach + L"set #109 Visible false + list --all + wait #109 1", 1, "wait: Edit[1] is still hidden after 1 s",
          "  Edit[1]             Edit             #109    TextBox      \"\"  (hidden)"},
+        {attach + L"call #109 PerformClick \"\"", 1, "PerformClick: not clicked: it is hidden"},
+        {attach + L"call #117 PerformClick \"\" + wait-window name + window + call #101 PerformClick \"\"", 1,
+         "PerformClick: not clicked: its window \"Agent test\" is disabled while \"Enter a name\" is open"},
+        {attach + L"call Cancel PerformClick \"\" + wait-closed name", 0, "wait-closed \"name\" -> done"},
         {attach + L"list --all", 0, "  Button[7]           Button           #120    Button       \"Many controls\"",
          "  -                   ListBox          #112    -            \"\""},
         {attach + L"set #108 Text true + get #108 Text -> true + set #108 Text 007 + get #108 Text -> \"007\"", 0,
@@ -674,13 +682,15 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
 }
 
 // A window titled args[0] with a group box and a "&Quit" button that ends the process, kept
-// disabled by the window "Other" that it owns, as by a modal dialog; sets the event args[1]
-// once both are there.
+// disabled by the window "Other" that it owns, as by a modal dialog, until the button of
+// "Other" closes it; sets the event args[1] once both are there.
 TARNWICK_CHILD_MODE(QuitWindow) {
     WNDCLASSW type{};
     type.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-        if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) DestroyWindow(window);
-        if (message == WM_DESTROY) PostQuitMessage(0);
+        const HWND owner = GetWindow(window, GW_OWNER);
+        if (message == WM_COMMAND && LOWORD(wParam) == IDOK) EnableWindow(owner, TRUE);
+        if (message == WM_COMMAND) DestroyWindow(window);
+        if (message == WM_DESTROY && owner == nullptr) PostQuitMessage(0);
         return DefWindowProcW(window, message, wParam, lParam);
     };
     type.lpszClassName = L"Tarnwick.QuitWindow";
@@ -694,8 +704,8 @@ TARNWICK_CHILD_MODE(QuitWindow) {
                     reinterpret_cast<HMENU>(IDCANCEL), nullptr, nullptr);
     const HWND other = CreateWindowExW(0, type.lpszClassName, L"Other", WS_POPUP | WS_VISIBLE, 0,
                                        0, 100, 50, top, nullptr, nullptr, nullptr);
-    CreateWindowExW(0, L"Button", L"Other", WS_CHILD | WS_VISIBLE, 0, 0, 80, 24, other, nullptr,
-                    nullptr, nullptr);
+    CreateWindowExW(0, L"Button", L"Other", WS_CHILD | WS_VISIBLE, 0, 0, 80, 24, other,
+                    reinterpret_cast<HMENU>(IDOK), nullptr, nullptr);
     EnableWindow(top, FALSE);
     const HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, args.at(1).c_str());
     SetEvent(ready);
@@ -705,8 +715,8 @@ TARNWICK_CHILD_MODE(QuitWindow) {
     return 0;
 }
 
-// Windows, a scope and a group box; a click after which the application ended is done, and
-// the commands after it are refused.
+// Windows, a scope and a group box; no click in a window that a modal window disables; a click
+// after which the application ended is done, and the commands after it are refused.
 TEST(HostCommandTest, WindowsScopesAndADrivingCommandThatEndsTheApplication) {
     const std::wstring readyName = L"Tarnwick.QuitWindow." + std::to_wstring(GetCurrentProcessId());
     const HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, readyName.c_str());
@@ -716,12 +726,13 @@ TEST(HostCommandTest, WindowsScopesAndADrivingCommandThatEndsTheApplication) {
     CloseHandle(ready);
     const auto [code, output] = RunHostCommand(
         L"attach --title \"quit TEST\" + windows + list + window other + get Button[0] Text -> Other "
-        L"+ window + call quit PerformClick \"\" + get quit Text");
+        L"+ call Button[0] PerformClick \"\" + wait-closed Other + call quit PerformClick \"\" "
+        L"+ get quit Text");
     EXPECT_EQ(code, 1u);
     for (const char* line : {"\"Other\"      Tarnwick.QuitWindow  modal\n",
                              "\"Quit test\"  Tarnwick.QuitWindow  disabled\n",
                              "  Button[0]  Button  #0      GroupBox  \"Options\"\n",
-                             "  Button[2]  Button  #0      Button    \"Other\"\n",
+                             "  Button[2]  Button  #1      Button    \"Other\"\n",
                              "call Button[1] PerformClick \"\" -> done (the application ended)\n"}) {
         EXPECT_NE(output.find(line), std::string::npos) << line << output;
     }
