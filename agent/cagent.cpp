@@ -17,6 +17,7 @@
 #include "agent/cqueuegate.h"
 #include "agent/cthreadhop.h"
 #include "agent/keytext.h"
+#include "agent/treeitems.h"
 #include "agent/windowpicture.h"
 #include "ieventcollection.h"
 #include "iipcinvoke.h"
@@ -737,8 +738,13 @@ ControlCallOutcome CAgent::CallControl(const std::wstring& operation, Arguments 
     // Click requests to this thread's windows are answered within the call: a click that the
     // hooking host refused fails the call, whatever the operation answered.
     TakeClickRefusal();
+    // Tree items are pointers into the tree on some platforms: only those it holds now go in.
+    NodeCheck nodes;
+    if (KindName(InterfaceTypeName(window)) == L"TreeView") {
+        nodes = [window](std::int64_t node) { return TreeHoldsItem(window, node); };
+    }
     ControlCallOutcome outcome =
-        vask::CallControl(identity.Get(), window, operation, arguments.subspan(1));
+        vask::CallControl(identity.Get(), window, operation, arguments.subspan(1), nodes);
     if (std::wstring why = TakeClickRefusal(); !why.empty()) {
         return Refused(kAgentNotClickable, L"not clicked: " + why);
     }

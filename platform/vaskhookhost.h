@@ -174,6 +174,9 @@ static_assert(offsetof(TreeChangeRecord, item) == 24);
 //   first argument names the control: a VirtualControlReference record (VT_RECORD), or its
 //   window handle as an integer. The operation's in-arguments follow, each converted to the
 //   type the operation declares (a tree node may be given as its item handle, an integer).
+//   A node handle that the tree does not hold now (deleted, or never one) is refused with
+//   E_INVALIDARG before it reaches the tree: on some platforms an item handle is a pointer
+//   into the tree's memory. 0 names no node (the top level for "GetChildren").
 //   The result is the operation's out-argument, or an array of VARIANTs of its out-arguments
 //   in order when it has several, VT_EMPTY when it has none; node and control records in a
 //   result come back as their handles (VT_I8). A failing operation fails the call with its

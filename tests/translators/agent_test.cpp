@@ -619,6 +619,8 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
         {attach + L"set #103 Checked \"maybe\"", 1, "wrong argument kind for SetChecked (argument 1: wrong kind)"},
         {attach + L"call #114 GetNodeText node:Plants/Weeds", 1,
          "no such node: Plants/Weeds (in SysTreeView32[0])"},
+        {attach + L"call #114 GetNodeText 12345", 1,
+         "GetNodeText: argument 1: 0x3039 is no node of this tree now (deleted, or never one)"},
         {attach + L"call #108 GetNodeText node:Plants", 1,
          "node:Plants: Edit[0] is not a tree view"},
         {attach + L"get #110 ReadOnly -> false", 1, "get Edit[2] ReadOnly: expected false, got true"},
