@@ -17,6 +17,7 @@
 #include "agent/cqueuegate.h"
 #include "agent/cthreadhop.h"
 #include "agent/keytext.h"
+#include "agent/menubar.h"
 #include "agent/treeitems.h"
 #include "agent/windowpicture.h"
 #include "ieventcollection.h"
@@ -65,13 +66,31 @@ ControlCallOutcome Refused(HRESULT code, std::wstring text) {
 
 VARIANT I8(std::int64_t value) {
     VARIANT variant;
+    VariantInit(&variant);
     V_VT(&variant) = VT_I8;
     V_I8(&variant) = value;
     return variant;
 }
 
+VARIANT Int(int value) {
+    VARIANT variant;
+    VariantInit(&variant);
+    V_VT(&variant) = VT_I4;
+    V_I4(&variant) = value;
+    return variant;
+}
+
+VARIANT Bool(bool value) {
+    VARIANT variant;
+    VariantInit(&variant);
+    V_VT(&variant) = VT_BOOL;
+    V_BOOL(&variant) = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return variant;
+}
+
 VARIANT String(const std::wstring& text) {
     VARIANT variant;
+    VariantInit(&variant);
     V_VT(&variant) = VT_BSTR;
     V_BSTR(&variant) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     return variant;
@@ -498,6 +517,8 @@ const CAgent::Request* CAgent::FindRequest(const std::wstring& name) {
         {L"Sync", true, 1, &CAgent::Sync},
         {L"SavePicture", true, 0, &CAgent::SavePicture},
         {L"ListEvents", false, 0, &CAgent::ListEvents},
+        {L"ListMenu", true, 0, &CAgent::ListMenu},
+        {L"ChooseMenu", true, 0, &CAgent::ChooseMenu},
         {L"SetOperationBound", false, 0, &CAgent::SetOperationBound},
         {L"Detach", false, 0, &CAgent::Detach},
     };
@@ -606,15 +627,13 @@ ControlCallOutcome CAgent::ListControls(Arguments arguments) {
         VARIANT values[kControlFields] = {
             I8(reinterpret_cast<std::intptr_t>(window)),
             I8(reinterpret_cast<std::intptr_t>(GetAncestor(window, GA_PARENT))),
-            I8(GetDlgCtrlID(window)),
+            Int(GetDlgCtrlID(window)),
             String(className),
             String(interfaceName),
             String(adapterName),
             String(WindowText(window)),
             I8(reinterpret_cast<std::intptr_t>(identity.Get())),
             I8(static_cast<std::int64_t>(kAgentOwnerId))};
-        V_VT(&values[2]) = VT_I4;
-        V_I4(&values[2]) = GetDlgCtrlID(window);
         for (VARIANT& value : values) fields.emplace_back(value);
     }
     SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(fields.size()));
@@ -634,19 +653,25 @@ ControlCallOutcome CAgent::Sync(Arguments) { return {}; }
 
 ControlCallOutcome CAgent::SavePicture(Arguments arguments) {
     CVariantHolder path;
-    if (arguments.size() != 1 ||
+    if (arguments.empty() || arguments.size() > 2 ||
         FAILED(VariantChangeType(&path.Get(), &arguments[0], 0, VT_BSTR))) {
-        return Refused(DISP_E_BADPARAMCOUNT, L"SavePicture takes a path");
+        return Refused(DISP_E_BADPARAMCOUNT, L"SavePicture takes a path and maybe a window");
     }
     HWND top = nullptr;
-    EnumThreadWindows(
-        thread_,
-        [](HWND window, LPARAM found) -> BOOL {
-            if (!IsWindowVisible(window)) return TRUE;
-            *reinterpret_cast<HWND*>(found) = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&top));
+    if (arguments.size() == 2) {
+        if (ControlCallOutcome refused = NameWindow(arguments[1], top); refused.code != S_OK) {
+            return refused;
+        }
+    } else {
+        EnumThreadWindows(
+            thread_,
+            [](HWND window, LPARAM found) -> BOOL {
+                if (!IsWindowVisible(window)) return TRUE;
+                *reinterpret_cast<HWND*>(found) = window;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&top));
+    }
     ControlCallOutcome outcome;
     V_VT(&outcome.result.Get()) = VT_BOOL;
     V_BOOL(&outcome.result.Get()) =
@@ -710,6 +735,59 @@ ControlCallOutcome CAgent::ListEvents(Arguments arguments) {
         CVariantHolder name(text);
         SafeArrayPutElement(array, &i, &name.Get());
     }
+    return outcome;
+}
+
+ControlCallOutcome CAgent::NameWindow(const VARIANT& given, HWND& window) const {
+    CVariantHolder handle;
+    if (FAILED(VariantChangeType(&handle.Get(), const_cast<VARIANT*>(&given), 0, VT_I8))) {
+        return Refused(DISP_E_TYPEMISMATCH, L"argument 1: wrong kind (a window)");
+    }
+    window = reinterpret_cast<HWND>(static_cast<std::intptr_t>(V_I8(&handle.Get())));
+    const bool ours = IsWindow(window) && GetWindowThreadProcessId(window, nullptr) == thread_;
+    return ours ? ControlCallOutcome{}
+                : Refused(E_INVALIDARG, L"no window of the application's thread");
+}
+
+ControlCallOutcome CAgent::ListMenu(Arguments arguments) {
+    if (arguments.size() != 1) return Refused(DISP_E_BADPARAMCOUNT, L"ListMenu takes a window");
+    HWND window = nullptr;
+    ControlCallOutcome outcome = NameWindow(arguments[0], window);
+    if (outcome.code != S_OK) return outcome;
+    if (std::wstring refusal = MenuBarRefusal(window); !refusal.empty()) {
+        return Refused(E_INVALIDARG, std::move(refusal));
+    }
+    std::vector<CVariantHolder> fields;
+    for (const MenuItem& item : ListMenuBar(window)) {
+        VARIANT values[kMenuFields] = {String(item.path),  String(item.text),   Int(item.depth),
+                                       Bool(item.checked), Bool(item.disabled), Bool(item.submenu)};
+        for (VARIANT& value : values) fields.emplace_back(value);
+    }
+    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(fields.size()));
+    if (array == nullptr) return Refused(E_OUTOFMEMORY, L"no memory for the menu");
+    V_VT(&outcome.result.Get()) = VT_ARRAY | VT_VARIANT;
+    V_ARRAY(&outcome.result.Get()) = array;
+    for (LONG i = 0; i < static_cast<LONG>(fields.size()); ++i) {
+        SafeArrayPutElement(array, &i, &fields[static_cast<size_t>(i)].Get());
+    }
+    return outcome;
+}
+
+ControlCallOutcome CAgent::ChooseMenu(Arguments arguments) {
+    CVariantHolder path;
+    if (arguments.size() != 2 ||
+        FAILED(VariantChangeType(&path.Get(), &arguments[1], 0, VT_BSTR))) {
+        return Refused(DISP_E_BADPARAMCOUNT, L"ChooseMenu takes a window and a path");
+    }
+    HWND window = nullptr;
+    ControlCallOutcome outcome = NameWindow(arguments[0], window);
+    if (outcome.code != S_OK) return outcome;
+    if (std::wstring refusal = MenuWindowUnusable(window); !refusal.empty()) {
+        return Refused(kAgentNotClickable, std::move(refusal));
+    }
+    const BSTR text = V_BSTR(&path.Get());
+    std::wstring refusal = ChooseMenuItem(window, std::wstring_view(text, SysStringLen(text)));
+    if (!refusal.empty()) return Refused(E_INVALIDARG, std::move(refusal));
     return outcome;
 }
 

@@ -124,6 +124,7 @@ void CHostSession::Run(const Command& command) {
         {L"call", &CHostSession::Call},
         {L"watch", &CHostSession::WatchEvents},
         {L"members", &CHostSession::Members},
+        {L"menu", &CHostSession::Menu},
         {L"unwatch", &CHostSession::Unwatch},
         {L"sync", &CHostSession::Sync},
         {L"picture", &CHostSession::Picture},
@@ -466,6 +467,77 @@ void CHostSession::Members(const Command& command) {
                   .Add("events", std::move(events)));
 }
 
+void CHostSession::Menu(const Command& command) {
+    const TopWindow window = scope_.ScopeOrMain();
+    const Token& path = command.args[0];
+    if (!path.quoted && path.text == L"--list") {
+        ListMenu(window);
+        return;
+    }
+    std::vector<CVariantHolder> arguments;
+    arguments.push_back(Handle(reinterpret_cast<std::uintptr_t>(window.window)));
+    arguments.push_back(CValueText::Parse({path.text, true}));
+    const std::wstring head = L"menu " + CValueText::Quote(path.text);
+    const CJsonObject object = CJsonObject().AddText("command", L"menu").AddText("path", path.text);
+    const PeerReply reply = CallAgent(L"ChooseMenu", std::move(arguments));
+    // The command may close the application (Exit) or open a modal window; as after a click,
+    // what it raised arrives before this command ends, and the controls are listed afresh.
+    if (reply.State != StateCompleted && Gone(reply) && EndedAfter(head, object)) return;
+    Check(reply, head);
+    const PeerReply sync = CallAgent(L"Sync", {});
+    if (Gone(sync) && EndedAfter(head, object)) return;
+    Check(sync, L"Sync");
+    PrintResult(head, object, reply.Result.Get());
+    ForgetNodes();
+    table_.reset();
+}
+
+void CHostSession::ListMenu(const TopWindow& window) {
+    std::vector<CVariantHolder> arguments;
+    arguments.push_back(Handle(reinterpret_cast<std::uintptr_t>(window.window)));
+    const PeerReply reply = CallAgent(L"ListMenu", std::move(arguments));
+    Check(reply, L"menu --list");
+    const VARIANT& fields = reply.Result.Get();
+    if (fields.vt != (VT_ARRAY | VT_VARIANT) || fields.parray == nullptr) {
+        throw CHostError{L"the agent's menu could not be read"};
+    }
+    out_.Line(L"menu --list -> " + CValueText::Quote(window.title),
+              CJsonObject()
+                  .AddText("command", L"menu")
+                  .AddText("window", CValueText::Hex(window.window))
+                  .AddText("title", window.title));
+    const LONG count = static_cast<LONG>(fields.parray->rgsabound[0].cElements);
+    for (LONG row = 0; row + vask::kMenuFields <= count; row += vask::kMenuFields) {
+        CVariantHolder path, text, depth, checked, disabled, submenu;
+        CVariantHolder* values[vask::kMenuFields] = {&path,    &text,     &depth,
+                                                     &checked, &disabled, &submenu};
+        const VARTYPE types[vask::kMenuFields] = {VT_BSTR, VT_BSTR, VT_I4,
+                                                  VT_BOOL, VT_BOOL, VT_BOOL};
+        for (LONG f = 0; f < vask::kMenuFields; ++f) {
+            CVariantHolder element;
+            LONG at = row + f;
+            if (FAILED(SafeArrayGetElement(fields.parray, &at, &element.Get())) ||
+                FAILED(VariantChangeType(&values[f]->Get(), &element.Get(), 0, types[f]))) {
+                throw CHostError{L"the agent's menu could not be read"};
+            }
+        }
+        const auto flag = [](const CVariantHolder& value) {
+            return value.Get().boolVal != VARIANT_FALSE;
+        };
+        const std::wstring indent(
+            2 * static_cast<size_t>(std::clamp(depth.Get().lVal, 0L, 16L)) + 2, L' ');
+        std::wstring states = flag(checked) ? L"checked" : L"";
+        if (flag(disabled)) states += (states.empty() ? L"" : L", ") + std::wstring(L"disabled");
+        out_.Line(indent + text.Get().bstrVal + (states.empty() ? L"" : L"  (" + states + L")"),
+                  CJsonObject()
+                      .AddText("command", L"menu")
+                      .AddText("path", path.Get().bstrVal)
+                      .Add("checked", flag(checked))
+                      .Add("disabled", flag(disabled))
+                      .Add("submenu", flag(submenu)));
+    }
+}
+
 void CHostSession::Unwatch(const Command& command) {
     const Control& control = Resolve(command.args[0]);
     std::wstring shown;
@@ -494,12 +566,24 @@ void CHostSession::Picture(const Command& command) {
     full.resize(length);
     std::vector<CVariantHolder> arguments;
     arguments.push_back(CValueText::Parse({full, true}));
+    std::wstring head = L"picture " + full;
+    CJsonObject json = CJsonObject().AddText("command", L"picture").AddText("path", full);
+    if (command.args.size() == 2) {
+        const Control control = Resolve(command.args[1]);
+        arguments.push_back(Handle(control.window));
+        head += L" " + control.name;
+        json.AddText("control", control.name);
+    } else if (command.args.size() == 3) {
+        const TopWindow window = scope_.Titled(command.args[2].text);
+        arguments.push_back(Handle(reinterpret_cast<std::uintptr_t>(window.window)));
+        head += L" --window " + CValueText::Quote(window.title);
+        json.AddText("window", window.title);
+    }
     const CVariantHolder result = Invoke(L"SavePicture", std::move(arguments));
     if (result.Get().vt != VT_BOOL || result.Get().boolVal == VARIANT_FALSE) {
         throw CHostError{L"the picture could not be saved to " + full};
     }
-    PrintResult(L"picture " + full,
-                CJsonObject().AddText("command", L"picture").AddText("path", full), result.Get());
+    PrintResult(head, std::move(json), result.Get());
     Invoke(L"Sync", {});
 }
 

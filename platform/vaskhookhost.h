@@ -165,6 +165,22 @@ static_assert(offsetof(TreeChangeRecord, item) == 24);
 //   its children, as a PNG file at that path. VT_BOOL.
 // - "ListEvents"(control): the events that the control's kind raises, its own first, then those
 //   of every control: an array of VARIANTs (BSTR each). The control as below.
+// - "ListMenu"(window VT_I8): the menu bar of that top-level window of the thread, its items
+//   and those of every submenu depth first (separators and items without text left out): one
+//   array of VARIANTs with kMenuFields values per item: path (BSTR, the item texts from the bar
+//   down with "/" between them, each without its '&' marks and without what follows a tab),
+//   text (BSTR, the item's own), depth (VT_I4, 0 on the bar), checked, disabled (disabled or
+//   grayed) and submenu (VT_BOOL each). The window gets WM_INITMENU first and WM_INITMENUPOPUP
+//   for each submenu before its items are read, as when a user opens them, so that it can
+//   update them. E_INVALIDARG for a window without a menu bar.
+// - "ChooseMenu"(window VT_I8, path BSTR): chooses the command that the path names, its texts
+//   compared as ListMenu gives them in any letter case: WM_INITMENU, WM_INITMENUPOPUP for each
+//   submenu on the way, then WM_COMMAND with the item's id (high word 0, lParam 0) posted to
+//   the window, as after a user's choice. VT_EMPTY once posted. Refused, naming the level, with
+//   E_INVALIDARG for an item that no level holds ("no item "Sav" in menu "File" (its items:
+//   ...)"), a disabled or grayed item, a submenu at the end of the path or a command before
+//   it, and with kAgentNotClickable for a window that a user could not use now (disabled while
+//   a modal window is open, or hidden).
 // - "SetOperationBound"(milliseconds VT_I4): the operation bound of this session, clamped to
 //   100 .. 600000. VT_EMPTY.
 // - "Detach"(): answered first; then every hook, subclass and subscription goes and the
@@ -198,11 +214,11 @@ static_assert(offsetof(TreeChangeRecord, item) == 24);
 // identity, window} of the control (from "ListControls") and the event's name ("Click",
 // "Clicking", "NodeClicked", ...). A subscription that names no hooked control of the thread,
 // or an event that the control's kind does not raise (see "ListEvents"), is refused with
-// E_INVALIDARG and a text that names the kind's events. Events arrive with the translator's arguments: VT_I4 and
-// VT_BOOL values and VirtualTreeNodeReference records (VT_RECORD, field ItemHandle). Their
-// answer VARIANT_TRUE cancels what the event allows to cancel. The automation host answers an
-// event before it makes any request of its own: the raising GUI thread waits for the answer
-// and handles nothing else meanwhile.
+// E_INVALIDARG and a text that names the kind's events. Events arrive with the translator's
+// arguments: VT_I4 and VT_BOOL values and VirtualTreeNodeReference records (VT_RECORD, field
+// ItemHandle). Their answer VARIANT_TRUE cancels what the event allows to cancel. The automation
+// host answers an event before it makes any request of its own: the raising GUI thread waits for
+// the answer and handles nothing else meanwhile.
 //
 // A session lasts until "Detach", the end of the automation host's process, or the end of the
 // GUI thread (it takes WM_QUIT from its queue, or is gone); the agent then detaches as for
@@ -212,6 +228,7 @@ static_assert(offsetof(TreeChangeRecord, item) == 24);
 inline constexpr const wchar_t* kAgentWindowClass = L"Vask.HookHost.Agent";
 inline constexpr int kControlFields = 9;
 inline constexpr int kControlsPerPage = 400;
+inline constexpr int kMenuFields = 6;
 inline constexpr DWORD kDefaultOperationBoundMs = 5000;
 inline constexpr HRESULT kAgentBusy = static_cast<HRESULT>(0x800700AA);  // ERROR_BUSY
 inline constexpr HRESULT kAgentResultTooLarge =

@@ -602,6 +602,9 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
     CSampleApp application;
     ASSERT_NE(application.Window(), nullptr);
     const std::wstring attach = L"attach " + std::to_wstring(application.Process()) + L" + ";
+    const CTempDirectory pictures;
+    const std::wstring control = pictures / L"control.png", window = pictures / L"window.png";
+    const std::string windowShown(window.begin(), window.end());
     const struct {
         std::wstring arguments;
         DWORD code;
@@ -641,9 +644,23 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
         {attach + L"set #109 Visible false + list --all + wait #109 1", 1, "wait: Edit[1] is still hidden after 1 s",
          "  Edit[1]             Edit             #109    TextBox      \"\"  (hidden)"},
         {attach + L"call #109 PerformClick \"\"", 1, "PerformClick: not clicked: it is hidden"},
-        {attach + L"call #117 PerformClick \"\" + wait-window name + window + call #101 PerformClick \"\"", 1,
-         "PerformClick: not clicked: its window \"Agent test\" is disabled while \"Enter a name\" is open"},
-        {attach + L"call Cancel PerformClick \"\" + wait-closed name", 0, "wait-closed \"name\" -> done"},
+        {attach + L"menu --list", 0, "    Exit", "    Show clicks  (checked)"},
+        {attach + L"menu \"file/SHOW &clicks\" + menu --list + menu \"File/Show clicks\" + menu File/Greet", 1,
+         "menu \"File/Greet\": item \"Greet\" in menu \"File\" is disabled", "    Show clicks"},
+        {attach + L"menu File/Nope", 1,
+         "menu \"File/Nope\": no item \"Nope\" in menu \"File\" (its items: Name..., Show clicks, Greet, Exit)"},
+        {attach + L"menu File", 1,
+         "menu \"File\": item \"File\" in the menu bar is a submenu: name one of its items after it"},
+        {attach + L"menu File/Exit/Now", 1,
+         "menu \"File/Exit/Now\": item \"Exit\" in menu \"File\" is a command, not a submenu"},
+        {attach + L"menu &file/NAME... + wait-window name + window + call #101 PerformClick \"\"", 1,
+         "PerformClick: not clicked: its window \"Agent test\" is disabled while \"Enter a name\" is open",
+         "menu \"&file/NAME...\" -> done"},
+        {attach + L"menu File/Exit", 1,
+         "menu \"File/Exit\": no menu command: the window \"Agent test\" is disabled while \"Enter a name\" is open"},
+        {attach + L"window name + menu --list", 1, "menu --list: the window \"Enter a name\" has no menu bar"},
+        {attach + L"set #201 Text Ada + call OK PerformClick \"\" + wait-closed name + menu File/Greet + text #116", 0,
+         "text #116 -> \"Last: hello Ada\"", "wait-closed \"name\" -> done"},
         {attach + L"list --all", 0, "  Button[7]           Button           #120    Button       \"Many controls\"",
          "  -                   ListBox          #112    -            \"\""},
         {attach + L"set #108 Text true + get #108 Text -> true + set #108 Text 007 + get #108 Text -> \"007\"", 0,
@@ -664,6 +681,11 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
         {attach + L"call #111 SetSelectedComboIndex 5", 1,
          "SetSelectedComboIndex: index 5 out of range (the combo box has 4 items)"},
         {attach + L"list + set #108 Text zebra + get ZEBRA Text -> zebra", 0, "get Edit[0] Text -> \"zebra\""},
+        {attach + L"picture \"" + control + L"\" #115 + picture \"" + window + L"\" --window agent", 0,
+         "picture " + windowShown + " --window \"Agent test\" -> true", " SysListView32[0] -> true"},
+        {attach + L"picture x.png --window Nothing", 1, "no window whose title contains \"Nothing\" (its windows: \"Agent test\")"},
+        {L"picture x.png --windows agent", 2,
+         "usage: picture PATH [CONTROL | --window TEXT] (tarnwick-host --help lists the commands)"},
         {L"wait-closed x 1s", 2, "wait-closed takes a number of seconds, not 1s (tarnwick-host --help lists the commands)"},
     };
     for (const auto& [arguments, code, error, shown] : cases) {
@@ -676,6 +698,9 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
         EXPECT_EQ(output.find("error:"), code == 0 ? std::string::npos : output.rfind("error:"));
         EXPECT_NE(output.find(shown + "\n"), std::string::npos) << output;
         EXPECT_FALSE(application.AgentRunning(false));
+    }
+    for (const std::wstring& picture : {control, window}) {
+        EXPECT_LT(std::filesystem::file_size(picture), 100'000u);
     }
     EXPECT_EQ(SendMessageTimeoutW(application.Window(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000,
                                   nullptr) != 0,
