@@ -58,8 +58,8 @@ constexpr CommandInfo kCommands[] = {
     {L"unwatch", 2, kAny, L"unwatch CONTROL EVENT...", L"stop printing the events"},
     {L"sync", 0, 0, L"sync", L"wait until the application handled what it was sent"},
     {L"picture", 1, 3, L"picture PATH [CONTROL | --window TEXT]",
-     L"save the control, the window titled ...TEXT..., or else the application's window (with "
-     L"its menu bar) as a PNG file"},
+     L"save the control, the window titled ...TEXT... or else the topmost one (with its "
+     L"menu bar) as a PNG file"},
     {L"detach", 0, 0, L"detach", L"stop the agent; the application runs on"},
     {L"wait-exit", 0, 1, L"wait-exit [SECONDS]", L"wait for the application to end (default 30 s)"},
     {L"running", 0, 0, L"running", L"check that the application runs and its window answers"},
