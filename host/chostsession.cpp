@@ -96,6 +96,42 @@ std::wstring ExecutablePath() {
     return path;
 }
 
+struct MenuRow {
+    std::wstring path, text;
+    int depth = 0;
+    bool checked = false, disabled = false, submenu = false;
+};
+
+// The items of the agent's "ListMenu" answer, kMenuFields values each; throws when a value
+// is not of its kind.
+std::vector<MenuRow> MenuRows(const VARIANT& fields) {
+    const CHostError unreadable{L"the agent's menu could not be read"};
+    if (fields.vt != (VT_ARRAY | VT_VARIANT) || fields.parray == nullptr) throw unreadable;
+    const auto count = static_cast<LONG>(fields.parray->rgsabound[0].cElements);
+    std::vector<MenuRow> rows;
+    for (LONG row = 0; row + vask::kMenuFields <= count; row += vask::kMenuFields) {
+        CVariantHolder values[vask::kMenuFields];
+        const VARTYPE types[vask::kMenuFields] = {VT_BSTR, VT_BSTR, VT_I4,
+                                                  VT_BOOL, VT_BOOL, VT_BOOL};
+        for (LONG f = 0; f < vask::kMenuFields; ++f) {
+            CVariantHolder element;
+            LONG at = row + f;
+            if (FAILED(SafeArrayGetElement(fields.parray, &at, &element.Get())) ||
+                FAILED(VariantChangeType(&values[f].Get(), &element.Get(), 0, types[f]))) {
+                throw unreadable;
+            }
+        }
+        const auto text = [&](int f) {
+            const BSTR value = values[f].Get().bstrVal;
+            return std::wstring(value != nullptr ? value : L"", SysStringLen(value));
+        };
+        const auto flag = [&](int f) { return values[f].Get().boolVal != VARIANT_FALSE; };
+        const auto depth = static_cast<int>(std::clamp(values[2].Get().lVal, 0L, 16L));
+        rows.push_back(MenuRow{text(0), text(1), depth, flag(3), flag(4), flag(5)});
+    }
+    return rows;
+}
+
 }  // namespace
 
 CHostSession::CHostSession(COutput& out, Transport transport, unsigned timeoutSeconds)
@@ -497,44 +533,23 @@ void CHostSession::ListMenu(const TopWindow& window) {
     arguments.push_back(Handle(reinterpret_cast<std::uintptr_t>(window.window)));
     const PeerReply reply = CallAgent(L"ListMenu", std::move(arguments));
     Check(reply, L"menu --list");
-    const VARIANT& fields = reply.Result.Get();
-    if (fields.vt != (VT_ARRAY | VT_VARIANT) || fields.parray == nullptr) {
-        throw CHostError{L"the agent's menu could not be read"};
-    }
+    const std::vector<MenuRow> items = MenuRows(reply.Result.Get());
     out_.Line(L"menu --list -> " + CValueText::Quote(window.title),
               CJsonObject()
                   .AddText("command", L"menu")
                   .AddText("window", CValueText::Hex(window.window))
                   .AddText("title", window.title));
-    const LONG count = static_cast<LONG>(fields.parray->rgsabound[0].cElements);
-    for (LONG row = 0; row + vask::kMenuFields <= count; row += vask::kMenuFields) {
-        CVariantHolder path, text, depth, checked, disabled, submenu;
-        CVariantHolder* values[vask::kMenuFields] = {&path,    &text,     &depth,
-                                                     &checked, &disabled, &submenu};
-        const VARTYPE types[vask::kMenuFields] = {VT_BSTR, VT_BSTR, VT_I4,
-                                                  VT_BOOL, VT_BOOL, VT_BOOL};
-        for (LONG f = 0; f < vask::kMenuFields; ++f) {
-            CVariantHolder element;
-            LONG at = row + f;
-            if (FAILED(SafeArrayGetElement(fields.parray, &at, &element.Get())) ||
-                FAILED(VariantChangeType(&values[f]->Get(), &element.Get(), 0, types[f]))) {
-                throw CHostError{L"the agent's menu could not be read"};
-            }
-        }
-        const auto flag = [](const CVariantHolder& value) {
-            return value.Get().boolVal != VARIANT_FALSE;
-        };
-        const std::wstring indent(
-            2 * static_cast<size_t>(std::clamp(depth.Get().lVal, 0L, 16L)) + 2, L' ');
-        std::wstring states = flag(checked) ? L"checked" : L"";
-        if (flag(disabled)) states += (states.empty() ? L"" : L", ") + std::wstring(L"disabled");
-        out_.Line(indent + text.Get().bstrVal + (states.empty() ? L"" : L"  (" + states + L")"),
+    for (const MenuRow& item : items) {
+        std::wstring states = item.checked ? L"checked" : L"";
+        if (item.disabled) states += (states.empty() ? L"" : L", ") + std::wstring(L"disabled");
+        out_.Line(std::wstring(2 * static_cast<size_t>(item.depth) + 2, L' ') + item.text +
+                      (states.empty() ? L"" : L"  (" + states + L")"),
                   CJsonObject()
                       .AddText("command", L"menu")
-                      .AddText("path", path.Get().bstrVal)
-                      .Add("checked", flag(checked))
-                      .Add("disabled", flag(disabled))
-                      .Add("submenu", flag(submenu)));
+                      .AddText("path", item.path)
+                      .Add("checked", item.checked)
+                      .Add("disabled", item.disabled)
+                      .Add("submenu", item.submenu));
     }
 }
 
