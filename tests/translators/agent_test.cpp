@@ -604,7 +604,8 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
     const std::wstring attach = L"attach " + std::to_wstring(application.Process()) + L" + ";
     const CTempDirectory pictures;
     const std::wstring control = pictures / L"control.png", window = pictures / L"window.png";
-    const std::string windowShown(window.begin(), window.end());
+    const std::wstring missing = pictures / L"no such folder\\a.png";
+    const std::string windowShown(window.begin(), window.end()), missingShown(missing.begin(), missing.end());
     const struct {
         std::wstring arguments;
         DWORD code;
@@ -683,6 +684,7 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
         {attach + L"list + set #108 Text zebra + get ZEBRA Text -> zebra", 0, "get Edit[0] Text -> \"zebra\""},
         {attach + L"picture \"" + control + L"\" #115 + picture \"" + window + L"\" --window agent", 0,
          "picture " + windowShown + " --window \"Agent test\" -> true", " SysListView32[0] -> true"},
+        {attach + L"picture \"" + missing + L"\" #115", 1, "the picture could not be saved to " + missingShown},
         {attach + L"picture x.png --window Nothing", 1, "no window whose title contains \"Nothing\" (its windows: \"Agent test\")"},
         {L"picture x.png --windows agent", 2,
          "usage: picture PATH [CONTROL | --window TEXT] (tarnwick-host --help lists the commands)"},
