@@ -64,6 +64,23 @@ ControlCallOutcome Refused(HRESULT code, std::wstring text) {
     return outcome;
 }
 
+// The values, taken over, as the array of VARIANTs that answers a request.
+ControlCallOutcome ArrayAnswer(std::vector<CVariantHolder>& values) {
+    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(values.size()));
+    VARIANT* elements = nullptr;
+    if (array == nullptr ||
+        FAILED(SafeArrayAccessData(array, reinterpret_cast<void**>(&elements)))) {
+        if (array != nullptr) SafeArrayDestroy(array);
+        return Refused(E_OUTOFMEMORY, L"no memory for the answer");
+    }
+    for (size_t i = 0; i < values.size(); ++i) elements[i] = values[i].Detach();
+    SafeArrayUnaccessData(array);
+    ControlCallOutcome outcome;
+    V_VT(&outcome.result.Get()) = VT_ARRAY | VT_VARIANT;
+    V_ARRAY(&outcome.result.Get()) = array;
+    return outcome;
+}
+
 VARIANT I8(std::int64_t value) {
     VARIANT variant;
     VariantInit(&variant);
@@ -636,16 +653,7 @@ ControlCallOutcome CAgent::ListControls(Arguments arguments) {
             I8(static_cast<std::int64_t>(kAgentOwnerId))};
         for (VARIANT& value : values) fields.emplace_back(value);
     }
-    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(fields.size()));
-    if (array == nullptr) return Refused(E_OUTOFMEMORY, L"no memory for the list");
-    VARIANT* elements = nullptr;
-    SafeArrayAccessData(array, reinterpret_cast<void**>(&elements));
-    for (size_t i = 0; i < fields.size(); ++i) elements[i] = fields[i].Detach();
-    SafeArrayUnaccessData(array);
-    ControlCallOutcome outcome;
-    V_VT(&outcome.result.Get()) = VT_ARRAY | VT_VARIANT;
-    V_ARRAY(&outcome.result.Get()) = array;
-    return outcome;
+    return ArrayAnswer(fields);
 }
 
 // Runs on the GUI thread after what was posted before it: nothing more to do.
@@ -724,18 +732,12 @@ ControlCallOutcome CAgent::ListEvents(Arguments arguments) {
     if (ControlCallOutcome refused = NameControl(arguments[0], window); refused.code != S_OK) {
         return refused;
     }
-    const std::vector<std::wstring> events = EventsOf(InterfaceTypeName(window));
-    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(events.size()));
-    if (array == nullptr) return Refused(E_OUTOFMEMORY, L"no memory for the list");
-    ControlCallOutcome outcome;
-    V_VT(&outcome.result.Get()) = VT_ARRAY | VT_VARIANT;
-    V_ARRAY(&outcome.result.Get()) = array;
-    for (LONG i = 0; i < static_cast<LONG>(events.size()); ++i) {
-        VARIANT text = String(events[static_cast<size_t>(i)]);
-        CVariantHolder name(text);
-        SafeArrayPutElement(array, &i, &name.Get());
+    std::vector<CVariantHolder> names;
+    for (const std::wstring& event : EventsOf(InterfaceTypeName(window))) {
+        VARIANT name = String(event);
+        names.emplace_back(name);
     }
-    return outcome;
+    return ArrayAnswer(names);
 }
 
 ControlCallOutcome CAgent::NameWindow(const VARIANT& given, HWND& window) const {
@@ -763,14 +765,7 @@ ControlCallOutcome CAgent::ListMenu(Arguments arguments) {
                                        Bool(item.checked), Bool(item.disabled), Bool(item.submenu)};
         for (VARIANT& value : values) fields.emplace_back(value);
     }
-    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(fields.size()));
-    if (array == nullptr) return Refused(E_OUTOFMEMORY, L"no memory for the menu");
-    V_VT(&outcome.result.Get()) = VT_ARRAY | VT_VARIANT;
-    V_ARRAY(&outcome.result.Get()) = array;
-    for (LONG i = 0; i < static_cast<LONG>(fields.size()); ++i) {
-        SafeArrayPutElement(array, &i, &fields[static_cast<size_t>(i)].Get());
-    }
-    return outcome;
+    return ArrayAnswer(fields);
 }
 
 ControlCallOutcome CAgent::ChooseMenu(Arguments arguments) {
