@@ -161,8 +161,10 @@ static_assert(offsetof(TreeChangeRecord, item) == 24);
 // - "Sync"(): answered once the GUI thread has handled everything posted to it before the
 //   call (the input of an earlier click or keys request included), and the events raised
 //   meanwhile have been answered. VT_EMPTY.
-// - "SavePicture"(path BSTR): saves the first visible top-level window of the thread, with
-//   its children, as a PNG file at that path. VT_BOOL.
+// - "SavePicture"(path BSTR[, window VT_I8]): saves that window of the thread (a top-level
+//   window with its menu bar, or a control), else the first visible top-level window of the
+//   thread, with its visible children, as a PNG file at that path. VT_BOOL; E_INVALIDARG for
+//   a window of another thread.
 // - "ListEvents"(control): the events that the control's kind raises, its own first, then those
 //   of every control: an array of VARIANTs (BSTR each). The control as below.
 // - "ListMenu"(window VT_I8): the menu bar of that top-level window of the thread, its items
