@@ -13,8 +13,12 @@
 #include <thread>
 
 #include "agent/chookhost.h"
+#include "agent/controlevents.h"
 #include "agent/cqueuegate.h"
 #include "agent/cthreadhop.h"
+#include "agent/keytext.h"
+#include "agent/menubar.h"
+#include "agent/treeitems.h"
 #include "agent/windowpicture.h"
 #include "ieventcollection.h"
 #include "iipcinvoke.h"
@@ -60,18 +64,60 @@ ControlCallOutcome Refused(HRESULT code, std::wstring text) {
     return outcome;
 }
 
+// The values, taken over, as the array of VARIANTs that answers a request.
+ControlCallOutcome ArrayAnswer(std::vector<CVariantHolder>& values) {
+    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(values.size()));
+    VARIANT* elements = nullptr;
+    if (array == nullptr ||
+        FAILED(SafeArrayAccessData(array, reinterpret_cast<void**>(&elements)))) {
+        if (array != nullptr) SafeArrayDestroy(array);
+        return Refused(E_OUTOFMEMORY, L"no memory for the answer");
+    }
+    for (size_t i = 0; i < values.size(); ++i) elements[i] = values[i].Detach();
+    SafeArrayUnaccessData(array);
+    ControlCallOutcome outcome;
+    V_VT(&outcome.result.Get()) = VT_ARRAY | VT_VARIANT;
+    V_ARRAY(&outcome.result.Get()) = array;
+    return outcome;
+}
+
 VARIANT I8(std::int64_t value) {
     VARIANT variant;
+    VariantInit(&variant);
     V_VT(&variant) = VT_I8;
     V_I8(&variant) = value;
     return variant;
 }
 
+VARIANT Int(int value) {
+    VARIANT variant;
+    VariantInit(&variant);
+    V_VT(&variant) = VT_I4;
+    V_I4(&variant) = value;
+    return variant;
+}
+
+VARIANT Bool(bool value) {
+    VARIANT variant;
+    VariantInit(&variant);
+    V_VT(&variant) = VT_BOOL;
+    V_BOOL(&variant) = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return variant;
+}
+
 VARIANT String(const std::wstring& text) {
     VARIANT variant;
+    VariantInit(&variant);
     V_VT(&variant) = VT_BSTR;
     V_BSTR(&variant) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     return variant;
+}
+
+// The interface type name of a classified window's translator.
+std::wstring InterfaceTypeName(HWND window) {
+    wchar_t interfaceName[tarnwick::kTypeNameChars] = {}, adapterName[tarnwick::kTypeNameChars] = {};
+    GetCommonControlTranslator(window, nullptr, interfaceName, adapterName);
+    return interfaceName;
 }
 
 std::wstring WindowText(HWND window) {
@@ -487,6 +533,9 @@ const CAgent::Request* CAgent::FindRequest(const std::wstring& name) {
         // lets that input through before the answer.
         {L"Sync", true, 1, &CAgent::Sync},
         {L"SavePicture", true, 0, &CAgent::SavePicture},
+        {L"ListEvents", false, 0, &CAgent::ListEvents},
+        {L"ListMenu", true, 0, &CAgent::ListMenu},
+        {L"ChooseMenu", true, 0, &CAgent::ChooseMenu},
         {L"SetOperationBound", false, 0, &CAgent::SetOperationBound},
         {L"Detach", false, 0, &CAgent::Detach},
     };
@@ -595,27 +644,16 @@ ControlCallOutcome CAgent::ListControls(Arguments arguments) {
         VARIANT values[kControlFields] = {
             I8(reinterpret_cast<std::intptr_t>(window)),
             I8(reinterpret_cast<std::intptr_t>(GetAncestor(window, GA_PARENT))),
-            I8(GetDlgCtrlID(window)),
+            Int(GetDlgCtrlID(window)),
             String(className),
             String(interfaceName),
             String(adapterName),
             String(WindowText(window)),
             I8(reinterpret_cast<std::intptr_t>(identity.Get())),
             I8(static_cast<std::int64_t>(kAgentOwnerId))};
-        V_VT(&values[2]) = VT_I4;
-        V_I4(&values[2]) = GetDlgCtrlID(window);
         for (VARIANT& value : values) fields.emplace_back(value);
     }
-    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(fields.size()));
-    if (array == nullptr) return Refused(E_OUTOFMEMORY, L"no memory for the list");
-    VARIANT* elements = nullptr;
-    SafeArrayAccessData(array, reinterpret_cast<void**>(&elements));
-    for (size_t i = 0; i < fields.size(); ++i) elements[i] = fields[i].Detach();
-    SafeArrayUnaccessData(array);
-    ControlCallOutcome outcome;
-    V_VT(&outcome.result.Get()) = VT_ARRAY | VT_VARIANT;
-    V_ARRAY(&outcome.result.Get()) = array;
-    return outcome;
+    return ArrayAnswer(fields);
 }
 
 // Runs on the GUI thread after what was posted before it: nothing more to do.
@@ -623,19 +661,25 @@ ControlCallOutcome CAgent::Sync(Arguments) { return {}; }
 
 ControlCallOutcome CAgent::SavePicture(Arguments arguments) {
     CVariantHolder path;
-    if (arguments.size() != 1 ||
+    if (arguments.empty() || arguments.size() > 2 ||
         FAILED(VariantChangeType(&path.Get(), &arguments[0], 0, VT_BSTR))) {
-        return Refused(DISP_E_BADPARAMCOUNT, L"SavePicture takes a path");
+        return Refused(DISP_E_BADPARAMCOUNT, L"SavePicture takes a path and maybe a window");
     }
     HWND top = nullptr;
-    EnumThreadWindows(
-        thread_,
-        [](HWND window, LPARAM found) -> BOOL {
-            if (!IsWindowVisible(window)) return TRUE;
-            *reinterpret_cast<HWND*>(found) = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&top));
+    if (arguments.size() == 2) {
+        if (ControlCallOutcome refused = NameWindow(arguments[1], top); refused.code != S_OK) {
+            return refused;
+        }
+    } else {
+        EnumThreadWindows(
+            thread_,
+            [](HWND window, LPARAM found) -> BOOL {
+                if (!IsWindowVisible(window)) return TRUE;
+                *reinterpret_cast<HWND*>(found) = window;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&top));
+    }
     ControlCallOutcome outcome;
     V_VT(&outcome.result.Get()) = VT_BOOL;
     V_BOOL(&outcome.result.Get()) =
@@ -666,25 +710,118 @@ ControlCallOutcome CAgent::Detach(Arguments) {
     return {};
 }
 
-ControlCallOutcome CAgent::CallControl(const std::wstring& operation, Arguments arguments) {
+ControlCallOutcome CAgent::NameControl(const VARIANT& given, HWND& window) const {
     CVariantHolder handle;
+    if (FAILED(VariantChangeType(&handle.Get(), const_cast<VARIANT*>(&given), 0, VT_I8))) {
+        return Refused(DISP_E_TYPEMISMATCH, L"argument 1: wrong kind (a control)");
+    }
+    window = reinterpret_cast<HWND>(static_cast<std::intptr_t>(V_I8(&handle.Get())));
+    return IsHookedControl(window) ? ControlCallOutcome{} : Refused(E_INVALIDARG, L"no such control");
+}
+
+// Asked of the window itself: listing every window for each call would cost a property read
+// per window.
+bool CAgent::IsHookedControl(HWND window) const {
+    return IsWindow(window) && GetWindowThreadProcessId(window, nullptr) == thread_ &&
+           GetPropW(window, tarnwick::kTranslatorProperty) != nullptr;
+}
+
+ControlCallOutcome CAgent::ListEvents(Arguments arguments) {
+    if (arguments.size() != 1) return Refused(DISP_E_BADPARAMCOUNT, L"ListEvents takes the control");
+    HWND window = nullptr;
+    if (ControlCallOutcome refused = NameControl(arguments[0], window); refused.code != S_OK) {
+        return refused;
+    }
+    std::vector<CVariantHolder> names;
+    for (const std::wstring& event : EventsOf(InterfaceTypeName(window))) {
+        VARIANT name = String(event);
+        names.emplace_back(name);
+    }
+    return ArrayAnswer(names);
+}
+
+ControlCallOutcome CAgent::NameWindow(const VARIANT& given, HWND& window) const {
+    CVariantHolder handle;
+    if (FAILED(VariantChangeType(&handle.Get(), const_cast<VARIANT*>(&given), 0, VT_I8))) {
+        return Refused(DISP_E_TYPEMISMATCH, L"argument 1: wrong kind (a window)");
+    }
+    window = reinterpret_cast<HWND>(static_cast<std::intptr_t>(V_I8(&handle.Get())));
+    const bool ours = IsWindow(window) && GetWindowThreadProcessId(window, nullptr) == thread_;
+    return ours ? ControlCallOutcome{}
+                : Refused(E_INVALIDARG, L"no window of the application's thread");
+}
+
+ControlCallOutcome CAgent::ListMenu(Arguments arguments) {
+    if (arguments.size() != 1) return Refused(DISP_E_BADPARAMCOUNT, L"ListMenu takes a window");
+    HWND window = nullptr;
+    ControlCallOutcome outcome = NameWindow(arguments[0], window);
+    if (outcome.code != S_OK) return outcome;
+    if (std::wstring refusal = MenuBarRefusal(window); !refusal.empty()) {
+        return Refused(E_INVALIDARG, std::move(refusal));
+    }
+    std::vector<CVariantHolder> fields;
+    for (const MenuItem& item : ListMenuBar(window)) {
+        VARIANT values[kMenuFields] = {String(item.path),  String(item.text),   Int(item.depth),
+                                       Bool(item.checked), Bool(item.disabled), Bool(item.submenu)};
+        for (VARIANT& value : values) fields.emplace_back(value);
+    }
+    return ArrayAnswer(fields);
+}
+
+ControlCallOutcome CAgent::ChooseMenu(Arguments arguments) {
+    CVariantHolder path;
+    if (arguments.size() != 2 ||
+        FAILED(VariantChangeType(&path.Get(), &arguments[1], 0, VT_BSTR))) {
+        return Refused(DISP_E_BADPARAMCOUNT, L"ChooseMenu takes a window and a path");
+    }
+    HWND window = nullptr;
+    ControlCallOutcome outcome = NameWindow(arguments[0], window);
+    if (outcome.code != S_OK) return outcome;
+    if (std::wstring refusal = MenuWindowUnusable(window); !refusal.empty()) {
+        return Refused(kAgentNotClickable, std::move(refusal));
+    }
+    const BSTR text = V_BSTR(&path.Get());
+    std::wstring refusal = ChooseMenuItem(window, std::wstring_view(text, SysStringLen(text)));
+    if (!refusal.empty()) return Refused(E_INVALIDARG, std::move(refusal));
+    return outcome;
+}
+
+ControlCallOutcome CAgent::CallControl(const std::wstring& operation, Arguments arguments) {
     if (arguments.empty()) {
         return Refused(DISP_E_BADPARAMCOUNT, L"wrong number of arguments: name the control first");
     }
-    if (FAILED(VariantChangeType(&handle.Get(), &arguments[0], 0, VT_I8))) {
-        return Refused(DISP_E_TYPEMISMATCH, L"argument 1: wrong kind (a control)");
+    HWND window = nullptr;
+    if (ControlCallOutcome refused = NameControl(arguments[0], window); refused.code != S_OK) {
+        return refused;
     }
-    const auto window = reinterpret_cast<HWND>(static_cast<std::intptr_t>(V_I8(&handle.Get())));
-    // A hooked control of this thread, asked of the window itself: listing every window for
-    // each call would cost a property read per window.
-    if (!IsWindow(window) || GetWindowThreadProcessId(window, nullptr) != thread_ ||
-        GetPropW(window, tarnwick::kTranslatorProperty) == nullptr) {
-        return Refused(E_INVALIDARG, L"no such control");
+    // Keys are typed after the request has been answered: bad ones are refused here, or
+    // nothing would say so.
+    CVariantHolder keys;
+    if ((operation == L"SendKeys" || operation == L"IVirtualControl.SendKeys") &&
+        arguments.size() > 1 &&
+        SUCCEEDED(VariantChangeType(&keys.Get(), &arguments[1], 0, VT_BSTR))) {
+        const BSTR text = V_BSTR(&keys.Get());
+        const std::wstring why =
+            KeysRefusal(std::wstring_view(text, SysStringLen(text)), GetMaxPageSize(0));
+        if (!why.empty()) return Refused(E_INVALIDARG, why);
     }
     auto* translator = GetCommonControlTranslator(window, nullptr, nullptr, nullptr);
     ComPtr<IUnknown> identity;
     identity.Attach(GetTranslatorUnknown(translator));
-    return vask::CallControl(identity.Get(), window, operation, arguments.subspan(1));
+    // Click requests to this thread's windows are answered within the call: a click that the
+    // hooking host refused fails the call, whatever the operation answered.
+    TakeClickRefusal();
+    // Tree items are pointers into the tree on some platforms: only those it holds now go in.
+    NodeCheck nodes;
+    if (KindName(InterfaceTypeName(window)) == L"TreeView") {
+        nodes = [window](std::int64_t node) { return TreeHoldsItem(window, node); };
+    }
+    ControlCallOutcome outcome =
+        vask::CallControl(identity.Get(), window, operation, arguments.subspan(1), nodes);
+    if (std::wstring why = TakeClickRefusal(); !why.empty()) {
+        return Refused(kAgentNotClickable, L"not clicked: " + why);
+    }
+    return outcome;
 }
 
 int CAgent::OnEventSubscription(tarnwick::IEventSubscriptionMessage* message) {
@@ -696,6 +833,15 @@ int CAgent::OnEventSubscription(tarnwick::IEventSubscriptionMessage* message) {
         FAILED(subscriber->QueryInterface(tarnwick::IID_IIpcInvoke,
                                           reinterpret_cast<void**>(proxy.GetAddressOf())))) {
         message->SetFailed(L"not subscribed", L"subscription to %ls refused", name.c_str());
+        return 0;
+    }
+    // A subscription that no control could ever raise would wait in silence.
+    const auto window = reinterpret_cast<HWND>(message->GetReturnAddress().O);
+    const std::wstring refusal = !IsHookedControl(window)
+                                     ? L"no such control"
+                                     : UnknownEvent(InterfaceTypeName(window), name);
+    if (!refusal.empty()) {
+        message->SetFailedCode(refusal.c_str(), E_INVALIDARG, L"%ls", refusal.c_str());
         return 0;
     }
     const std::lock_guard lock(mutex_);

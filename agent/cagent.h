@@ -64,7 +64,17 @@ class CAgent final : public tarnwick::IInvokeNotification {
     ControlCallOutcome SavePicture(Arguments arguments);
     ControlCallOutcome SetOperationBound(Arguments arguments);
     ControlCallOutcome Detach(Arguments arguments);
+    ControlCallOutcome ListEvents(Arguments arguments);
+    ControlCallOutcome ListMenu(Arguments arguments);
+    ControlCallOutcome ChooseMenu(Arguments arguments);
+    // Sets `window` to the top-level window of the GUI thread that an argument names; else
+    // answers the refusal.
+    ControlCallOutcome NameWindow(const VARIANT& given, HWND& window) const;
     ControlCallOutcome CallControl(const std::wstring& operation, Arguments arguments);
+    // Sets `window` to the control that a request's argument names: a hooked control of the
+    // GUI thread; else answers the refusal.
+    ControlCallOutcome NameControl(const VARIANT& given, HWND& window) const;
+    bool IsHookedControl(HWND window) const;
     std::vector<HWND> Controls() const;
     void DropSubscriptionsOf(HWND window);
 

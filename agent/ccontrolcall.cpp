@@ -144,8 +144,13 @@ HRESULT MakeRecord(ITypeInfo* type, const TYPEDESC& pointee, std::int64_t handle
     return S_OK;
 }
 
-// An in-argument converted to the declared type; records are made from integers.
-HRESULT Convert(ITypeInfo* type, const TYPEDESC& declared, VARIANT& given, VARIANT& out) {
+// What Convert answers for a handle that the node check refused.
+constexpr HRESULT kNodeRefused = TYPE_E_ELEMENTNOTFOUND;
+
+// An in-argument converted to the declared type; records are made from integers, and only
+// from those that `nodes` (when given) lets through (kNodeRefused for the others).
+HRESULT Convert(ITypeInfo* type, const TYPEDESC& declared, VARIANT& given, VARIANT& out,
+                const NodeCheck& nodes) {
     if (declared.vt == VT_PTR && declared.lptdesc->vt == VT_USERDEFINED) {
         VARIANT handle;
         VariantInit(&handle);
@@ -160,6 +165,7 @@ HRESULT Convert(ITypeInfo* type, const TYPEDESC& declared, VARIANT& given, VARIA
         } else if (FAILED(VariantChangeType(&handle, &given, 0, VT_I8))) {
             return DISP_E_TYPEMISMATCH;
         }
+        if (nodes && !nodes(V_I8(&handle))) return kNodeRefused;
         return MakeRecord(type, *declared.lptdesc, V_I8(&handle), out);
     }
     if (declared.vt == VT_SAFEARRAY) {
@@ -222,7 +228,7 @@ ControlCallOutcome Refused(HRESULT code, std::wstring text) {
 }  // namespace
 
 ControlCallOutcome CallControl(IUnknown* translator, HWND window, const std::wstring& operation,
-                               std::span<VARIANT> arguments) {
+                               std::span<VARIANT> arguments, const NodeCheck& nodes) {
     Operation found;
     if (translator == nullptr || !FindOperation(translator, operation, found)) {
         return Refused(DISP_E_UNKNOWNNAME, L"no such operation: " + operation);
@@ -252,7 +258,16 @@ ControlCallOutcome CallControl(IUnknown* translator, HWND window, const std::wst
                                   reinterpret_cast<std::intptr_t>(window), values[p])
                      : DISP_E_TYPEMISMATCH;
         } else if ((flags & PARAMFLAG_FOUT) == 0) {
-            hr = Convert(type, parameter.tdesc, arguments[in++], values[p]);
+            hr = Convert(type, parameter.tdesc, arguments[in++], values[p], nodes);
+            if (hr == kNodeRefused) {
+                wchar_t handle[24];
+                CVariantHolder wide;
+                VariantChangeType(&wide.Get(), &arguments[in - 1], 0, VT_I8);
+                swprintf(handle, 24, L"0x%llX", static_cast<unsigned long long>(V_I8(&wide.Get())));
+                return Refused(E_INVALIDARG, L"argument " + std::to_wstring(in) + L": " + handle +
+                                                 L" is no node of this tree now (deleted, or "
+                                                 L"never one)");
+            }
             if (FAILED(hr)) {
                 return Refused(DISP_E_TYPEMISMATCH,
                                L"argument " + std::to_wstring(in) + L": wrong kind");
@@ -279,6 +294,11 @@ ControlCallOutcome CallControl(IUnknown* translator, HWND window, const std::wst
     UINT error = 0;
     HRESULT hr = found.dispatch->Invoke(found.id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
                                         &parameters, &result[0], &exception, &error);
+    // A translator that says why it failed sets a source with its description; without one the
+    // description is only the code's system text.
+    const std::wstring why = exception.bstrSource != nullptr && exception.bstrDescription != nullptr
+                                 ? exception.bstrDescription
+                                 : L"";
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrDescription);
     SysFreeString(exception.bstrHelpFile);
@@ -290,7 +310,7 @@ ControlCallOutcome CallControl(IUnknown* translator, HWND window, const std::wst
     if (FAILED(hr)) {
         wchar_t code[16];
         swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(hr));
-        return Refused(hr, operation + L" failed with " + code);
+        return Refused(hr, why.empty() ? operation + L" failed with " + code : why);
     }
     ControlCallOutcome outcome;
     // A dispatch view describes the [out, retval] parameter as the function's own result.

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -19,9 +21,13 @@ struct ControlCallOutcome {
     tarnwick::CVariantHolder result;    // VT_EMPTY when the operation has no out-argument
 };
 
+// Whether a node handle given for a record argument may reach the control.
+using NodeCheck = std::function<bool(std::int64_t node)>;
+
 // Performs `operation` on `window` through its translator's IUnknown. `arguments` are the
-// operation's in-arguments after the control, in call order.
+// operation's in-arguments after the control, in call order; a record argument made from a
+// handle that `nodes` (when given) refuses fails the call with E_INVALIDARG.
 ControlCallOutcome CallControl(IUnknown* translator, HWND window, const std::wstring& operation,
-                               std::span<VARIANT> arguments);
+                               std::span<VARIANT> arguments, const NodeCheck& nodes = {});
 
 }  // namespace vask

@@ -17,6 +17,7 @@
 #include "platform/vaskreservoir.h"
 #include "standins/common/debugtrace.h"
 #include "agent/chookhost.h"
+#include "agent/clickability.h"
 #include "agent/keytext.h"
 #include "translatorfactory.h"
 #include "winhelper.h"
@@ -117,6 +118,9 @@ void Post(HWND window, const std::vector<PostedMessage>& messages) {
     }
 }
 
+// Written and taken only on the attached thread, whose windows answer the click requests.
+std::wstring g_clickRefusal;
+
 LRESULT PerformClick(HWND window, std::uint32_t handle) {
     const std::vector<std::uint8_t> block = TakeBlock(handle);
     tarnwick::ClickRequest request{};
@@ -130,6 +134,13 @@ LRESULT PerformClick(HWND window, std::uint32_t handle) {
         (request.clickCount != 1 && request.clickCount != 2)) {
         DebugTrace(kComponent, L"click with button %d, count %d: not performed", request.button,
                    request.clickCount);
+        return 0;
+    }
+    // Posted input would reach a disabled or hidden control, which a user's click never does.
+    if (std::wstring why = WhyUnclickable(window); !why.empty()) {
+        DebugTrace(kComponent, L"click on window %p not made: %ls", static_cast<void*>(window),
+                   why.c_str());
+        g_clickRefusal = std::move(why);
         return 0;
     }
     unsigned modifiers = 0;
@@ -174,11 +185,13 @@ LRESULT TypeKeys(HWND window, std::uint32_t keysHandle, std::uint32_t textHandle
     std::memcpy(keys.data(), keyBlock.data(), keys.size() * sizeof(wchar_t));
     keys.resize(std::wstring_view(keys.c_str()).size());  // up to the terminator
     std::vector<KeyStroke> strokes;
-    if (!ParseKeys(keys, strokes)) {
+    if (const std::optional<KeyFault> fault = ParseKeys(keys, strokes)) {
         const std::wstring label =
             TraceText(reinterpret_cast<const char*>(textBlock.data()), textBlock.size());
-        DebugTrace(kComponent, L"keys \"%ls\" (%ls): bad syntax, nothing typed", keys.c_str(),
-                   label.c_str());
+        DebugTrace(kComponent,
+                   L"keys \"%ls\" (%ls): bad syntax at character %u (%ls), nothing typed",
+                   keys.c_str(), label.c_str(), static_cast<unsigned>(fault->position),
+                   fault->why.c_str());
         return 0;
     }
     Post(window, KeyMessages(strokes));
@@ -554,6 +567,8 @@ bool DetachHere() {
 void SetQuitHandler(void (*handler)()) { g_quitHandler = handler; }
 
 void SetWindowGoneHandler(void (*handler)(HWND window)) { g_windowGoneHandler = handler; }
+
+std::wstring TakeClickRefusal() { return std::exchange(g_clickRefusal, {}); }
 
 }  // namespace vask
 

@@ -1,6 +1,7 @@
 #include "agent/keytext.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 namespace vask {
@@ -63,12 +64,16 @@ bool NamedStroke(std::wstring_view name, KeyStroke& stroke) {
     return false;
 }
 
-// Appends the strokes of `keys`; false at the first fault of syntax.
-bool AppendStrokes(std::wstring_view keys, std::vector<KeyStroke>& strokes) {
+// Appends the strokes of `keys`; the first fault of syntax, if any.
+std::optional<KeyFault> AppendStrokes(std::wstring_view keys, std::vector<KeyStroke>& strokes) {
     unsigned modifiers = 0;
+    size_t firstPrefix = 0;  // where the prefixes of the next key start
     for (size_t i = 0; i < keys.size(); ++i) {
         if (const unsigned modifier = PrefixModifier(keys[i]); modifier != 0) {
-            if ((modifiers & modifier) != 0) return false;
+            if ((modifiers & modifier) != 0) {
+                return KeyFault{i + 1, L"'" + std::wstring(1, keys[i]) + L"' twice before one key"};
+            }
+            if (modifiers == 0) firstPrefix = i;
             modifiers |= modifier;
             continue;
         }
@@ -76,18 +81,22 @@ bool AppendStrokes(std::wstring_view keys, std::vector<KeyStroke>& strokes) {
         if (keys[i] == L'{') {
             // The name has at least one character, so that "{}}" names "}".
             const size_t close = keys.find(L'}', i + 2);
-            if (close == std::wstring_view::npos) return false;
-            if (!NamedStroke(keys.substr(i + 1, close - i - 1), stroke)) return false;
+            if (close == std::wstring_view::npos) return KeyFault{i + 1, L"'{' is not closed"};
+            const std::wstring_view name = keys.substr(i + 1, close - i - 1);
+            if (!NamedStroke(name, stroke)) {
+                return KeyFault{i + 1, L"no key is named {" + std::wstring(name) + L"}"};
+            }
             i = close;
         } else if (keys[i] == L'}') {
-            return false;
+            return KeyFault{i + 1, L"'}' closes no '{' (type it as {}})"};
         } else {
             stroke = CharacterStroke(keys[i]);
         }
         stroke.modifiers = std::exchange(modifiers, 0u);
         strokes.push_back(stroke);
     }
-    return modifiers == 0;  // a prefix needs a key after it
+    if (modifiers != 0) return KeyFault{firstPrefix + 1, L"no key after the modifier"};
+    return std::nullopt;
 }
 
 wchar_t Upper(wchar_t character) {
@@ -160,11 +169,24 @@ void SetModifierState(WPARAM virtualKey, bool down) {
 
 }  // namespace
 
-bool ParseKeys(std::wstring_view keys, std::vector<KeyStroke>& strokes) {
+std::optional<KeyFault> ParseKeys(std::wstring_view keys, std::vector<KeyStroke>& strokes) {
     strokes.clear();
-    if (AppendStrokes(keys, strokes)) return true;
-    strokes.clear();
-    return false;
+    std::optional<KeyFault> fault = AppendStrokes(keys, strokes);
+    if (fault) strokes.clear();
+    return fault;
+}
+
+std::wstring KeysRefusal(std::wstring_view keys, std::uint32_t maxBlockSize) {
+    const size_t most = maxBlockSize < sizeof(wchar_t) ? 0 : maxBlockSize / sizeof(wchar_t) - 1;
+    if (keys.size() > most) {
+        return L"keys too long for one request: " + std::to_wstring(keys.size()) +
+               L" characters, at most " + std::to_wstring(most) + L" (from character " +
+               std::to_wstring(most + 1) + L" on)";
+    }
+    std::vector<KeyStroke> strokes;
+    const std::optional<KeyFault> fault = ParseKeys(keys, strokes);
+    if (!fault) return {};
+    return L"bad key syntax at character " + std::to_wstring(fault->position) + L": " + fault->why;
 }
 
 bool ParseClickModifiers(std::string_view text, unsigned& modifiers) {

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -26,8 +29,20 @@ struct PostedMessage {
     LPARAM lParam;
 };
 
-// The strokes that `keys` names; false, with no strokes, when its syntax is bad.
-bool ParseKeys(std::wstring_view keys, std::vector<KeyStroke>& strokes);
+// Where a key text's syntax fails: the position of the character at fault (1 for the first)
+// and what is wrong there.
+struct KeyFault {
+    size_t position;
+    std::wstring why;
+};
+
+// The strokes that `keys` names; the fault, with no strokes, when its syntax is bad.
+std::optional<KeyFault> ParseKeys(std::wstring_view keys, std::vector<KeyStroke>& strokes);
+
+// Why `keys` cannot be typed by one request whose keys block (the keys and a terminator) holds
+// at most `maxBlockSize` bytes: "bad key syntax at character 3: ..." or "keys too long ...";
+// empty when they can.
+std::wstring KeysRefusal(std::wstring_view keys, std::uint32_t maxBlockSize);
 
 // The modifiers that a click's key text holds (only "+" and "^"); false when it holds more.
 bool ParseClickModifiers(std::string_view text, unsigned& modifiers);

@@ -1,6 +1,8 @@
 #include "agent/windowpicture.h"
 
 #include <cstdint>
+#include <cwchar>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -58,6 +60,7 @@ class CBitmapCanvas {
 struct WindowPlace {
     RECT frame;
     RECT client;
+    RECT menuBar;  // empty when the window has none
 };
 
 WindowPlace PlaceOf(HWND window, POINT pictureOrigin) {
@@ -68,6 +71,12 @@ WindowPlace PlaceOf(HWND window, POINT pictureOrigin) {
     ClientToScreen(window, &clientOrigin);
     GetClientRect(window, &place.client);
     OffsetRect(&place.client, clientOrigin.x - pictureOrigin.x, clientOrigin.y - pictureOrigin.y);
+    MENUBARINFO bar{sizeof bar};
+    if ((GetWindowLongPtrW(window, GWL_STYLE) & WS_CHILD) == 0 && GetMenu(window) != nullptr &&
+        GetMenuBarInfo(window, OBJID_MENU, 0, &bar)) {
+        place.menuBar = bar.rcBar;
+        OffsetRect(&place.menuBar, -pictureOrigin.x, -pictureOrigin.y);
+    }
     return place;
 }
 
@@ -90,10 +99,50 @@ void PaintFrame(HDC dc, HWND window, const WindowPlace& place, const RECT& clip)
     }
     if ((style & WS_CAPTION) == WS_CAPTION) {
         const int border = place.client.left - place.frame.left;
+        // Between the frame and the menu bar, or the client area when there is none.
+        const LONG bottom = IsRectEmpty(&place.menuBar) ? place.client.top : place.menuBar.top;
         RECT caption{place.frame.left + border, place.frame.top + border,
-                     place.frame.right - border, place.client.top};
+                     place.frame.right - border, bottom};
         // Always drawn active, so that focus elsewhere does not change the picture.
         if (caption.bottom > caption.top) DrawCaption(window, dc, &caption, DC_ACTIVE | DC_TEXT);
+    }
+    RestoreDC(dc, saved);
+}
+
+struct GdiObjectDeleter {
+    void operator()(HGDIOBJ object) const noexcept { DeleteObject(object); }
+};
+using UniqueGdiObject = std::unique_ptr<void, GdiObjectDeleter>;
+
+// The menu bar of a top-level window, drawn from its items: the system draws it only onto the
+// screen. Each item's text (its '&' underlines the next letter, no accelerator) in the menu
+// font, gray for a disabled item, within the item's own rectangle.
+void PaintMenuBar(HDC dc, HWND window, const WindowPlace& place, POINT pictureOrigin,
+                  const RECT& clip) {
+    const HMENU menu = GetMenu(window);
+    if (menu == nullptr || IsRectEmpty(&place.menuBar)) return;
+    NONCLIENTMETRICSW metrics{sizeof metrics};
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return;
+    const UniqueGdiObject font(CreateFontIndirectW(&metrics.lfMenuFont));
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, clip.left, clip.top, clip.right, clip.bottom);
+    FillRect(dc, &place.menuBar, GetSysColorBrush(COLOR_MENU));
+    if (font != nullptr) SelectObject(dc, font.get());
+    SetBkMode(dc, TRANSPARENT);
+    const int count = GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i) {
+        wchar_t text[256] = {};
+        RECT item{};
+        if (GetMenuStringW(menu, static_cast<UINT>(i), text, 256, MF_BYPOSITION) <= 0 ||
+            !GetMenuItemRect(window, menu, static_cast<UINT>(i), &item)) {
+            continue;
+        }
+        if (wchar_t* tab = wcschr(text, L'\t')) *tab = L'\0';
+        OffsetRect(&item, -pictureOrigin.x, -pictureOrigin.y);
+        const UINT state = GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION);
+        SetTextColor(dc, GetSysColor((state & (MF_GRAYED | MF_DISABLED)) != 0 ? COLOR_GRAYTEXT
+                                                                              : COLOR_MENUTEXT));
+        DrawTextW(dc, text, -1, &item, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
     }
     RestoreDC(dc, saved);
 }
@@ -121,6 +170,7 @@ bool PaintClient(HDC dc, HWND window, const WindowPlace& place, const RECT& clip
 bool PaintWindow(HDC dc, HWND window, POINT pictureOrigin, const RECT& clip) {
     const WindowPlace place = PlaceOf(window, pictureOrigin);
     PaintFrame(dc, window, place, clip);
+    PaintMenuBar(dc, window, place, pictureOrigin, clip);
     if (!PaintClient(dc, window, place, clip)) return false;
     RECT childClip{};
     if (!IntersectRect(&childClip, &place.client, &clip)) return true;

@@ -51,9 +51,15 @@ constexpr CommandInfo kCommands[] = {
      L"print events as they come, cancel some; --ask (in a session): each waits for an answer"},
     {L"members", 1, 1, L"members CONTROL",
      L"the control's properties (settable or not), operations and events"},
+    {L"menu", 1, 1, L"menu PATH",
+     L"choose a command of the menu bar of the scoped or main window: item texts from the bar, "
+     L"\"/\" between them, without '&' or accelerator, in any letter case (\"File/Save As...\")"},
+    {L"menu", 1, 1, L"menu --list", L"the menu bar's items, indented by level, with their states"},
     {L"unwatch", 2, kAny, L"unwatch CONTROL EVENT...", L"stop printing the events"},
     {L"sync", 0, 0, L"sync", L"wait until the application handled what it was sent"},
-    {L"picture", 1, 1, L"picture PATH", L"save the application's window as a PNG file"},
+    {L"picture", 1, 3, L"picture PATH [CONTROL | --window TEXT]",
+     L"save the control, the window titled ...TEXT... or else the topmost one (with its "
+     L"menu bar) as a PNG file"},
     {L"detach", 0, 0, L"detach", L"stop the agent; the application runs on"},
     {L"wait-exit", 0, 1, L"wait-exit [SECONDS]", L"wait for the application to end (default 30 s)"},
     {L"running", 0, 0, L"running", L"check that the application runs and its window answers"},
@@ -315,6 +321,13 @@ void CCommandLine::Check(const Command& command) {
                 throw CUsageError{L"usage: " + std::wstring(info->synopsis)};
             }
         }
+    }
+    const auto isWindowFlag = [](const Token& word) {
+        return !word.quoted && word.text == L"--window";
+    };
+    if (command.name == L"picture" && command.args.size() > 1 &&
+        (command.args.size() == 3) != isWindowFlag(command.args[1])) {
+        throw CUsageError{L"usage: " + std::wstring(info->synopsis)};
     }
     if (command.name == L"attach" && IsFlag(command.args[0]) && command.args.size() != 2) {
         throw CUsageError{L"usage: attach " + command.args[0].text +

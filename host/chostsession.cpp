@@ -96,6 +96,42 @@ std::wstring ExecutablePath() {
     return path;
 }
 
+struct MenuRow {
+    std::wstring path, text;
+    int depth = 0;
+    bool checked = false, disabled = false, submenu = false;
+};
+
+// The items of the agent's "ListMenu" answer, kMenuFields values each; throws when a value
+// is not of its kind.
+std::vector<MenuRow> MenuRows(const VARIANT& fields) {
+    const CHostError unreadable{L"the agent's menu could not be read"};
+    if (fields.vt != (VT_ARRAY | VT_VARIANT) || fields.parray == nullptr) throw unreadable;
+    const auto count = static_cast<LONG>(fields.parray->rgsabound[0].cElements);
+    std::vector<MenuRow> rows;
+    for (LONG row = 0; row + vask::kMenuFields <= count; row += vask::kMenuFields) {
+        CVariantHolder values[vask::kMenuFields];
+        const VARTYPE types[vask::kMenuFields] = {VT_BSTR, VT_BSTR, VT_I4,
+                                                  VT_BOOL, VT_BOOL, VT_BOOL};
+        for (LONG f = 0; f < vask::kMenuFields; ++f) {
+            CVariantHolder element;
+            LONG at = row + f;
+            if (FAILED(SafeArrayGetElement(fields.parray, &at, &element.Get())) ||
+                FAILED(VariantChangeType(&values[f].Get(), &element.Get(), 0, types[f]))) {
+                throw unreadable;
+            }
+        }
+        const auto text = [&](int f) {
+            const BSTR value = values[f].Get().bstrVal;
+            return std::wstring(value != nullptr ? value : L"", SysStringLen(value));
+        };
+        const auto flag = [&](int f) { return values[f].Get().boolVal != VARIANT_FALSE; };
+        const auto depth = static_cast<int>(std::clamp(values[2].Get().lVal, 0L, 16L));
+        rows.push_back(MenuRow{text(0), text(1), depth, flag(3), flag(4), flag(5)});
+    }
+    return rows;
+}
+
 }  // namespace
 
 CHostSession::CHostSession(COutput& out, Transport transport, unsigned timeoutSeconds)
@@ -124,6 +160,7 @@ void CHostSession::Run(const Command& command) {
         {L"call", &CHostSession::Call},
         {L"watch", &CHostSession::WatchEvents},
         {L"members", &CHostSession::Members},
+        {L"menu", &CHostSession::Menu},
         {L"unwatch", &CHostSession::Unwatch},
         {L"sync", &CHostSession::Sync},
         {L"picture", &CHostSession::Picture},
@@ -408,7 +445,7 @@ void CHostSession::WatchEvents(const Command& command) {
             std::lock_guard lock(watchMutex_);
             watches_.erase({control.window, name});
         }
-        Check(reply, L"watch " + name);
+        Check(reply, L"watch " + control.name + L" " + name);
         shown += (shown.empty() ? L"" : L", ") + name +
                  (cancel ? L" (cancel)" : ask ? L" (ask)" : L"");
         names.push_back(Utf8(name));
@@ -447,12 +484,13 @@ void CHostSession::Members(const Command& command) {
         shownProperties +=
             (shownProperties.empty() ? L"" : L", ") + property + (settable ? L" (settable)" : L"");
     }
-    const PeerReply reply = CallAgent(L"ListEvents", std::move(arguments));
-    if (!(reply.Arrived && reply.State == StateFailedCode &&
-          reply.FailureCode == DISP_E_UNKNOWNNAME)) {
-        Check(reply, L"ListEvents");
-        events = CValueText::ToJson(reply.Result.Get());
-        shownEvents = CValueText::Format(reply.Result.Get());
+    const CVariantHolder listed = Invoke(L"ListEvents", std::move(arguments));
+    events = CValueText::ToJson(listed.Get());
+    if (!events.is_array()) events = Json::array();
+    for (const Json& event : events) {
+        if (event.is_string()) {
+            shownEvents += (shownEvents.empty() ? L"" : L", ") + Wide(event.get<std::string>());
+        }
     }
     out_.Line(L"members " + control.name + L" -> properties: " + shownProperties +
                   L"; operations: " + shownCalls + L"; events: " + shownEvents,
@@ -462,7 +500,57 @@ void CHostSession::Members(const Command& command) {
                   .AddText("kind", control.typeName)
                   .Add("properties", std::move(properties))
                   .Add("operations", std::move(calls))
-                  .Add("events", events.is_array() ? std::move(events) : Json::array()));
+                  .Add("events", std::move(events)));
+}
+
+void CHostSession::Menu(const Command& command) {
+    const TopWindow window = scope_.ScopeOrMain();
+    const Token& path = command.args[0];
+    if (!path.quoted && path.text == L"--list") {
+        ListMenu(window);
+        return;
+    }
+    std::vector<CVariantHolder> arguments;
+    arguments.push_back(Handle(reinterpret_cast<std::uintptr_t>(window.window)));
+    arguments.push_back(CValueText::Parse({path.text, true}));
+    const std::wstring head = L"menu " + CValueText::Quote(path.text);
+    const CJsonObject object = CJsonObject().AddText("command", L"menu").AddText("path", path.text);
+    const PeerReply reply = CallAgent(L"ChooseMenu", std::move(arguments));
+    // The command may close the application (Exit) or open a modal window; as after a click,
+    // what it raised arrives before this command ends, and the controls are listed afresh.
+    if (reply.State != StateCompleted && Gone(reply) && EndedAfter(head, object)) return;
+    Check(reply, head);
+    const PeerReply sync = CallAgent(L"Sync", {});
+    if (Gone(sync) && EndedAfter(head, object)) return;
+    Check(sync, L"Sync");
+    PrintResult(head, object, reply.Result.Get());
+    ForgetNodes();
+    table_.reset();
+}
+
+void CHostSession::ListMenu(const TopWindow& window) {
+    std::vector<CVariantHolder> arguments;
+    arguments.push_back(Handle(reinterpret_cast<std::uintptr_t>(window.window)));
+    const PeerReply reply = CallAgent(L"ListMenu", std::move(arguments));
+    Check(reply, L"menu --list");
+    const std::vector<MenuRow> items = MenuRows(reply.Result.Get());
+    out_.Line(L"menu --list -> " + CValueText::Quote(window.title),
+              CJsonObject()
+                  .AddText("command", L"menu")
+                  .AddText("window", CValueText::Hex(window.window))
+                  .AddText("title", window.title));
+    for (const MenuRow& item : items) {
+        std::wstring states = item.checked ? L"checked" : L"";
+        if (item.disabled) states += (states.empty() ? L"" : L", ") + std::wstring(L"disabled");
+        out_.Line(std::wstring(2 * static_cast<size_t>(item.depth) + 2, L' ') + item.text +
+                      (states.empty() ? L"" : L"  (" + states + L")"),
+                  CJsonObject()
+                      .AddText("command", L"menu")
+                      .AddText("path", item.path)
+                      .Add("checked", item.checked)
+                      .Add("disabled", item.disabled)
+                      .Add("submenu", item.submenu));
+    }
 }
 
 void CHostSession::Unwatch(const Command& command) {
@@ -493,12 +581,24 @@ void CHostSession::Picture(const Command& command) {
     full.resize(length);
     std::vector<CVariantHolder> arguments;
     arguments.push_back(CValueText::Parse({full, true}));
+    std::wstring head = L"picture " + full;
+    CJsonObject json = CJsonObject().AddText("command", L"picture").AddText("path", full);
+    if (command.args.size() == 2) {
+        const Control control = Resolve(command.args[1]);
+        arguments.push_back(Handle(control.window));
+        head += L" " + control.name;
+        json.AddText("control", control.name);
+    } else if (command.args.size() == 3) {
+        const TopWindow window = scope_.Titled(command.args[2].text);
+        arguments.push_back(Handle(reinterpret_cast<std::uintptr_t>(window.window)));
+        head += L" --window " + CValueText::Quote(window.title);
+        json.AddText("window", window.title);
+    }
     const CVariantHolder result = Invoke(L"SavePicture", std::move(arguments));
     if (result.Get().vt != VT_BOOL || result.Get().boolVal == VARIANT_FALSE) {
         throw CHostError{L"the picture could not be saved to " + full};
     }
-    PrintResult(L"picture " + full,
-                CJsonObject().AddText("command", L"picture").AddText("path", full), result.Get());
+    PrintResult(head, std::move(json), result.Get());
     Invoke(L"Sync", {});
 }
 
@@ -762,7 +862,11 @@ void CHostSession::Check(const PeerReply& reply, const std::wstring& what) const
                 case DISP_E_UNKNOWNNAME:
                     throw CHostError{L"no such operation: " + what};
                 case E_INVALIDARG:
-                    throw CHostError{L"no such control (" + what + L")" + detail};
+                case vask::kAgentNotClickable:
+                    // The agent or the control's translator says which argument and why.
+                    throw CHostError{what + L": " +
+                                     (reply.FailureDetail.empty() ? L"an argument was refused"
+                                                                  : reply.FailureDetail)};
                 case DISP_E_TYPEMISMATCH:
                     throw CHostError{L"wrong argument kind for " + what + detail};
                 case DISP_E_BADPARAMCOUNT:

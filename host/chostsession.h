@@ -80,6 +80,10 @@ class CHostSession {
     bool EndedAfter(const std::wstring& head, CJsonObject json);
     void WatchEvents(const Command& command);
     void Members(const Command& command);
+    // "menu --list" prints the menu bar of the scoped or main window; "menu PATH" chooses one
+    // of its commands.
+    void Menu(const Command& command);
+    void ListMenu(const TopWindow& window);
     // The answer to an asked event: printed with its number, waited for on input.
     bool AskAnswer(const std::wstring& readable, CJsonObject json);
     void Unwatch(const Command& command);

@@ -43,12 +43,18 @@ std::optional<TopWindow> CWindowFinder::ByTitle(DWORD processId, const std::wstr
     return std::nullopt;
 }
 
-DWORD CWindowFinder::MainThread(DWORD processId) {
-    const std::vector<TopWindow> windows = Visible(processId);
+std::optional<TopWindow> CWindowFinder::MainWindow(DWORD processId) {
+    std::vector<TopWindow> windows = Visible(processId);
     const auto unowned = std::find_if(windows.begin(), windows.end(),
                                       [](const TopWindow& top) { return !top.owned; });
-    if (unowned != windows.end()) return unowned->thread;
-    return windows.empty() ? 0 : windows.front().thread;
+    if (unowned != windows.end()) return std::move(*unowned);
+    if (windows.empty()) return std::nullopt;
+    return std::move(windows.front());
+}
+
+DWORD CWindowFinder::MainThread(DWORD processId) {
+    const std::optional<TopWindow> main = MainWindow(processId);
+    return main ? main->thread : 0;
 }
 
 std::vector<HWND> CWindowFinder::Descendants(HWND window) {

@@ -29,8 +29,10 @@ class CWindowFinder {
     static std::vector<TopWindow> Visible(DWORD processId);
     // The first visible top-level window whose title contains `text` (in any letter case).
     static std::optional<TopWindow> ByTitle(DWORD processId, const std::wstring& text);
-    // The thread of the process's main window: its first visible top-level window that has no
-    // owner, else (a dialog whose owner is hidden) its first visible one; 0 when it shows none.
+    // The process's main window: its first visible top-level window that has no owner, else (a
+    // dialog whose owner is hidden) its first visible one; none when it shows none.
+    static std::optional<TopWindow> MainWindow(DWORD processId);
+    // The thread of that window; 0 when there is none.
     static DWORD MainThread(DWORD processId);
     // The window's descendants in window order, depth first.
     static std::vector<HWND> Descendants(HWND window);

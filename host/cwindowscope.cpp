@@ -55,14 +55,17 @@ void CWindowScope::Window(const Command& command) {
                   CJsonObject().AddText("command", L"window").Add("title", nullptr));
         return;
     }
-    const std::wstring& text = command.args[0].text;
-    const std::vector<TopWindow> matching = Matching(text);
+    ScopeTo(command, Titled(command.args[0].text));
+}
+
+TopWindow CWindowScope::Titled(const std::wstring& text) const {
+    std::vector<TopWindow> matching = Matching(text);
     if (matching.empty()) {
         throw CHostError{L"no window whose title contains " + CValueText::Quote(text) +
                          L" (its windows: " + Titles(CWindowFinder::Visible(app_.ProcessId())) +
                          L")"};
     }
-    ScopeTo(command, matching.front());
+    return std::move(matching.front());
 }
 
 void CWindowScope::WaitWindow(const Command& command) {
@@ -102,6 +105,17 @@ void CWindowScope::WaitClosed(const Command& command) {
                   .AddText("command", command.name)
                   .AddText("text", text)
                   .Add("scopeEnded", endsScope));
+}
+
+TopWindow CWindowScope::ScopeOrMain() const {
+    if (scope_ != nullptr) {
+        if (!IsWindow(scope_))
+            throw CHostError{L"the window " + CValueText::Quote(title_) + L" is gone"};
+        return CWindowFinder::Describe(scope_);
+    }
+    std::optional<TopWindow> main = CWindowFinder::MainWindow(app_.ProcessId());
+    if (!main) throw CHostError{L"the application shows no visible window"};
+    return std::move(*main);
 }
 
 std::wstring CWindowScope::Where() const {

@@ -29,6 +29,11 @@ class CWindowScope {
 
     // The window that control names count in; null for every window.
     HWND Scope() const noexcept { return scope_; }
+    // What a command on one window (menu) acts on: the scoped window, else the application's
+    // main window; throws when there is none.
+    TopWindow ScopeOrMain() const;
+    // The first visible window whose title contains `text`; throws naming the windows when none.
+    TopWindow Titled(const std::wstring& text) const;
     // " (in window "TITLE")" while a scope holds, for messages.
     std::wstring Where() const;
     void End();

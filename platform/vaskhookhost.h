@@ -21,7 +21,10 @@
 //   sent to any window it subclasses: it copies the blocks, frees them as their owner and posts
 //   the input to that window, so that it travels through the queue like real input.
 //
-// Clicks: the button messages at the request's client point, posted: button 1 WM_LBUTTONDOWN
+// Clicks: no click is made on a window that a user could not click: one that is hidden or
+// disabled, or whose parent or top-level window is (a window that owns an open modal window is
+// disabled); the request is freed and traced. Else the button messages at the request's client
+// point, posted: button 1 WM_LBUTTONDOWN
 // (MK_LBUTTON) and WM_LBUTTONUP, button 2 the right-button pair; a click count of 2 posts down,
 // up, double click (with the button flag), up. When keyTextIncluded is 1, the key text names the
 // modifier keys held during the click with the prefixes of the key syntax below: "+" Shift, "^"
@@ -158,8 +161,28 @@ static_assert(offsetof(TreeChangeRecord, item) == 24);
 // - "Sync"(): answered once the GUI thread has handled everything posted to it before the
 //   call (the input of an earlier click or keys request included), and the events raised
 //   meanwhile have been answered. VT_EMPTY.
-// - "SavePicture"(path BSTR): saves the first visible top-level window of the thread, with
-//   its children, as a PNG file at that path. VT_BOOL.
+// - "SavePicture"(path BSTR[, window VT_I8]): saves that window of the thread (a top-level
+//   window with its menu bar, or a control), else the first visible top-level window of the
+//   thread, with its visible children, as a PNG file at that path. VT_BOOL; E_INVALIDARG for
+//   a window of another thread.
+// - "ListEvents"(control): the events that the control's kind raises, its own first, then those
+//   of every control: an array of VARIANTs (BSTR each). The control as below.
+// - "ListMenu"(window VT_I8): the menu bar of that top-level window of the thread, its items
+//   and those of every submenu depth first (separators and items without text left out): one
+//   array of VARIANTs with kMenuFields values per item: path (BSTR, the item texts from the bar
+//   down with "/" between them, each without its '&' marks and without what follows a tab),
+//   text (BSTR, the item's own), depth (VT_I4, 0 on the bar), checked, disabled (disabled or
+//   grayed) and submenu (VT_BOOL each). The window gets WM_INITMENU first and WM_INITMENUPOPUP
+//   for each submenu before its items are read, as when a user opens them, so that it can
+//   update them. E_INVALIDARG for a window without a menu bar.
+// - "ChooseMenu"(window VT_I8, path BSTR): chooses the command that the path names, its texts
+//   compared as ListMenu gives them in any letter case: WM_INITMENU, WM_INITMENUPOPUP for each
+//   submenu on the way, then WM_COMMAND with the item's id (high word 0, lParam 0) posted to
+//   the window, as after a user's choice. VT_EMPTY once posted. Refused, naming the level, with
+//   E_INVALIDARG for an item that no level holds ("no item "Sav" in menu "File" (its items:
+//   ...)"), a disabled or grayed item, a submenu at the end of the path or a command before
+//   it, and with kAgentNotClickable for a window that a user could not use now (disabled while
+//   a modal window is open, or hidden).
 // - "SetOperationBound"(milliseconds VT_I4): the operation bound of this session, clamped to
 //   100 .. 600000. VT_EMPTY.
 // - "Detach"(): answered first; then every hook, subclass and subscription goes and the
@@ -169,24 +192,35 @@ static_assert(offsetof(TreeChangeRecord, item) == 24);
 //   first argument names the control: a VirtualControlReference record (VT_RECORD), or its
 //   window handle as an integer. The operation's in-arguments follow, each converted to the
 //   type the operation declares (a tree node may be given as its item handle, an integer).
+//   A node handle that the tree does not hold now (deleted, or never one) is refused with
+//   E_INVALIDARG before it reaches the tree: on some platforms an item handle is a pointer
+//   into the tree's memory. 0 names no node (the top level for "GetChildren").
 //   The result is the operation's out-argument, or an array of VARIANTs of its out-arguments
 //   in order when it has several, VT_EMPTY when it has none; node and control records in a
 //   result come back as their handles (VT_I8). A failing operation fails the call with its
-//   HRESULT.
+//   HRESULT; when the translator described the failure (its error information), that
+//   description is the failure text ("index 5 out of range (the combo box has 1 item)").
+//   "SendKeys" is refused (E_INVALIDARG) when its keys have bad syntax or do not fit in one
+//   keys block, with the position of the fault: "bad key syntax at character 3: no key is
+//   named {ENTR}"; keys are typed after the answer, so nothing else would tell.
 // Refusals fail the call with a code and a one-line text: DISP_E_UNKNOWNNAME "no such
 // operation", E_INVALIDARG "no such control" (not a hooked window of the thread),
 // DISP_E_BADPARAMCOUNT "wrong number of arguments", DISP_E_TYPEMISMATCH "argument N: wrong
 // kind", kAgentBusy (above), kAgentResultTooLarge when an array of the result holds more
 // values than one reply block carries (MaxArrayValues(); the text names both numbers): a
-// result is never cut short or emptied.
+// result is never cut short or emptied; kAgentNotClickable when the operation made a click that
+// the host refused (see Clicks below): "not clicked: it is disabled", "not clicked: its window
+// "Main" is disabled while "Enter a name" is open".
 //
 // Subscriptions name the return address {application process id, owner id, translator
 // identity, window} of the control (from "ListControls") and the event's name ("Click",
-// "Clicking", "NodeClicked", ...). Events arrive with the translator's arguments: VT_I4 and
-// VT_BOOL values and VirtualTreeNodeReference records (VT_RECORD, field ItemHandle). Their
-// answer VARIANT_TRUE cancels what the event allows to cancel. The automation host answers an
-// event before it makes any request of its own: the raising GUI thread waits for the answer
-// and handles nothing else meanwhile.
+// "Clicking", "NodeClicked", ...). A subscription that names no hooked control of the thread,
+// or an event that the control's kind does not raise (see "ListEvents"), is refused with
+// E_INVALIDARG and a text that names the kind's events. Events arrive with the translator's
+// arguments: VT_I4 and VT_BOOL values and VirtualTreeNodeReference records (VT_RECORD, field
+// ItemHandle). Their answer VARIANT_TRUE cancels what the event allows to cancel. The automation
+// host answers an event before it makes any request of its own: the raising GUI thread waits for
+// the answer and handles nothing else meanwhile.
 //
 // A session lasts until "Detach", the end of the automation host's process, or the end of the
 // GUI thread (it takes WM_QUIT from its queue, or is gone); the agent then detaches as for
@@ -196,10 +230,13 @@ static_assert(offsetof(TreeChangeRecord, item) == 24);
 inline constexpr const wchar_t* kAgentWindowClass = L"Vask.HookHost.Agent";
 inline constexpr int kControlFields = 9;
 inline constexpr int kControlsPerPage = 400;
+inline constexpr int kMenuFields = 6;
 inline constexpr DWORD kDefaultOperationBoundMs = 5000;
 inline constexpr HRESULT kAgentBusy = static_cast<HRESULT>(0x800700AA);  // ERROR_BUSY
 inline constexpr HRESULT kAgentResultTooLarge =
     static_cast<HRESULT>(0x8007007A);  // ERROR_INSUFFICIENT_BUFFER
+inline constexpr HRESULT kAgentNotClickable =
+    static_cast<HRESULT>(0x8007139F);  // ERROR_INVALID_STATE
 
 // The largest number of values in one array of a reply: a 16-byte wire value each, after a
 // 4-byte count, in a block of at most `maxBlockSize` bytes (GetMaxPageSize of the shared-memory

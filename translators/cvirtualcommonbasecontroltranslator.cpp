@@ -680,7 +680,7 @@ HRESULT CVirtualCommonBaseControlTranslator::FindAdjacentControls(
     if (candidates == nullptr || SafeArrayGetDim(candidates) != 1 ||
         candidates->cbElements != sizeof(VARIANT) ||
         FAILED(SafeArrayGetVartype(candidates, &type)) || type != VT_VARIANT) {
-        return E_INVALIDARG;
+        return Refuse(E_INVALIDARG, L"the candidates are not a one-dimensional array of VARIANTs");
     }
     const Microsoft::WRL::ComPtr<IRecordInfo> info = ControlReferenceInfo();
     if (info == nullptr) return E_FAIL;

@@ -69,8 +69,13 @@ HRESULT CVirtualCommonCheckBaseTranslator::SetCheckState(VirtualControlReference
     if (current == value) return S_OK;
     VARIANT_BOOL threeState = VARIANT_FALSE;
     GetThreeState(reference, &threeState);
-    if (value < BST_UNCHECKED || value > BST_INDETERMINATE) return E_INVALIDARG;
-    if (value == BST_INDETERMINATE && threeState != VARIANT_TRUE) return E_FAIL;
+    if (value < BST_UNCHECKED || value > BST_INDETERMINATE) {
+        return Refuse(E_INVALIDARG, L"check state " + std::to_wstring(value) +
+                                        L" out of range (0 unchecked, 1 checked, 2 indeterminate)");
+    }
+    if (value == BST_INDETERMINATE && threeState != VARIANT_TRUE) {
+        return Refuse(E_FAIL, L"check state 2 (indeterminate) needs a three-state box");
+    }
     if (IsRadioButton(window)) {
         if (value == BST_CHECKED) Click(window, 1);
         return S_OK;

@@ -68,10 +68,11 @@ HRESULT CVirtualCommonComboBoxTranslator::SetSelectedComboIndex(VirtualControlRe
                                                                 LONG index) {
     if (reference == nullptr) return E_INVALIDARG;
     const HWND window = WindowOf(reference);
-    if (index < 0 || index > WinHelper::GetComboItemCount(window) - 1) {
+    const int count = WinHelper::GetComboItemCount(window);
+    if (index < 0 || index > count - 1) {
         Trace(kTraceGuid, TraceLevel::Error, kTraceFlagComponent, kTraceIndexRefused, window,
               static_cast<std::int32_t>(index));
-        return E_INVALIDARG;
+        return Refuse(E_INVALIDARG, IndexOutOfRange(index, count, L"combo box", L"item"));
     }
     WinHelper::SetSelectedComboIndex(window, index);
     return S_OK;

@@ -59,6 +59,12 @@ HWND ListWithItem(const VirtualControlReference* reference, LONG index) {
     return nullptr;
 }
 
+// The refusal of an index that names no item of the list.
+HRESULT NoItem(const VirtualControlReference* reference, LONG index) {
+    return Refuse(E_INVALIDARG, IndexOutOfRange(index, WinHelper::GetListViewCount(WindowOf(reference)),
+                                                L"list view", L"item"));
+}
+
 // Leaves *out null and destroys what a collection read left behind when it failed.
 HRESULT AnswerArray(int succeeded, SAFEARRAY** out) {
     if (succeeded != 0) return S_OK;
@@ -164,7 +170,7 @@ HRESULT CVirtualCommonListViewTranslator::GetListViewItemText(VirtualControlRefe
     *value = nullptr;
     // WinHelper looks at the index itself: it is looked at again only when the read failed.
     if (WinHelper::GetListViewItemText(WindowOf(reference), index, value) != 0) return S_OK;
-    return ListWithItem(reference, index) == nullptr ? E_INVALIDARG : E_OUTOFMEMORY;
+    return ListWithItem(reference, index) == nullptr ? NoItem(reference, index) : E_OUTOFMEMORY;
 }
 
 HRESULT CVirtualCommonListViewTranslator::GetListViewSubItemText(VirtualControlReference* reference,
@@ -174,14 +180,14 @@ HRESULT CVirtualCommonListViewTranslator::GetListViewSubItemText(VirtualControlR
     *value = nullptr;
     if (WinHelper::GetListViewSubItemText(WindowOf(reference), index, value) != 0) return S_OK;
     const HRESULT failed = AnswerArray(0, value);  // destroys what was made
-    return ListWithItem(reference, index) == nullptr ? E_INVALIDARG : failed;
+    return ListWithItem(reference, index) == nullptr ? NoItem(reference, index) : failed;
 }
 
 HRESULT CVirtualCommonListViewTranslator::IsListViewItemSelected(VirtualControlReference* reference,
                                                                  LONG index, VARIANT_BOOL* value) {
     if (reference == nullptr) return E_INVALIDARG;
     const HWND list = ListWithItem(reference, index);
-    if (list == nullptr) return E_INVALIDARG;
+    if (list == nullptr) return NoItem(reference, index);
     return AnswerOut(value, AsVariantBool(WinHelper::IsListViewItemSelected(list, index)));
 }
 
@@ -189,7 +195,7 @@ HRESULT CVirtualCommonListViewTranslator::EnsureListViewItemVisible(
     VirtualControlReference* reference, LONG index) {
     if (reference == nullptr) return E_INVALIDARG;
     const HWND list = ListWithItem(reference, index);
-    if (list == nullptr) return E_INVALIDARG;
+    if (list == nullptr) return NoItem(reference, index);
     WinHelper::EnsureListViewItemVisible(list, index);
     return S_OK;
 }
@@ -198,23 +204,26 @@ HRESULT CVirtualCommonListViewTranslator::ClickListViewItem(VirtualControlRefere
                                                             LONG index) {
     if (reference == nullptr) return E_INVALIDARG;
     const HWND list = ListWithItem(reference, index);
-    return list != nullptr && WinHelper::ClickListViewItem(list, index) != 0 ? S_OK : E_INVALIDARG;
+    return list != nullptr && WinHelper::ClickListViewItem(list, index) != 0 ? S_OK
+                                                                             : NoItem(reference, index);
 }
 
 HRESULT CVirtualCommonListViewTranslator::DoubleClickListViewItem(
     VirtualControlReference* reference, LONG index) {
     if (reference == nullptr) return E_INVALIDARG;
     const HWND list = ListWithItem(reference, index);
-    return list != nullptr && WinHelper::DoubleClickListViewItem(list, index) != 0 ? S_OK
-                                                                                   : E_INVALIDARG;
+    return list != nullptr && WinHelper::DoubleClickListViewItem(list, index) != 0
+               ? S_OK
+               : NoItem(reference, index);
 }
 
 HRESULT CVirtualCommonListViewTranslator::RightClickListViewItem(VirtualControlReference* reference,
                                                                  LONG index) {
     if (reference == nullptr) return E_INVALIDARG;
     const HWND list = ListWithItem(reference, index);
-    return list != nullptr && WinHelper::RightClickListViewItem(list, index) != 0 ? S_OK
-                                                                                  : E_INVALIDARG;
+    return list != nullptr && WinHelper::RightClickListViewItem(list, index) != 0
+               ? S_OK
+               : NoItem(reference, index);
 }
 
 HRESULT CVirtualCommonListViewTranslator::ShowListViewItemContextMenu(
@@ -223,14 +232,14 @@ HRESULT CVirtualCommonListViewTranslator::ShowListViewItemContextMenu(
     const HWND list = ListWithItem(reference, index);
     return list != nullptr && WinHelper::ShowListViewItemContextMenu(list, index) != 0
                ? S_OK
-               : E_INVALIDARG;
+               : NoItem(reference, index);
 }
 
 HRESULT CVirtualCommonListViewTranslator::SetListViewItemSelected(
     VirtualControlReference* reference, LONG index, VARIANT_BOOL value) {
     if (reference == nullptr) return E_INVALIDARG;
     const HWND list = ListWithItem(reference, index);
-    if (list == nullptr) return E_INVALIDARG;
+    if (list == nullptr) return NoItem(reference, index);
     return WinHelper::SetListViewItemSelected(list, index, value != 0 ? 1 : 0) != 0 ? S_OK : E_FAIL;
 }
 

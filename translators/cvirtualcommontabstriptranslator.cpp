@@ -70,10 +70,11 @@ HRESULT CVirtualCommonTabStripTranslator::SetSelectedTab(VirtualControlReference
                                                          LONG index) {
     if (reference == nullptr) return E_INVALIDARG;
     const HWND window = WindowOf(reference);
-    if (index < 0 || index >= static_cast<LONG>(SendMessageW(window, TCM_GETITEMCOUNT, 0, 0))) {
+    const auto count = static_cast<LONG>(SendMessageW(window, TCM_GETITEMCOUNT, 0, 0));
+    if (index < 0 || index >= count) {
         Trace(kTraceGuid, TraceLevel::Error, kTraceFlagComponent, kTraceIndexRefused, window,
               static_cast<std::int32_t>(index));
-        return E_INVALIDARG;
+        return Refuse(E_INVALIDARG, IndexOutOfRange(index, count, L"tab control", L"tab"));
     }
     WinHelper::SetSelectedTab(window, index);
     return S_OK;

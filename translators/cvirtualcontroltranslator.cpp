@@ -1,6 +1,7 @@
 #include "translators/cvirtualcontroltranslator.h"
 
 #include <commctrl.h>
+#include <wrl/client.h>
 
 #include <new>
 
@@ -36,6 +37,23 @@ bool IsTranslatedMessage(UINT message) {
     const bool mouseButton = message >= WM_LBUTTONDOWN && message <= WM_MBUTTONDBLCLK;
     const bool listView = message >= LVM_FIRST && message < LVM_FIRST + 0x100;
     return key || mouseButton || listView;
+}
+
+HRESULT Refuse(HRESULT code, const std::wstring& description) {
+    Microsoft::WRL::ComPtr<ICreateErrorInfo> made;
+    Microsoft::WRL::ComPtr<IErrorInfo> error;
+    if (SUCCEEDED(CreateErrorInfo(&made)) &&
+        SUCCEEDED(made->SetDescription(const_cast<wchar_t*>(description.c_str()))) &&
+        SUCCEEDED(made->SetSource(const_cast<wchar_t*>(L"Tarnwick.Virtual"))) &&
+        SUCCEEDED(made.As(&error))) {
+        SetErrorInfo(0, error.Get());
+    }
+    return code;
+}
+
+std::wstring IndexOutOfRange(long index, long count, const wchar_t* holder, const wchar_t* items) {
+    return L"index " + std::to_wstring(index) + L" out of range (the " + holder + L" has " +
+           std::to_wstring(count) + L" " + items + (count == 1 ? L")" : L"s)");
 }
 
 LRESULT CVirtualControlTranslator::HandleMessage(HWND, UINT, WPARAM, LPARAM, bool*) { return 0; }

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "Tarnwick.Virtual.Interfaces.h"
 #include "com/cidispatchbase.h"
@@ -59,6 +60,15 @@ class CVirtualControlTranslator
 // HandleMessage reacts to must be accepted here: the subclass hook passes the others on without
 // reading the window's translator property, a round trip to the window server per message.
 bool IsTranslatedMessage(UINT message);
+
+// Fails an operation with `code` and says why: the description becomes the thread's error
+// information (source "Tarnwick.Virtual"), which a caller through IDispatch finds in its
+// EXCEPINFO. Answers `code`.
+HRESULT Refuse(HRESULT code, const std::wstring& description);
+
+// "index 5 out of range (the combo box has 1 item)": `holder` names the control, `items` what
+// it counts ("item", "tab").
+std::wstring IndexOutOfRange(long index, long count, const wchar_t* holder, const wchar_t* items);
 
 // Writes an operation's out value; E_POINTER for a null out pointer.
 template <typename T, typename V>

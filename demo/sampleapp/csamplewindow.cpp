@@ -61,6 +61,20 @@ const ControlLayout kControls[] = {
 
 constexpr int kListColumnWidths[kListColumnCount] = {80, 60, 66};
 
+// File: the name dialog, a toggle, an item grayed until a name is known, Exit. The check mark
+// and the graying are set when File opens.
+HMENU MakeMenuBar() {
+    const HMENU file = CreatePopupMenu();
+    AppendMenuW(file, MF_STRING, kMenuNameId, L"&Name...\tCtrl+N");
+    AppendMenuW(file, MF_STRING, kMenuClicksId, L"Show &clicks");
+    AppendMenuW(file, MF_STRING | MF_GRAYED, kMenuGreetId, L"&Greet");
+    AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(file, MF_STRING, kMenuExitId, L"E&xit");
+    const HMENU bar = CreateMenu();
+    AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), L"&File");
+    return bar;
+}
+
 wchar_t* Text(const wchar_t* text) { return const_cast<wchar_t*>(text); }
 
 const wchar_t* CheckStateName(LRESULT state) {
@@ -90,7 +104,8 @@ HWND CSampleWindow::Create(HINSTANCE instance, const std::wstring& title) {
     if (RegisterClassExW(&windowClass) == 0) return nullptr;
     // WM_NCCREATE stores this object with the window, and WM_CREATE builds the controls.
     if (CreateWindowExW(0, kWindowClass, title.c_str(), kFrameStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                        kWindowWidth, kWindowHeight, nullptr, nullptr, instance, this) == nullptr) {
+                        kWindowWidth, kWindowHeight, nullptr, MakeMenuBar(), instance,
+                        this) == nullptr) {
         return nullptr;
     }
     ShowWindow(window_, SW_SHOWNORMAL);
@@ -123,6 +138,9 @@ LRESULT CSampleWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_NOTIFY:
             return OnNotify(*reinterpret_cast<const NMHDR*>(lParam));
+        case WM_INITMENUPOPUP:
+            OnInitMenuPopup(reinterpret_cast<HMENU>(wParam));
+            return 0;
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;
@@ -211,6 +229,10 @@ void CSampleWindow::FillListView() {
 
 void CSampleWindow::OnCommand(int id, int code, HWND control) {
     if (!ready_) return;
+    if (control == nullptr && (code == 0 || code == 1)) {  // a menu command or its accelerator
+        OnMenuCommand(id);
+        return;
+    }
     switch (code) {
         case BN_CLICKED:
             OnButtonClicked(id, control);
@@ -246,12 +268,45 @@ void CSampleWindow::OnButtonClicked(int id, HWND control) {
     } else if (id >= kRadioFirstId && id < kRadioFirstId + kRadioCount && state == BST_CHECKED) {
         SetStatus(L"radio " + std::to_wstring(id - kRadioFirstId + 1) + L" checked");
     } else if (id == kDialogButtonId) {
-        const std::optional<std::wstring> typed = CNameDialog::Ask(window_);
-        if (typed) SetWindowTextW(Child(kTypedId), (L"Typed: " + *typed).c_str());
-        SetStatus(typed ? L"dialog OK" : L"dialog cancelled");
+        AskName();
     } else if (id == kManyButtonId && CManyWindow::Open(window_) != nullptr) {
         SetStatus(L"many controls opened");
     }
+}
+
+void CSampleWindow::AskName() {
+    const std::optional<std::wstring> typed = CNameDialog::Ask(window_);
+    if (typed) {
+        name_ = *typed;
+        SetWindowTextW(Child(kTypedId), (L"Typed: " + *typed).c_str());
+    }
+    SetStatus(typed ? L"dialog OK" : L"dialog cancelled");
+}
+
+void CSampleWindow::OnMenuCommand(int id) {
+    switch (id) {
+        case kMenuNameId:
+            AskName();
+            break;
+        case kMenuClicksId:
+            clicksShown_ = !clicksShown_;
+            ShowWindow(Child(kClicksId), clicksShown_ ? SW_SHOW : SW_HIDE);
+            SetStatus(clicksShown_ ? L"clicks shown" : L"clicks hidden");
+            break;
+        case kMenuGreetId:
+            SetStatus(L"hello " + name_);
+            break;
+        case kMenuExitId:
+            DestroyWindow(window_);
+            break;
+        default:
+            break;
+    }
+}
+
+void CSampleWindow::OnInitMenuPopup(HMENU menu) {
+    CheckMenuItem(menu, kMenuClicksId, MF_BYCOMMAND | (clicksShown_ ? MF_CHECKED : MF_UNCHECKED));
+    EnableMenuItem(menu, kMenuGreetId, MF_BYCOMMAND | (name_.empty() ? MF_GRAYED : MF_ENABLED));
 }
 
 // Tells the selection in a message box, as applications confirm a choice, and reports it once

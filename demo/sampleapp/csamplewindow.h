@@ -29,6 +29,9 @@ class CSampleWindow {
     void FillListView();
 
     void OnCommand(int id, int code, HWND control);
+    void OnMenuCommand(int id);
+    void OnInitMenuPopup(HMENU menu);
+    void AskName();
     void OnButtonClicked(int id, HWND control);
     void OnAlertSelection(HWND combo);
     LRESULT OnNotify(const NMHDR& header);
@@ -40,6 +43,8 @@ class CSampleWindow {
 
     HWND window_ = nullptr;
     int clicks_ = 0;
+    bool clicksShown_ = true;
+    std::wstring name_;   // typed last in the name dialog
     bool ready_ = false;  // filling the controls raises notifications that are not reported
 };
 

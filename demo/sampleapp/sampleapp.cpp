@@ -28,11 +28,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     tarnwick::sampleapp::CSampleWindow sample;
     HWND window = sample.Create(instance, TitleFromCommandLine());
     if (window == nullptr) return 1;
+    ACCEL name{FCONTROL | FVIRTKEY, 'N', tarnwick::sampleapp::kMenuNameId};
+    const HACCEL accelerators = CreateAcceleratorTableW(&name, 1);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (TranslateAcceleratorW(window, accelerators, &message) != 0) continue;
         if (IsDialogMessageW(window, &message)) continue;  // tab and arrow keys between controls
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    DestroyAcceleratorTable(accelerators);
     return static_cast<int>(message.wParam);
 }

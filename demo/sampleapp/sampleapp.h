@@ -17,6 +17,13 @@
 //   "Last: alert N acknowledged"        the alert combo's selection N, once its message box
 //                                       (kAlertTitle, "Selected: ITEM") was closed
 //   "Last: many controls opened"        the window of kManyControls controls is open
+//   "Last: clicks shown", "Last: clicks hidden"   the clicks label after File > Show clicks
+//   "Last: hello NAME"                  File > Greet, NAME the name typed last
+//
+// The menu bar has one menu, File: "Name..." (Ctrl+N) opens the name dialog as the button
+// does, "Show clicks" shows or hides the clicks label (checked while shown), "Greet" (grayed
+// until a name was typed) greets it, and "Exit" closes the window. The window updates the
+// check mark and the graying when File opens (WM_INITMENUPOPUP), as applications do.
 //
 // The name dialog (kDialogButtonId) is modal: an edit, OK and Cancel. The window of many
 // controls (kManyButtonId) is a second top-level window: a kThousand-item combo box, a
@@ -28,7 +35,7 @@ namespace tarnwick::sampleapp {
 constexpr wchar_t kDefaultTitle[] = L"Tarnwick Sample";
 constexpr wchar_t kWindowClass[] = L"Tarnwick.SampleApp";
 constexpr int kWindowWidth = 640;
-constexpr int kWindowHeight = 520;
+constexpr int kWindowHeight = 540;
 
 constexpr int kButtonId = 101;
 constexpr int kClicksId = 102;
@@ -49,6 +56,11 @@ constexpr int kDialogButtonId = 117;
 constexpr int kTypedId = 118;
 constexpr int kAlertComboId = 119;
 constexpr int kManyButtonId = 120;
+
+constexpr int kMenuNameId = 301;  // the menu commands
+constexpr int kMenuClicksId = 302;
+constexpr int kMenuGreetId = 303;
+constexpr int kMenuExitId = 304;
 
 constexpr int kDialogEditId = 201;  // in the name dialog, with IDOK and IDCANCEL
 constexpr wchar_t kDialogTitle[] = L"Enter a name";

@@ -229,7 +229,7 @@ class Session:
         return result
 
     def picture(self, path, control=None, window=None):
-        extra = [control] if control is not None else []
+        extra = [control if isinstance(control, Control) else Control(self, control)] if control else []
         if window is not None:
             extra = [_Bare("--window"), window]
         return self.command("picture", path, *extra)[-1]

@@ -52,3 +52,14 @@ def test_the_session_ends_by_detaching_and_leaves_the_application_running():
         second.command("blocks")
         second.command("close")
         second.command("wait-exit")
+
+
+def test_menus_and_a_picture_of_one_control(session):
+    states = {item["path"]: (item["checked"], item["disabled"]) for item in session.menu_list()}
+    assert states["File/Show clicks"] == (True, False) and states["File/Greet"] == (False, True)
+    session.menu("file/show &clicks")
+    assert session.text("#116") == "Last: clicks hidden"
+    path = os.path.join(os.environ["TARNWICK_BIN"], "python-list.png")
+    assert session.picture("python-list.png", control="#115")["result"] is True
+    assert 0 < os.path.getsize(path) < 100_000
+    os.remove(path)

@@ -137,6 +137,9 @@ class WindowPictureTest : public testing::Test {
 };
 
 TEST_F(WindowPictureTest, WritesTheWindowAndItsChildrenAsACompressedPng) {
+    const HMENU bar = CreateMenu();  // destroyed with the window
+    AppendMenuW(bar, MF_STRING, 1, L"&Menu");
+    SetMenu(window_, bar);
     const std::wstring path = temp_.MakeDirectory(L"first.last\\my pics") + L"\\a.png";
     ASSERT_TRUE(vask::SaveWindowPicture(window_, path.c_str()));
     const Bytes file = ReadBytes(path);
@@ -160,6 +163,17 @@ TEST_F(WindowPictureTest, WritesTheWindowAndItsChildrenAsACompressedPng) {
         for (std::uint32_t x = 0; x < png.width; ++x) colours.insert(PixelAt(png, x, y));
     }
     EXPECT_GT(colours.size(), 10u);
+    // The menu bar in the menu's colour, with its item's text.
+    MENUBARINFO info{sizeof info};
+    ASSERT_TRUE(GetMenuBarInfo(window_, OBJID_MENU, 0, &info));
+    std::set<COLORREF> barColours;
+    for (LONG y = info.rcBar.top; y < info.rcBar.bottom; ++y) {
+        for (LONG x = info.rcBar.left; x < info.rcBar.right; ++x) {
+            barColours.insert(PixelAt(png, x - frame.left, y - frame.top));
+        }
+    }
+    EXPECT_TRUE(barColours.contains(GetSysColor(COLOR_MENU)));
+    EXPECT_GT(barColours.size(), 1u);
 
     const std::wstring again = temp_ / L"first.last\\my pics\\b.png";
     ASSERT_TRUE(vask::SaveWindowPicture(window_, again.c_str()));

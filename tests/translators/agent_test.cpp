@@ -193,14 +193,14 @@ class CAgentHost {
         std::memcpy(target.Key.Bytes, key.bytes, sizeof key.bytes);
         return target;
     }
-    // An operation of the control with this id; the result described, or "failed 0x..".
+    // An operation of the control with this id; the result described, or "failed 0x..: why".
     std::wstring Operate(int id, const wchar_t* operation, std::vector<VARIANT> arguments = {}) {
         arguments.insert(arguments.begin(), Number(Find(id).window));
         const PeerReply reply = Call(operation, arguments);
         if (reply.State == StateFailed || reply.FailureCode != S_OK) {
             wchar_t code[16];
             swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(reply.FailureCode));
-            return std::wstring(L"failed ") + code;
+            return std::wstring(L"failed ") + code + L": " + reply.FailureDetail;
         }
         return Describe(reply.Result.Get());
     }
@@ -262,12 +262,16 @@ class CAgentHost {
     }
     static VARIANT Number(std::int64_t value) {
         VARIANT variant;
+        VariantInit(&variant);
         V_VT(&variant) = VT_I8;
         V_I8(&variant) = value;
         return variant;
     }
+    // Initialised whole: a string too long for a block travels as a descriptor that the
+    // receiver recognises only with the VARIANT's reserved words zero.
     static VARIANT String(const wchar_t* text) {
         VARIANT variant;
+        VariantInit(&variant);
         V_VT(&variant) = VT_BSTR;
         V_BSTR(&variant) = SysAllocString(text);
         return variant;
@@ -302,6 +306,7 @@ TEST_P(AgentTest, DiscoversAndDrivesEveryKindOfControlAndDetaches) {
     EXPECT_EQ(controls.at(app::kButtonId).text, app::kButtonText);
     EXPECT_EQ(controls.at(app::kTreeId).className, L"SysTreeView32");
 
+    const std::wstring longKeys(40000, L'a');
     const struct {
         int id;
         const wchar_t* operation;
@@ -321,11 +326,17 @@ TEST_P(AgentTest, DiscoversAndDrivesEveryKindOfControlAndDetaches) {
         {app::kComboId, L"SetSelectedComboIndex", {CAgentHost::Number(2)}, L"done"},
         {app::kComboId, L"GetSelectedComboIndex", {}, L"2"},
         {app::kButtonId, L"GetBounds", {}, L"[?, ?, ?, ?]"},
-        {app::kButtonId, L"NoSuchOperation", {}, L"failed 0x80020006"},
-        {app::kComboId, L"SetSelectedComboIndex", {}, L"failed 0x8002000E"},
+        {app::kButtonId, L"NoSuchOperation", {},
+         L"failed 0x80020006: no such operation: NoSuchOperation"},
+        {app::kComboId, L"SetSelectedComboIndex", {},
+         L"failed 0x8002000E: wrong number of arguments: SetSelectedComboIndex takes 1"},
         {app::kComboId, L"SetSelectedComboIndex", {CAgentHost::String(L"two")},
-         L"failed 0x80020005"},
-        {app::kComboId, L"SetSelectedComboIndex", {CAgentHost::Number(9)}, L"failed 0x80070057"},
+         L"failed 0x80020005: argument 1: wrong kind"},
+        {app::kEditId, L"SendKeys", {CAgentHost::String(longKeys.c_str()), CAgentHost::String(L"")},
+         L"failed 0x80070057: keys too long for one request: 40000 characters, at most 32767 "
+         L"(from character 32768 on)"},
+        {app::kComboId, L"SetSelectedComboIndex", {CAgentHost::Number(9)},
+         L"failed 0x80070057: index 9 out of range (the combo box has 4 items)"},
     };
     for (const auto& call : calls) {
         std::wstring result = host.Operate(call.id, call.operation, call.arguments);
@@ -438,7 +449,7 @@ TEST(AgentModalTest, DialogsAndMessageBoxesComeAndGoWhileTheSessionLivesOn) {
         EXPECT_EQ(host.Call(L"SetOperationBound", {Milliseconds(300)}).State, StateCompleted);
         EXPECT_EQ(host.Operate(app::kAlertComboId, L"SetSelectedComboIndex",
                                {CAgentHost::Number(1)}),
-                  L"failed 0x800700AA");
+                  L"failed 0x800700AA: busy");
         ASSERT_TRUE(host.List().contains(IDOK));  // the message box's button
         EXPECT_EQ(host.Operate(IDOK, L"PerformClick", {CAgentHost::String(L"")}), L"false");
         host.Call(L"Sync");
@@ -599,6 +610,10 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
     CSampleApp application;
     ASSERT_NE(application.Window(), nullptr);
     const std::wstring attach = L"attach " + std::to_wstring(application.Process()) + L" + ";
+    const CTempDirectory pictures;
+    const std::wstring control = pictures / L"control.png", window = pictures / L"window.png";
+    const std::wstring missing = pictures / L"no such folder\\a.png";
+    const std::string windowShown(window.begin(), window.end()), missingShown(missing.begin(), missing.end());
     const struct {
         std::wstring arguments;
         DWORD code;
@@ -616,6 +631,8 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
         {attach + L"set #103 Checked \"maybe\"", 1, "wrong argument kind for SetChecked (argument 1: wrong kind)"},
         {attach + L"call #114 GetNodeText node:Plants/Weeds", 1,
          "no such node: Plants/Weeds (in SysTreeView32[0])"},
+        {attach + L"call #114 GetNodeText 12345", 1,
+         "GetNodeText: argument 1: 0x3039 is no node of this tree now (deleted, or never one)"},
         {attach + L"call #108 GetNodeText node:Plants", 1,
          "node:Plants: Edit[0] is not a tree view"},
         {attach + L"get #110 ReadOnly -> false", 1, "get Edit[2] ReadOnly: expected false, got true"},
@@ -635,12 +652,50 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
         {attach + L"wait #999 1", 1, "wait: no control #999 after 1 s"},
         {attach + L"set #109 Visible false + list --all + wait #109 1", 1, "wait: Edit[1] is still hidden after 1 s",
          "  Edit[1]             Edit             #109    TextBox      \"\"  (hidden)"},
+        {attach + L"call #109 PerformClick \"\"", 1, "PerformClick: not clicked: it is hidden"},
+        {attach + L"menu --list", 0, "    Exit", "    Show clicks  (checked)"},
+        {attach + L"menu \"file/SHOW &clicks\" + menu --list + menu \"File/Show clicks\" + menu File/Greet", 1,
+         "menu \"File/Greet\": item \"Greet\" in menu \"File\" is disabled", "    Show clicks"},
+        {attach + L"menu File/Nope", 1,
+         "menu \"File/Nope\": no item \"Nope\" in menu \"File\" (its items: Name..., Show clicks, Greet, Exit)"},
+        {attach + L"menu File", 1,
+         "menu \"File\": item \"File\" in the menu bar is a submenu: name one of its items after it"},
+        {attach + L"menu File/Exit/Now", 1,
+         "menu \"File/Exit/Now\": item \"Exit\" in menu \"File\" is a command, not a submenu"},
+        {attach + L"menu &file/NAME... + wait-window name + window + call #101 PerformClick \"\"", 1,
+         "PerformClick: not clicked: its window \"Agent test\" is disabled while \"Enter a name\" is open",
+         "menu \"&file/NAME...\" -> done"},
+        {attach + L"menu File/Exit", 1,
+         "menu \"File/Exit\": no menu command: the window \"Agent test\" is disabled while \"Enter a name\" is open"},
+        {attach + L"window name + menu --list", 1, "menu --list: the window \"Enter a name\" has no menu bar"},
+        {attach + L"set #201 Text Ada + call OK PerformClick \"\" + wait-closed name + menu File/Greet + text #116", 0,
+         "text #116 -> \"Last: hello Ada\"", "wait-closed \"name\" -> done"},
         {attach + L"list --all", 0, "  Button[7]           Button           #120    Button       \"Many controls\"",
          "  -                   ListBox          #112    -            \"\""},
         {attach + L"set #108 Text true + get #108 Text -> true + set #108 Text 007 + get #108 Text -> \"007\"", 0,
          "get Edit[0] Text -> \"007\""},
         {attach + L"set #104 CheckState true", 1, "wrong argument kind for SetCheckState (argument 1: wrong kind)"},
+        {attach + L"members #115 + echo end", 0, "end",
+         "events: ItemClicked, ItemDoubleClicked, ItemsActivated, ListContentsChanged, Click, "
+         "Clicking, DoubleClick, DoubleClicking, RightClick, RightClicking, MouseDown, MouseUp, "
+         "KeyDown, KeyUp, KeyPress, GotFocus, LostFocus, TextChanged, EnabledChanged, Shown, "
+         "Hidden, VisibleChanged"},
+        {attach + L"watch #103 CheckedChanged Clickd", 1,
+         "watch Button[1] Clickd: CheckBox raises no event \"Clickd\" (its events: "
+         "CheckedChanged, CheckStateChanged, Click, Clicking, DoubleClick, DoubleClicking, "
+         "RightClick, RightClicking, MouseDown, MouseUp, KeyDown, KeyUp, KeyPress, GotFocus, "
+         "LostFocus, TextChanged, EnabledChanged, Shown, Hidden, VisibleChanged)"},
+        {attach + L"call #108 SendKeys ab{ENTR} \"\"", 1,
+         "SendKeys: bad key syntax at character 3: no key is named {ENTR}"},
+        {attach + L"call #111 SetSelectedComboIndex 5", 1,
+         "SetSelectedComboIndex: index 5 out of range (the combo box has 4 items)"},
         {attach + L"list + set #108 Text zebra + get ZEBRA Text -> zebra", 0, "get Edit[0] Text -> \"zebra\""},
+        {attach + L"picture \"" + control + L"\" #115 + picture \"" + window + L"\" --window agent", 0,
+         "picture " + windowShown + " --window \"Agent test\" -> true", " SysListView32[0] -> true"},
+        {attach + L"picture \"" + missing + L"\" #115", 1, "the picture could not be saved to " + missingShown},
+        {attach + L"picture x.png --window Nothing", 1, "no window whose title contains \"Nothing\" (its windows: \"Agent test\")"},
+        {L"picture x.png --windows agent", 2,
+         "usage: picture PATH [CONTROL | --window TEXT] (tarnwick-host --help lists the commands)"},
         {L"wait-closed x 1s", 2, "wait-closed takes a number of seconds, not 1s (tarnwick-host --help lists the commands)"},
     };
     for (const auto& [arguments, code, error, shown] : cases) {
@@ -654,6 +709,9 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
         EXPECT_NE(output.find(shown + "\n"), std::string::npos) << output;
         EXPECT_FALSE(application.AgentRunning(false));
     }
+    for (const std::wstring& picture : {control, window}) {
+        EXPECT_LT(std::filesystem::file_size(picture), 100'000u);
+    }
     EXPECT_EQ(SendMessageTimeoutW(application.Window(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000,
                                   nullptr) != 0,
               true);
@@ -661,13 +719,15 @@ TEST(HostCommandTest, RefusesWithOneLineAndAnExitCodeAndLeavesTheApplicationRunn
 }
 
 // A window titled args[0] with a group box and a "&Quit" button that ends the process, kept
-// disabled by the window "Other" that it owns, as by a modal dialog; sets the event args[1]
-// once both are there.
+// disabled by the window "Other" that it owns, as by a modal dialog, until the button of
+// "Other" closes it; sets the event args[1] once both are there.
 TARNWICK_CHILD_MODE(QuitWindow) {
     WNDCLASSW type{};
     type.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-        if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) DestroyWindow(window);
-        if (message == WM_DESTROY) PostQuitMessage(0);
+        const HWND owner = GetWindow(window, GW_OWNER);
+        if (message == WM_COMMAND && LOWORD(wParam) == IDOK) EnableWindow(owner, TRUE);
+        if (message == WM_COMMAND) DestroyWindow(window);
+        if (message == WM_DESTROY && owner == nullptr) PostQuitMessage(0);
         return DefWindowProcW(window, message, wParam, lParam);
     };
     type.lpszClassName = L"Tarnwick.QuitWindow";
@@ -681,8 +741,8 @@ TARNWICK_CHILD_MODE(QuitWindow) {
                     reinterpret_cast<HMENU>(IDCANCEL), nullptr, nullptr);
     const HWND other = CreateWindowExW(0, type.lpszClassName, L"Other", WS_POPUP | WS_VISIBLE, 0,
                                        0, 100, 50, top, nullptr, nullptr, nullptr);
-    CreateWindowExW(0, L"Button", L"Other", WS_CHILD | WS_VISIBLE, 0, 0, 80, 24, other, nullptr,
-                    nullptr, nullptr);
+    CreateWindowExW(0, L"Button", L"Other", WS_CHILD | WS_VISIBLE, 0, 0, 80, 24, other,
+                    reinterpret_cast<HMENU>(IDOK), nullptr, nullptr);
     EnableWindow(top, FALSE);
     const HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, args.at(1).c_str());
     SetEvent(ready);
@@ -692,8 +752,8 @@ TARNWICK_CHILD_MODE(QuitWindow) {
     return 0;
 }
 
-// Windows, a scope and a group box; a click after which the application ended is done, and
-// the commands after it are refused.
+// Windows, a scope and a group box; no click in a window that a modal window disables; a click
+// after which the application ended is done, and the commands after it are refused.
 TEST(HostCommandTest, WindowsScopesAndADrivingCommandThatEndsTheApplication) {
     const std::wstring readyName = L"Tarnwick.QuitWindow." + std::to_wstring(GetCurrentProcessId());
     const HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, readyName.c_str());
@@ -703,12 +763,13 @@ TEST(HostCommandTest, WindowsScopesAndADrivingCommandThatEndsTheApplication) {
     CloseHandle(ready);
     const auto [code, output] = RunHostCommand(
         L"attach --title \"quit TEST\" + windows + list + window other + get Button[0] Text -> Other "
-        L"+ window + call quit PerformClick \"\" + get quit Text");
+        L"+ call Button[0] PerformClick \"\" + wait-closed Other + call quit PerformClick \"\" "
+        L"+ get quit Text");
     EXPECT_EQ(code, 1u);
     for (const char* line : {"\"Other\"      Tarnwick.QuitWindow  modal\n",
                              "\"Quit test\"  Tarnwick.QuitWindow  disabled\n",
                              "  Button[0]  Button  #0      GroupBox  \"Options\"\n",
-                             "  Button[2]  Button  #0      Button    \"Other\"\n",
+                             "  Button[2]  Button  #1      Button    \"Other\"\n",
                              "call Button[1] PerformClick \"\" -> done (the application ended)\n"}) {
         EXPECT_NE(output.find(line), std::string::npos) << line << output;
     }

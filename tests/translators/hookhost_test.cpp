@@ -117,6 +117,22 @@ TEST_F(HookHostTest, ClickRequestsArriveAsPostedButtonSequences) {
         EXPECT_EQ(sequence, expected) << keyText;
         EXPECT_EQ(GetLiveBlockCount(), blocks);
     }
+    // No click that a user could not make: the button disabled, hidden, or in a disabled window.
+    const std::pair<HWND, void (*)(HWND, bool)> blockers[] = {
+        {button, [](HWND window, bool on) { EnableWindow(window, on); }},
+        {button, [](HWND window, bool on) { ShowWindow(window, on ? SW_SHOWNA : SW_HIDE); }},
+        {top_, [](HWND window, bool on) { EnableWindow(window, on); }}};
+    for (const auto& [window, allow] : blockers) {
+        SCOPED_TRACE(window == top_ ? "window disabled" : "button disabled or hidden");
+        seen_.clear();
+        const std::uint32_t blocks = GetLiveBlockCount();
+        allow(window, false);
+        W::PerformClick(button, 7, 9, 0, Text(L""));
+        Pump();
+        allow(window, true);
+        EXPECT_TRUE(seen_.empty());  // the host took the request and posted nothing
+        EXPECT_EQ(GetLiveBlockCount(), blocks);
+    }
 }
 
 TEST_F(HookHostTest, KeyRequestsTypeIntoAnEditWhetherTheLoopTranslatesOrNot) {
