@@ -131,6 +131,13 @@ void CVirtualCommonTreeViewTranslator::RaiseNodeEvent(HWND window, const wchar_t
     RaiseEvent(window, name, arguments.Data(), count);
 }
 
+void CVirtualCommonTreeViewTranslator::RaiseNodeChange(HWND window, const wchar_t* name,
+                                                       HTREEITEM node) {
+    if (IsSubscribed(window, name)) {
+        RaiseNodeEvent(window, name, {node, TreeView_GetParent(window, node)});
+    }
+}
+
 LRESULT CVirtualCommonTreeViewTranslator::HandleMessage(HWND window, UINT message, WPARAM wParam,
                                                         LPARAM lParam, bool* handled) {
     if (message == vask::kTreeChangeMessage && wParam != 0) {
@@ -145,9 +152,9 @@ LRESULT CVirtualCommonTreeViewTranslator::HandleMessage(HWND window, UINT messag
         // removes no child of a node; neither does a deletion of no item.
         const bool oneNode = item > 1 && item != kRoot32 && node != TVI_ROOT;
         if (processed == TVM_INSERTITEMW && item != 0) {
-            RaiseNodeEvent(window, L"NodeChildAdded", {node, TreeView_GetParent(window, node)});
+            RaiseNodeChange(window, L"NodeChildAdded", node);
         } else if (processed == TVM_DELETEITEM && oneNode) {
-            RaiseNodeEvent(window, L"NodeChildRemoved", {node, TreeView_GetParent(window, node)});
+            RaiseNodeChange(window, L"NodeChildRemoved", node);
         }
     }
     return CVirtualCommonBaseControlTranslator::HandleMessage(window, message, wParam, lParam,
@@ -156,11 +163,14 @@ LRESULT CVirtualCommonTreeViewTranslator::HandleMessage(HWND window, UINT messag
 
 bool CVirtualCommonTreeViewTranslator::HandleMouseUp(HWND window, UINT message, int button,
                                                      int clicks, int x, int y, bool* handled) {
-    TVHITTESTINFO hit{};
-    hit.pt = {x, y};
-    SendMessageW(window, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
-    if (hit.hItem != nullptr && (clicks == 1 || clicks == 2)) {
-        RaiseNodeEvent(window, clicks == 2 ? L"NodeDoubleClicked" : L"NodeClicked", {hit.hItem});
+    const wchar_t* name = clicks == 1   ? L"NodeClicked"
+                          : clicks == 2 ? L"NodeDoubleClicked"
+                                        : nullptr;
+    if (name != nullptr && IsSubscribed(window, name)) {
+        TVHITTESTINFO hit{};
+        hit.pt = {x, y};
+        SendMessageW(window, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+        if (hit.hItem != nullptr) RaiseNodeEvent(window, name, {hit.hItem});
     }
     return CVirtualCommonBaseControlTranslator::HandleMouseUp(window, message, button, clicks, x, y,
                                                               handled);

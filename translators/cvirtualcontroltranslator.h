@@ -39,6 +39,9 @@ class CVirtualControlTranslator
     // Raises the event about the window to its subscriber, if any; true when the subscriber
     // answered VARIANT_TRUE (cancel). The arguments' payloads travel with the event.
     bool RaiseEvent(HWND window, const wchar_t* name, VARIANT* arguments = nullptr, int count = 0);
+    // Whether the event about the window has a subscriber now. A miss takes no lock, so a
+    // translator asks this before it spends messages or records on the event's arguments.
+    bool IsSubscribed(HWND window, const wchar_t* name);
 
     // Where the events go: the owner id copied into every event key, and the service whose
     // event collection holds the subscribers (not owned). Until a service is set no event
@@ -52,6 +55,9 @@ class CVirtualControlTranslator
     bool SetEventTarget(std::uint64_t ownerId, IInvokeManagementService* service) noexcept;
 
   private:
+    // The key of the window's events under the target; false when the identity is refused.
+    bool EventKey(const EventTarget& target, HWND window, ReturnAddressRecord& key);
+
     std::atomic<std::shared_ptr<const EventTarget>> eventTarget_;
 };
 

@@ -43,6 +43,13 @@ LRESULT CALLBACK FakeItems(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     return DefSubclassProc(window, message, wParam, lParam);
 }
 
+// Counts the parent queries the tree is asked (TVM_GETNEXTITEM with TVGN_PARENT).
+LRESULT CALLBACK CountParentQueries(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                    UINT_PTR, DWORD_PTR count) {
+    if (message == TVM_GETNEXTITEM && wParam == TVGN_PARENT) ++*reinterpret_cast<int*>(count);
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
 // The item handles of an array of node records, destroying it; -1 for an element of another
 // kind.
 Handles NodesOf(SAFEARRAY* array) {
@@ -200,6 +207,18 @@ TEST_F(TreeViewTranslatorTest, InsertionsDeletionsAndClicksRaiseNodeEvents) {
     EXPECT_EQ(std::count(twice.begin(), twice.end(), L"NodeDoubleClicked D"), 1);
     WinHelper::PerformClick(tree_, 150, 190, 1, nullptr);  // below the last node
     EXPECT_EQ(names(), (std::vector<std::wstring>{L"Click"}));
+}
+
+// With nobody subscribed to a node change, the report asks the tree nothing and makes no record.
+TEST_F(TreeViewTranslatorTest, NodeChangesAskTheTreeNothingUnlessSubscribed) {
+    int asked = 0;
+    ASSERT_TRUE(SetWindowSubclass(tree_, &CountParentQueries, 8, DWORD_PTR(&asked)));
+    TreeView_DeleteItem(tree_, Insert(b_, L"B1"));
+    EXPECT_EQ(asked, 0);
+    Subscribe(tree_, {L"NodeChildAdded"});
+    TreeView_DeleteItem(tree_, Insert(b_, L"B2"));
+    EXPECT_EQ(asked, 1);  // the insertion's only
+    RemoveWindowSubclass(tree_, &CountParentQueries, 8);
 }
 
 }  // namespace
