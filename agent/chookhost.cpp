@@ -78,7 +78,8 @@ LRESULT SwallowedAnswer(UINT message, LPARAM lParam) {
 void ReportTreeChange(HWND tree, UINT message, WPARAM wParam, LPARAM lParam, LRESULT item) {
     TreeChangeRecord record{sizeof record, message, wParam, lParam,
                             static_cast<std::uint64_t>(item)};
-    SendMessageW(tree, kTreeChangeMessage, reinterpret_cast<WPARAM>(&record), 0);
+    const auto address = reinterpret_cast<WPARAM>(&record);
+    SendMessageW(tree, kTreeChangeMessage, address, TreeChangeMark(address));
 }
 
 // Copies a block handed to this process and frees it as its owner; empty when the handle

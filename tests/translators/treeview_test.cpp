@@ -97,9 +97,12 @@ class TreeViewTranslatorTest : public TranslatorFixture {
         harness_.Clear();
         return events;
     }
-    void Report(UINT processed, std::uint64_t item) {
+    // A report as the hooking host makes it, or one of the application's own (unmarked).
+    void Report(UINT processed, std::uint64_t item, bool marked = true) {
         vask::TreeChangeRecord change{32, processed, 0, 0, item};
-        SendMessageW(tree_, vask::kTreeChangeMessage, reinterpret_cast<WPARAM>(&change), 0);
+        const auto address = reinterpret_cast<WPARAM>(&change);
+        SendMessageW(tree_, vask::kTreeChangeMessage, address,
+                     marked ? vask::TreeChangeMark(address) : 0);
     }
 
     HWND tree_ = CreateWindowExW(0, WC_TREEVIEWW, L"",
@@ -175,12 +178,18 @@ TEST_F(TreeViewTranslatorTest, InsertionsDeletionsAndClicksRaiseNodeEvents) {
                       L"Click"});
     const HTREEITEM child = Insert(b_, L"B1"), root = Insert(TVI_ROOT, L"C");
     TreeView_DeleteItem(tree_, child);
-    // Reports that name no single node, or the narrow insertion, raise nothing.
+    // Reports that name no single node, or the narrow insertion, raise nothing; nor does the
+    // application's own 0x8006, whether its wParam points to such a record or nowhere readable.
     for (const std::uint64_t item :
          {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{0xFFFF0000}}) {
         Report(TVM_DELETEITEM, item);
     }
     Report(TVM_INSERTITEMA, Whole(a1_));
+    Report(TVM_INSERTITEMW, Whole(a1_), false);
+    void* const locked = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS);
+    const auto nowhere = reinterpret_cast<WPARAM>(locked);
+    SendMessageW(tree_, vask::kTreeChangeMessage, nowhere, vask::TreeChangeMark(nowhere));
+    VirtualFree(locked, 0, MEM_RELEASE);
     const std::vector<std::pair<std::wstring, Handles>> changes = {
         {L"NodeChildAdded", {Whole(child), Whole(b_)}},
         {L"NodeChildAdded", {Whole(root), 0}},
