@@ -128,6 +128,7 @@ class TARNWICK_API WinHelper {
     // Tree views.
     static int IsNodeSelected(HWND tree, HTREEITEM item);
     static int IsNodeExpanded(HWND tree, HTREEITEM item);
+    // 0, with *out untouched, for a node that the tree does not hold (deleted, say).
     static int GetNodeText(HWND tree, HTREEITEM item, wchar_t** out);
     static HTREEITEM GetSelectedNode(HWND tree);
     static void Collapse(HWND tree, HTREEITEM item);

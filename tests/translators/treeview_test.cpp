@@ -150,6 +150,12 @@ TEST_F(TreeViewTranslatorTest, OperationsReadAndDriveNodesByRecord) {
     EXPECT_EQ(view_->Expand(&reference_, nullptr), E_INVALIDARG);
     EXPECT_EQ(view_->GetChildren(nullptr, &a, nullptr), E_INVALIDARG);
     EXPECT_EQ(view_->GetChildren(&reference_, &a, nullptr), E_POINTER);
+    const HTREEITEM gone = Insert(b_, L"gone");  // a deleted node has no text
+    TreeView_DeleteItem(tree_, gone);
+    VirtualTreeNodeReference deleted = Node(gone);
+    text = nullptr;
+    EXPECT_EQ(view_->GetNodeText(&reference_, &deleted, &text), E_FAIL);
+    EXPECT_EQ(text, nullptr);
 }
 
 TEST_F(TreeViewTranslatorTest, WholeHandlesTravelInResultsAndEvents) {
