@@ -246,29 +246,25 @@ HRESULT CVirtualCommonTreeViewTranslator::Expand(VirtualControlReference* refere
 HRESULT CVirtualCommonTreeViewTranslator::PerformClick(VirtualControlReference* reference,
                                                        VirtualTreeNodeReference* node) {
     if (reference == nullptr || node == nullptr) return E_INVALIDARG;
-    WinHelper::PerformClick(WindowOf(reference), ItemOf(node));
-    return S_OK;
+    return WinHelper::PerformClick(WindowOf(reference), ItemOf(node)) != 0 ? S_OK : E_FAIL;
 }
 
 HRESULT CVirtualCommonTreeViewTranslator::PerformDoubleClick(VirtualControlReference* reference,
                                                              VirtualTreeNodeReference* node) {
     if (reference == nullptr || node == nullptr) return E_INVALIDARG;
-    WinHelper::PerformDoubleClick(WindowOf(reference), ItemOf(node));
-    return S_OK;
+    return WinHelper::PerformDoubleClick(WindowOf(reference), ItemOf(node)) != 0 ? S_OK : E_FAIL;
 }
 
 HRESULT CVirtualCommonTreeViewTranslator::PerformRightClick(VirtualControlReference* reference,
                                                             VirtualTreeNodeReference* node) {
     if (reference == nullptr || node == nullptr) return E_INVALIDARG;
-    WinHelper::PerformRightClick(WindowOf(reference), ItemOf(node));
-    return S_OK;
+    return WinHelper::PerformRightClick(WindowOf(reference), ItemOf(node)) != 0 ? S_OK : E_FAIL;
 }
 
 HRESULT CVirtualCommonTreeViewTranslator::ShowContextMenu(VirtualControlReference* reference,
                                                           VirtualTreeNodeReference* node) {
     if (reference == nullptr || node == nullptr) return E_INVALIDARG;
-    WinHelper::ShowContextMenu(WindowOf(reference), ItemOf(node));
-    return S_OK;
+    return WinHelper::ShowContextMenu(WindowOf(reference), ItemOf(node)) != 0 ? S_OK : E_FAIL;
 }
 
 HRESULT CVirtualCommonTreeViewTranslator::Select(VirtualControlReference* reference,

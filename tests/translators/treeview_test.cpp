@@ -222,6 +222,17 @@ TEST_F(TreeViewTranslatorTest, InsertionsDeletionsAndClicksRaiseNodeEvents) {
     EXPECT_EQ(std::count(twice.begin(), twice.end(), L"NodeDoubleClicked D"), 1);
     WinHelper::PerformClick(tree_, 150, 190, 1, nullptr);  // below the last node
     EXPECT_EQ(names(), (std::vector<std::wstring>{L"Click"}));
+    // A node under a collapsed one is brought into view first; a node that is gone fails.
+    VirtualTreeNodeReference hidden = Node(Insert(d, L"D1"));
+    harness_.Clear();
+    EXPECT_EQ(view_->PerformClick(&reference_, &hidden), S_OK);
+    EXPECT_EQ(Received().front(),
+              (std::pair<std::wstring, Handles>{L"NodeClicked", {hidden.ItemHandle}}));
+    TreeView_DeleteItem(tree_, reinterpret_cast<HTREEITEM>(hidden.ItemHandle));
+    harness_.Clear();
+    EXPECT_EQ(view_->PerformClick(&reference_, &hidden), E_FAIL);
+    EXPECT_EQ(view_->ShowContextMenu(&reference_, &hidden), E_FAIL);
+    EXPECT_EQ(Received(), (std::vector<std::pair<std::wstring, Handles>>{}));
 }
 
 // With nobody subscribed to a node change, the report asks the tree nothing and makes no record.
