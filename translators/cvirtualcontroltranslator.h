@@ -81,29 +81,6 @@ struct SafeArrayDestroyer {
 };
 using CSafeArray = std::unique_ptr<SAFEARRAY, SafeArrayDestroyer>;
 
-// The elements of a one-dimensional array of VARIANTs, locked while this lives; read and
-// written in place.
-class CLockedVariants {
-  public:
-    explicit CLockedVariants(SAFEARRAY* array) : array_(array) {
-        void* data = nullptr;
-        hr_ = SafeArrayAccessData(array, &data);
-        data_ = static_cast<VARIANT*>(data);
-    }
-    CLockedVariants(const CLockedVariants&) = delete;
-    CLockedVariants& operator=(const CLockedVariants&) = delete;
-    ~CLockedVariants() {
-        if (SUCCEEDED(hr_)) SafeArrayUnaccessData(array_);
-    }
-    HRESULT Result() const { return hr_; }
-    VARIANT& operator[](ULONG index) { return data_[index]; }
-
-  private:
-    SAFEARRAY* array_;
-    VARIANT* data_ = nullptr;
-    HRESULT hr_;
-};
-
 inline VARIANT_BOOL AsVariantBool(int value) { return value != 0 ? VARIANT_TRUE : VARIANT_FALSE; }
 
 // The window a reference names. Every operation that reads its reference refuses a null one
