@@ -584,6 +584,7 @@ void RestoreArray(VARIANT& value, int depth, CReceivedBlocks& received) {
     const PayloadContents contents = ParseArray(*bytes);
     if (!contents.sound) return;
     const auto count = static_cast<LONG>(contents.entries.size());
+    received.Reserve(contents.entries.size());
     UniqueSafeArray array(SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(count)));
     if (array == nullptr) TraceError(kTraceArrayCreateFailed, count);
     {
