@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -79,7 +80,8 @@ LRESULT SwallowedAnswer(UINT message, LPARAM lParam) {
 void ReportTreeChange(HWND tree, UINT message, WPARAM wParam, LPARAM lParam, LRESULT item) {
     TreeChangeRecord record{sizeof record, message, wParam, lParam,
                             static_cast<std::uint64_t>(item)};
-    SendMessageW(tree, kTreeChangeMessage, reinterpret_cast<WPARAM>(&record), 0);
+    const auto address = reinterpret_cast<WPARAM>(&record);
+    SendMessageW(tree, kTreeChangeMessage, address, TreeChangeMark(address));
 }
 
 // Copies a block handed to this process and frees it as its owner; empty when the handle
@@ -214,7 +216,9 @@ class CWindowsHook {
     HHOOK hook_;
 };
 
-using SubclassProcedure = LRESULT (*)(HWND, UINT, WPARAM, LPARAM, DWORD_PTR data);
+// A subclass's procedure; `original` is the window's procedure before the subclass, to which
+// it passes the message on (null: DefWindowProcW).
+using SubclassProcedure = LRESULT (*)(HWND, UINT, WPARAM, LPARAM, DWORD_PTR data, WNDPROC original);
 
 // A window-procedure subclass, removed when it goes. The table of original procedures is the
 // process's own: the platform's subclass mechanism reads a window property on every message,
@@ -255,19 +259,26 @@ class CWindowSubclass {
             Table().erase(found);
         } else {
             found->second.procedure = nullptr;
+            // The subclass above calls Procedure for the rest of the window's life: this module
+            // must stay loaded. (Unloading it without a detach first cannot be helped here.)
+            HMODULE pinned = nullptr;
+            GetModuleHandleExW(
+                GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                reinterpret_cast<LPCWSTR>(&Procedure), &pinned);
         }
     }
     bool IsValid() const noexcept { return window_ != nullptr; }
-
-    // The window's procedure before the subclass; null when it has none of ours.
-    static WNDPROC OriginalOf(HWND window) {
+    // Lets go of a window at its WM_NCDESTROY: no procedure is put back and nothing is pinned,
+    // as no message follows; the entry goes once that message is through.
+    void Abandon() noexcept {
         const std::lock_guard lock(Lock());
-        const auto found = Table().find(window);
-        return found != Table().end() ? found->second.original : nullptr;
+        const auto found = Table().find(std::exchange(window_, nullptr));
+        if (found != Table().end()) found->second.procedure = nullptr;
     }
-    // Passes a message on to that procedure.
-    static LRESULT CallOriginal(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        const WNDPROC original = OriginalOf(window);
+
+    // Passes a message on to the procedure a subclass was given.
+    static LRESULT CallOriginal(WNDPROC original, HWND window, UINT message, WPARAM wParam,
+                                LPARAM lParam) {
         return original != nullptr ? CallWindowProcW(original, window, message, wParam, lParam)
                                    : DefWindowProcW(window, message, wParam, lParam);
     }
@@ -291,8 +302,9 @@ class CWindowSubclass {
         static CLock lock;
         return lock;
     }
-    static std::map<HWND, Entry>& Table() {
-        static std::map<HWND, Entry>* const table = new std::map<HWND, Entry>;
+    // Looked up on every message of every hooked window: hashed.
+    static std::unordered_map<HWND, Entry>& Table() {
+        static std::unordered_map<HWND, Entry>* const table = new std::unordered_map<HWND, Entry>;
         return *table;
     }
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -301,17 +313,19 @@ class CWindowSubclass {
             const std::lock_guard lock(Lock());
             const auto found = Table().find(window);
             if (found != Table().end()) entry = found->second;
-            // The window is gone after this message: a pass-through entry goes with it.
-            if (message == WM_NCDESTROY && entry.procedure == nullptr && found != Table().end()) {
-                Table().erase(found);
-            }
         }
-        if (entry.procedure != nullptr) {
-            return entry.procedure(window, message, wParam, lParam, entry.data);
+        const LRESULT result =
+            entry.procedure != nullptr
+                ? entry.procedure(window, message, wParam, lParam, entry.data, entry.original)
+                : CallOriginal(entry.original, window, message, wParam, lParam);
+        // The window is gone after this message: a pass-through entry goes with it, one that
+        // the procedure left as it let go of the window included (its handle may come back).
+        if (message == WM_NCDESTROY) {
+            const std::lock_guard lock(Lock());
+            const auto found = Table().find(window);
+            if (found != Table().end() && found->second.procedure == nullptr) Table().erase(found);
         }
-        return entry.original != nullptr
-                   ? CallWindowProcW(entry.original, window, message, wParam, lParam)
-                   : DefWindowProcW(window, message, wParam, lParam);
+        return result;
     }
 
     HWND window_ = nullptr;
@@ -379,9 +393,16 @@ class CHookHost {
     HookedWindow* Hook(HWND window);
     bool IsClassified(HWND window) const;
     void TakeQueuedMessage(MSG& message);
+    // Drops a window at its WM_NCDESTROY.
+    void Forget(HWND window) noexcept {
+        const auto found = windows_.find(window);
+        if (found == windows_.end()) return;
+        found->second.subclass.Abandon();
+        windows_.erase(found);
+    }
 
     static LRESULT SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                DWORD_PTR data);
+                                DWORD_PTR data, WNDPROC original);
     static LRESULT CALLBACK CbtProc(int code, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK GetMessageProc(int code, WPARAM wParam, LPARAM lParam);
 
@@ -486,7 +507,7 @@ void CHookHost::TakeQueuedMessage(MSG& message) {
 }
 
 LRESULT CHookHost::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                DWORD_PTR data) {
+                                DWORD_PTR data, WNDPROC original) {
     if (message == ClickMessage() || message == KeysMessage()) {
         try {
             const auto first = static_cast<std::uint32_t>(wParam);
@@ -518,18 +539,17 @@ LRESULT CHookHost::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM
             Handled(&VirtualControlSubclassProc, window, message, wParam, lParam);
             if (g_windowGoneHandler != nullptr) g_windowGoneHandler(window);
         }
-        // The subclass goes with the entry; the original procedure, read first, ends the window.
-        const WNDPROC original = CWindowSubclass::OriginalOf(window);
-        host.windows_.erase(window);
-        return original != nullptr ? CallWindowProcW(original, window, message, wParam, lParam)
-                                   : DefWindowProcW(window, message, wParam, lParam);
+        // The subclass goes with the entry; the original procedure ends the window. A detach
+        // during the calls above took the host and its entries with it.
+        if (g_host == &host) host.Forget(window);
+        return CWindowSubclass::CallOriginal(original, window, message, wParam, lParam);
     }
-    if (!classified) return CWindowSubclass::CallOriginal(window, message, wParam, lParam);
+    if (!classified) return CWindowSubclass::CallOriginal(original, window, message, wParam, lParam);
     if (Handled(&VirtualControlSubclassProc, window, message, wParam, lParam)) return 0;
     if (treeView && message == TVM_DELETEITEM) {
         ReportTreeChange(window, message, wParam, lParam, lParam);
     }
-    const LRESULT result = CWindowSubclass::CallOriginal(window, message, wParam, lParam);
+    const LRESULT result = CWindowSubclass::CallOriginal(original, window, message, wParam, lParam);
     if (treeView && message == TVM_INSERTITEMW && result != 0) {
         ReportTreeChange(window, message, wParam, lParam, result);
     }

@@ -6,23 +6,47 @@
 #include <unordered_set>
 #include <utility>
 
-#include "common/uniquehandle.h"
 #include "standins/common/debugtrace.h"
 
 namespace vask {
 namespace {
 
 // One piece of work in flight. The caller and the performing thread each hold a reference;
-// the last to let go frees it, with the outcome that nobody read.
+// the last to let go frees it, with the outcome that nobody read. The caller waits on a
+// condition variable rather than an event: no kernel object is made, signalled, waited on or
+// closed per request.
 struct HopItem {
     CThreadHop::Work work;
     ControlCallOutcome outcome;
-    tarnwick::UniqueHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    SRWLOCK lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE finished = CONDITION_VARIABLE_INIT;
+    bool done = false;  // under lock
     int rounds = 0;
     std::atomic<int> references{2};
 
     void Release() {
         if (references.fetch_sub(1) == 1) delete this;
+    }
+    // Waits until the work is done or the bound has passed; the outcome when it is done.
+    std::optional<ControlCallOutcome> Wait(DWORD boundMs) {
+        const ULONGLONG deadline = GetTickCount64() + boundMs;
+        AcquireSRWLockExclusive(&lock);
+        while (!done) {
+            const ULONGLONG now = GetTickCount64();
+            if (boundMs != INFINITE && now >= deadline) break;
+            const DWORD left = boundMs == INFINITE ? INFINITE : static_cast<DWORD>(deadline - now);
+            SleepConditionVariableSRW(&finished, &lock, left, 0);
+        }
+        std::optional<ControlCallOutcome> result;
+        if (done) result = std::move(outcome);
+        ReleaseSRWLockExclusive(&lock);
+        return result;
+    }
+    void Finish() {
+        AcquireSRWLockExclusive(&lock);
+        done = true;
+        ReleaseSRWLockExclusive(&lock);
+        WakeConditionVariable(&finished);
     }
 };
 
@@ -62,15 +86,12 @@ std::optional<ControlCallOutcome> CThreadHop::Run(HWND window, DWORD boundMs, Wo
     if (item == nullptr) return std::nullopt;
     item->work = std::move(work);
     item->rounds = rounds;
-    if (item->done == nullptr || !Post(window, item)) {
+    if (!Post(window, item)) {
         delete item;
         return std::nullopt;
     }
     posted = true;
-    std::optional<ControlCallOutcome> outcome;
-    if (WaitForSingleObject(item->done.get(), boundMs) == WAIT_OBJECT_0) {
-        outcome = std::move(item->outcome);
-    }
+    std::optional<ControlCallOutcome> outcome = item->Wait(boundMs);
     item->Release();
     return outcome;
 }
@@ -93,7 +114,7 @@ LRESULT CThreadHop::Perform(HWND window, LPARAM lParam) {
         item->outcome.refusal = L"out of memory";
     }
     item->work = nullptr;  // what it captured goes here, on this thread
-    SetEvent(item->done.get());
+    item->Finish();
     item->Release();
     return 0;
 }

@@ -52,4 +52,27 @@ inline HRESULT DestroyVariantArray(SAFEARRAY* array) noexcept {
     return SafeArrayDestroy(array);
 }
 
+// The elements of a one-dimensional array of VARIANTs, locked while this lives; read and
+// written in place.
+class CLockedVariants {
+  public:
+    explicit CLockedVariants(SAFEARRAY* array) : array_(array) {
+        void* data = nullptr;
+        hr_ = SafeArrayAccessData(array, &data);
+        data_ = static_cast<VARIANT*>(data);
+    }
+    CLockedVariants(const CLockedVariants&) = delete;
+    CLockedVariants& operator=(const CLockedVariants&) = delete;
+    ~CLockedVariants() {
+        if (SUCCEEDED(hr_)) SafeArrayUnaccessData(array_);
+    }
+    HRESULT Result() const { return hr_; }
+    VARIANT& operator[](ULONG index) { return data_[index]; }
+
+  private:
+    SAFEARRAY* array_;
+    VARIANT* data_ = nullptr;
+    HRESULT hr_;
+};
+
 }  // namespace tarnwick

@@ -113,6 +113,8 @@ extern "C++" TARNWICK_API IUnknown* GetTranslatorUnknown(
 
 // A message sent or dispatched to a hooked window. `handled` becomes 1 when a subscriber
 // cancelled what the message would do; it is left as it was otherwise. `result` is not touched.
+// Both hooks find the translator that this factory attached to the window in a table of the
+// process, not through the window property; WM_NCDESTROY takes the window out of that table.
 extern "C++" TARNWICK_API void VirtualControlSubclassProc(
     const tarnwick::_MESSAGE_NOTIFICATION& notification, int& handled, __int64& result);
 

@@ -128,6 +128,7 @@ class TARNWICK_API WinHelper {
     // Tree views.
     static int IsNodeSelected(HWND tree, HTREEITEM item);
     static int IsNodeExpanded(HWND tree, HTREEITEM item);
+    // 0, with *out untouched, for a node that the tree does not hold (deleted, say).
     static int GetNodeText(HWND tree, HTREEITEM item, wchar_t** out);
     static HTREEITEM GetSelectedNode(HWND tree);
     static void Collapse(HWND tree, HTREEITEM item);
@@ -161,16 +162,19 @@ class TARNWICK_API WinHelper {
     static void PerformDoubleClick(HWND window, int x, int y, int skipKeyText, wchar_t* keyText);
     static void PerformRightClick(HWND window, int x, int y, int skipKeyText, wchar_t* keyText);
 
-    // Click requests at the centre of a tree item's text or of a list-view item's label.
-    static void PerformClick(HWND tree, HTREEITEM item);
-    static void PerformDoubleClick(HWND tree, HTREEITEM item);
-    static void PerformRightClick(HWND tree, HTREEITEM item);
+    // Click requests at the centre of a tree item's text or of a list-view item's label, once
+    // the item is in view (a tree node's ancestors are expanded). 0, and no click, for a node
+    // that still shows no text in the tree's client area or an index that names no item.
+    static int PerformClick(HWND tree, HTREEITEM item);
+    static int PerformDoubleClick(HWND tree, HTREEITEM item);
+    static int PerformRightClick(HWND tree, HTREEITEM item);
     static int ClickListViewItem(HWND list, int index);
     static int DoubleClickListViewItem(HWND list, int index);
     static int RightClickListViewItem(HWND list, int index);
 
-    // WM_CONTEXTMENU at the centre of the item, in screen coordinates.
-    static void ShowContextMenu(HWND tree, HTREEITEM item);
+    // WM_CONTEXTMENU at the centre of the item, in screen coordinates, once it is in view; 0
+    // as for the clicks.
+    static int ShowContextMenu(HWND tree, HTREEITEM item);
     static int ShowListViewItemContextMenu(HWND list, int index);
 
     // Posts a key request: keys is a BSTR (null sends nothing); keyText null counts as empty.

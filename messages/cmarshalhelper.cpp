@@ -218,12 +218,12 @@ void MakeEmpty(VARIANT& value) noexcept {
 }
 
 // MarshalValue on an element of an array or a field of a record, answering its wire value.
-// A moved payload now belongs to the wire value, so the element forgets it.
-WireValue MoveToWire(CScopedVariant& element) {
-    const bool moves = CMarshalHelper::HasPayload(element.Get().vt);
-    CMarshalHelper::MarshalValue(element.Get());
-    const WireValue wire = CMarshaller::MakeWireValue(element.Get());
-    if (moves) element.Forget();
+// A moved payload now belongs to the wire value, so the element is left VT_EMPTY.
+WireValue MoveToWire(VARIANT& element) {
+    const bool moves = CMarshalHelper::HasPayload(element.vt);
+    CMarshalHelper::MarshalValue(element);
+    const WireValue wire = CMarshaller::MakeWireValue(element);
+    if (moves) VariantInit(&element);
     return wire;
 }
 
@@ -254,12 +254,15 @@ std::uint32_t StoreArray(SAFEARRAY* array) {
         holder.Allocate(static_cast<std::uint32_t>(size), Here(__LINE__));
     if (bytes.empty()) return 0;
     WriteAt(bytes, 0, static_cast<std::uint16_t>(count));
+    // The elements move out in place: the array goes once they are written, so a copy of each
+    // would be made only to be freed.
+    CLockedVariants elements(array);
+    if (FAILED(elements.Result())) {
+        TraceFailure(kTraceArrayElementUnreadable, elements.Result(), LONG{-1});
+        return 0;
+    }
     for (LONG i = 0; i < count; ++i) {
-        CScopedVariant element;
-        LONG index = lower + i;
-        hr = SafeArrayGetElement(array, &index, &element.Get());
-        if (FAILED(hr)) TraceFailure(kTraceArrayElementUnreadable, hr, i);
-        WriteAt(bytes, kArrayElements + kWireSize * i, MoveToWire(element));
+        WriteAt(bytes, kArrayElements + kWireSize * i, MoveToWire(elements[static_cast<ULONG>(i)]));
     }
     return holder.Release();
 }
@@ -331,7 +334,7 @@ std::uint32_t StoreRecord(const CRecordOwner& record) {
             const HRESULT hr = info->GetField(record.Data(), name.get(), &field.Get());
             if (FAILED(hr)) TraceFailure(kTraceRecordFieldUnreadable, hr, name.get());
         }
-        WriteAt(bytes, offset + 4 + nameBytes, MoveToWire(field));
+        WriteAt(bytes, offset + 4 + nameBytes, MoveToWire(field.Get()));
         offset += 4 + nameBytes + kWireSize;
     }
     return holder.Release();
@@ -581,15 +584,24 @@ void RestoreArray(VARIANT& value, int depth, CReceivedBlocks& received) {
     const PayloadContents contents = ParseArray(*bytes);
     if (!contents.sound) return;
     const auto count = static_cast<LONG>(contents.entries.size());
+    received.Reserve(contents.entries.size());
     UniqueSafeArray array(SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(count)));
     if (array == nullptr) TraceError(kTraceArrayCreateFailed, count);
-    // Every element is restored, even without an array, so that its blocks are freed.
-    for (LONG i = 0; i < count; ++i) {
-        CScopedVariant element;
-        RestoreElement(element, contents.entries[i].second, depth + 1, received);
-        if (array == nullptr) continue;
-        const HRESULT hr = SafeArrayPutElement(array.get(), &i, &element.Get());
-        if (FAILED(hr)) TraceFailure(kTraceArrayPutFailed, hr, i);
+    {
+        // Each element moves into its place: the array takes it over without a copy.
+        CLockedVariants elements(array.get());
+        if (array != nullptr && FAILED(elements.Result())) {
+            TraceFailure(kTraceArrayPutFailed, elements.Result(), LONG{-1});
+            array.reset();
+        }
+        // Every element is restored, even without an array, so that its blocks are freed.
+        for (LONG i = 0; i < count; ++i) {
+            CScopedVariant element;
+            RestoreElement(element, contents.entries[i].second, depth + 1, received);
+            if (array == nullptr) continue;
+            elements[static_cast<ULONG>(i)] = element.Get();
+            element.Forget();
+        }
     }
     if (array == nullptr) return;
     // What arrives is an array of VARIANTs, whatever element type the sender named.
@@ -694,21 +706,47 @@ void RestoreRecord(VARIANT& value, int depth, CReceivedBlocks& received) {
     record.HandTo(value);
 }
 
-// A string block: a null string when it cannot be read, VT_EMPTY when it is refused.
+// The units of a string block up to its first zero unit, as a new BSTR copied straight from
+// the block; null (traced) when the block holds no zero unit. A sender that still writes can
+// change what is copied, never how much: both the search and the copy stay within the block.
+BSTR ReadBlockString(std::span<const std::uint8_t> block, std::uint32_t handle) {
+    const size_t units = block.size() / sizeof(wchar_t);
+    size_t length = 0;
+    for (wchar_t unit = 0; length < units; ++length) {
+        std::memcpy(&unit, block.data() + length * sizeof(wchar_t), sizeof unit);
+        if (unit == L'\0') break;
+    }
+    if (length == units) {
+        TraceError(kTraceStringUnterminated, handle, static_cast<std::uint64_t>(block.size()));
+        return nullptr;
+    }
+    const BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(length));
+    if (text == nullptr) {
+        TraceError(kTraceStringAllocationFailed, handle);
+        return nullptr;
+    }
+    std::memcpy(text, block.data(), length * sizeof(wchar_t));
+    return text;
+}
+
+// A string block: a null string when it cannot be read, VT_EMPTY when it is refused. The block
+// is read where it lies rather than through a copy of it (strings come by the thousand).
 void RestoreString(VARIANT& value, CReceivedBlocks& received) {
     const std::uint32_t handle = CMarshalHelper::HandleOf(value);
-    const bool refused = received.Holds(handle);
-    const std::optional<std::vector<std::uint8_t>> bytes = TakePayload(value, 0, received);
-    if (refused) return;
-    value.vt = VT_BSTR;
-    if (!bytes) return;
-    const std::optional<std::wstring> text = ReadBlockText(*bytes, 0);
-    if (!text) {
-        TraceError(kTraceStringUnterminated, handle, static_cast<std::uint64_t>(bytes->size()));
+    MakeEmpty(value);
+    if (received.Holds(handle)) {
+        TraceError(kTracePayloadRefused, handle, static_cast<std::uint32_t>(VT_BSTR));
         return;
     }
-    V_BSTR(&value) = SysAllocStringLen(text->data(), static_cast<UINT>(text->size()));
-    if (V_BSTR(&value) == nullptr) TraceError(kTraceStringAllocationFailed, handle);
+    received.Claim(handle);
+    value.vt = VT_BSTR;
+    COpenedBlock block(handle, Here(__LINE__));
+    if (!block.IsOpen()) {
+        TraceError(kTracePayloadUnreadable, handle);
+        return;
+    }
+    V_BSTR(&value) = ReadBlockString(block.Bytes(), handle);
+    block.Destroy();
 }
 
 void Restore(VARIANT& value, int depth, CReceivedBlocks& received) {

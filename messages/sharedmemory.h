@@ -115,6 +115,8 @@ class CReceivedBlocks {
     // Notes the block as taken; false, with nothing noted, when it is held or taken already.
     // Handle 0 names no block and is always accepted.
     bool Claim(std::uint32_t handle);
+    // Makes room for this many more blocks, as an array's elements are about to be taken.
+    void Reserve(size_t more) { handles_.reserve(handles_.size() + more); }
 
   private:
     std::unordered_set<std::uint32_t> handles_;

@@ -109,9 +109,17 @@ namespace vask {
 
 // Sent to a classified tree view after it has inserted an item (TVM_INSERTITEMW answered
 // non-null) and before it deletes one (TVM_DELETEITEM that no translator cancelled), with
-// wParam = a TreeChangeRecord, lParam = 0. It passes the host's subclass like any message, so
-// that the tree view's translator sees it, and reaches the tree view.
+// wParam = a TreeChangeRecord and lParam = TreeChangeMark(wParam). It passes the host's subclass
+// like any message, so that the tree view's translator sees it, and reaches the tree view. The
+// host sends it on the tree's own thread with the record in its own frame. The number is
+// WM_APP + 6, which an application may use for its own purposes: the translator reads the record
+// only when lParam carries the mark and the record lies in the live part of the calling thread's
+// stack; any other 0x8006 raises nothing.
 inline constexpr UINT kTreeChangeMessage = 0x8006;
+
+inline LPARAM TreeChangeMark(WPARAM record) {
+    return static_cast<LPARAM>(record ^ 0x7A3C5E9172B4D6F1ull);
+}
 
 struct TreeChangeRecord {
     std::uint32_t size;     // 32

@@ -86,6 +86,20 @@ class CNodeArguments {
     VARIANT arguments_[kMax];
 };
 
+// Copies the hooking host's report of a tree change into `report`. Only a report that carries
+// the host's mark is read, and only when the record lies in the live part of this thread's stack
+// (the host sends it on this thread from its own frame), so that an application's own 0x8006,
+// whatever its wParam, is never read through.
+bool TakeReport(WPARAM wParam, LPARAM lParam, vask::TreeChangeRecord& report) {
+    if (wParam == 0 || lParam != vask::TreeChangeMark(wParam)) return false;
+    ULONG_PTR low = 0, high = 0;
+    GetCurrentThreadStackLimits(&low, &high);
+    const auto frame = reinterpret_cast<ULONG_PTR>(&low);  // the callers' frames lie above
+    if (wParam <= frame || wParam >= high || high - wParam < sizeof report) return false;
+    std::memcpy(&report, reinterpret_cast<const void*>(wParam), sizeof report);
+    return report.size == sizeof report;
+}
+
 // The whole item handle an element of WinHelper::GetChildren holds.
 std::int64_t HandleOf(const VARIANT& element) {
     return V_VT(&element) == VT_I8 ? V_I8(&element) : 0;
@@ -131,23 +145,27 @@ void CVirtualCommonTreeViewTranslator::RaiseNodeEvent(HWND window, const wchar_t
     RaiseEvent(window, name, arguments.Data(), count);
 }
 
+void CVirtualCommonTreeViewTranslator::RaiseNodeChange(HWND window, const wchar_t* name,
+                                                       HTREEITEM node) {
+    if (IsSubscribed(window, name)) {
+        RaiseNodeEvent(window, name, {node, TreeView_GetParent(window, node)});
+    }
+}
+
 LRESULT CVirtualCommonTreeViewTranslator::HandleMessage(HWND window, UINT message, WPARAM wParam,
                                                         LPARAM lParam, bool* handled) {
-    if (message == vask::kTreeChangeMessage && wParam != 0) {
-        std::uint32_t processed = 0;
-        std::uint64_t item = 0;
-        const auto* record = reinterpret_cast<const std::uint8_t*>(wParam);
-        std::memcpy(&processed, record + offsetof(vask::TreeChangeRecord, message),
-                    sizeof processed);
-        std::memcpy(&item, record + offsetof(vask::TreeChangeRecord, item), sizeof item);
+    vask::TreeChangeRecord report{};
+    if (message == vask::kTreeChangeMessage && TakeReport(wParam, lParam, report)) {
+        const std::uint32_t processed = report.message;
+        const std::uint64_t item = report.item;
         const auto node = reinterpret_cast<HTREEITEM>(static_cast<std::uintptr_t>(item));
         // The deletion of every item names TVI_ROOT, in its 64-bit or its 32-bit form, and
         // removes no child of a node; neither does a deletion of no item.
         const bool oneNode = item > 1 && item != kRoot32 && node != TVI_ROOT;
         if (processed == TVM_INSERTITEMW && item != 0) {
-            RaiseNodeEvent(window, L"NodeChildAdded", {node, TreeView_GetParent(window, node)});
+            RaiseNodeChange(window, L"NodeChildAdded", node);
         } else if (processed == TVM_DELETEITEM && oneNode) {
-            RaiseNodeEvent(window, L"NodeChildRemoved", {node, TreeView_GetParent(window, node)});
+            RaiseNodeChange(window, L"NodeChildRemoved", node);
         }
     }
     return CVirtualCommonBaseControlTranslator::HandleMessage(window, message, wParam, lParam,
@@ -156,11 +174,14 @@ LRESULT CVirtualCommonTreeViewTranslator::HandleMessage(HWND window, UINT messag
 
 bool CVirtualCommonTreeViewTranslator::HandleMouseUp(HWND window, UINT message, int button,
                                                      int clicks, int x, int y, bool* handled) {
-    TVHITTESTINFO hit{};
-    hit.pt = {x, y};
-    SendMessageW(window, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
-    if (hit.hItem != nullptr && (clicks == 1 || clicks == 2)) {
-        RaiseNodeEvent(window, clicks == 2 ? L"NodeDoubleClicked" : L"NodeClicked", {hit.hItem});
+    const wchar_t* name = clicks == 1   ? L"NodeClicked"
+                          : clicks == 2 ? L"NodeDoubleClicked"
+                                        : nullptr;
+    if (name != nullptr && IsSubscribed(window, name)) {
+        TVHITTESTINFO hit{};
+        hit.pt = {x, y};
+        SendMessageW(window, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+        if (hit.hItem != nullptr) RaiseNodeEvent(window, name, {hit.hItem});
     }
     return CVirtualCommonBaseControlTranslator::HandleMouseUp(window, message, button, clicks, x, y,
                                                               handled);
@@ -225,29 +246,25 @@ HRESULT CVirtualCommonTreeViewTranslator::Expand(VirtualControlReference* refere
 HRESULT CVirtualCommonTreeViewTranslator::PerformClick(VirtualControlReference* reference,
                                                        VirtualTreeNodeReference* node) {
     if (reference == nullptr || node == nullptr) return E_INVALIDARG;
-    WinHelper::PerformClick(WindowOf(reference), ItemOf(node));
-    return S_OK;
+    return WinHelper::PerformClick(WindowOf(reference), ItemOf(node)) != 0 ? S_OK : E_FAIL;
 }
 
 HRESULT CVirtualCommonTreeViewTranslator::PerformDoubleClick(VirtualControlReference* reference,
                                                              VirtualTreeNodeReference* node) {
     if (reference == nullptr || node == nullptr) return E_INVALIDARG;
-    WinHelper::PerformDoubleClick(WindowOf(reference), ItemOf(node));
-    return S_OK;
+    return WinHelper::PerformDoubleClick(WindowOf(reference), ItemOf(node)) != 0 ? S_OK : E_FAIL;
 }
 
 HRESULT CVirtualCommonTreeViewTranslator::PerformRightClick(VirtualControlReference* reference,
                                                             VirtualTreeNodeReference* node) {
     if (reference == nullptr || node == nullptr) return E_INVALIDARG;
-    WinHelper::PerformRightClick(WindowOf(reference), ItemOf(node));
-    return S_OK;
+    return WinHelper::PerformRightClick(WindowOf(reference), ItemOf(node)) != 0 ? S_OK : E_FAIL;
 }
 
 HRESULT CVirtualCommonTreeViewTranslator::ShowContextMenu(VirtualControlReference* reference,
                                                           VirtualTreeNodeReference* node) {
     if (reference == nullptr || node == nullptr) return E_INVALIDARG;
-    WinHelper::ShowContextMenu(WindowOf(reference), ItemOf(node));
-    return S_OK;
+    return WinHelper::ShowContextMenu(WindowOf(reference), ItemOf(node)) != 0 ? S_OK : E_FAIL;
 }
 
 HRESULT CVirtualCommonTreeViewTranslator::Select(VirtualControlReference* reference,

@@ -21,6 +21,7 @@ class CVirtualCommonTreeViewTranslator
 
     // The hooking host's report of an inserted or deleted node (message 0x8006) raises
     // "NodeChildAdded" or "NodeChildRemoved" (the node, its parent); the answers are not used.
+    // Node events that nobody subscribed cost the tree no message and make no record.
     LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                           bool* handled) override;
     // A release over a node raises "NodeClicked" or "NodeDoubleClicked" (the node), whatever
@@ -85,6 +86,9 @@ class CVirtualCommonTreeViewTranslator
     // Raises a node event with one VirtualTreeNodeReference argument per item; nothing is
     // raised when the records cannot be made.
     void RaiseNodeEvent(HWND window, const wchar_t* name, std::initializer_list<HTREEITEM> items);
+    // Raises a node change (the node, its parent); the tree is asked for the parent only when
+    // the event has a subscriber.
+    void RaiseNodeChange(HWND window, const wchar_t* name, HTREEITEM node);
 };
 
 }  // namespace tarnwick

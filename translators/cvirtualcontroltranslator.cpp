@@ -76,20 +76,33 @@ bool CVirtualControlTranslator::SetEventTarget(std::uint64_t ownerId,
     return true;
 }
 
-bool CVirtualControlTranslator::RaiseEvent(HWND window, const wchar_t* name, VARIANT* arguments,
-                                           int count) {
-    // Read once: a reset on another thread while the event is out leaves this raise whole.
-    const std::shared_ptr<const EventTarget> target = eventTarget_.load(std::memory_order_acquire);
-    if (target == nullptr) return false;
+bool CVirtualControlTranslator::EventKey(const EventTarget& target, HWND window,
+                                         ReturnAddressRecord& key) {
     IUnknown* identity = nullptr;
     IVirtualControl* control = this;
     if (FAILED(control->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)))) {
         return false;
     }
-    const ReturnAddressRecord key{GetCurrentProcessId(), target->ownerId,
-                                  reinterpret_cast<std::uint64_t>(identity),
-                                  reinterpret_cast<std::uint64_t>(window)};
+    key = {GetCurrentProcessId(), target.ownerId, reinterpret_cast<std::uint64_t>(identity),
+           reinterpret_cast<std::uint64_t>(window)};
     identity->Release();
+    return true;
+}
+
+bool CVirtualControlTranslator::IsSubscribed(HWND window, const wchar_t* name) {
+    const std::shared_ptr<const EventTarget> target = eventTarget_.load(std::memory_order_acquire);
+    ReturnAddressRecord key{};
+    if (target == nullptr || !EventKey(*target, window, key)) return false;
+    IEventCollection* events = target->service->GetEventCollection();
+    return events != nullptr && events->HasSubscriber(&key, name);
+}
+
+bool CVirtualControlTranslator::RaiseEvent(HWND window, const wchar_t* name, VARIANT* arguments,
+                                           int count) {
+    // Read once: a reset on another thread while the event is out leaves this raise whole.
+    const std::shared_ptr<const EventTarget> target = eventTarget_.load(std::memory_order_acquire);
+    ReturnAddressRecord key{};
+    if (target == nullptr || !EventKey(*target, window, key)) return false;
     IEventCollection* events = target->service->GetEventCollection();
     IIpcInvoke* subscriber = events != nullptr ? events->GetSubscriber(&key, name) : nullptr;
     if (subscriber == nullptr) return false;

@@ -40,6 +40,9 @@ class CVirtualControlTranslator
     // Raises the event about the window to its subscriber, if any; true when the subscriber
     // answered VARIANT_TRUE (cancel). The arguments' payloads travel with the event.
     bool RaiseEvent(HWND window, const wchar_t* name, VARIANT* arguments = nullptr, int count = 0);
+    // Whether the event about the window has a subscriber now. A miss takes no lock, so a
+    // translator asks this before it spends messages or records on the event's arguments.
+    bool IsSubscribed(HWND window, const wchar_t* name);
 
     // Where the events go: the owner id copied into every event key, and the service whose
     // event collection holds the subscribers (not owned). Until a service is set no event
@@ -53,6 +56,9 @@ class CVirtualControlTranslator
     bool SetEventTarget(std::uint64_t ownerId, IInvokeManagementService* service) noexcept;
 
   private:
+    // The key of the window's events under the target; false when the identity is refused.
+    bool EventKey(const EventTarget& target, HWND window, ReturnAddressRecord& key);
+
     std::atomic<std::shared_ptr<const EventTarget>> eventTarget_;
 };
 
@@ -84,29 +90,6 @@ struct SafeArrayDestroyer {
     void operator()(SAFEARRAY* array) const noexcept { DestroyVariantArray(array); }
 };
 using CSafeArray = std::unique_ptr<SAFEARRAY, SafeArrayDestroyer>;
-
-// The elements of a one-dimensional array of VARIANTs, locked while this lives; read and
-// written in place.
-class CLockedVariants {
-  public:
-    explicit CLockedVariants(SAFEARRAY* array) : array_(array) {
-        void* data = nullptr;
-        hr_ = SafeArrayAccessData(array, &data);
-        data_ = static_cast<VARIANT*>(data);
-    }
-    CLockedVariants(const CLockedVariants&) = delete;
-    CLockedVariants& operator=(const CLockedVariants&) = delete;
-    ~CLockedVariants() {
-        if (SUCCEEDED(hr_)) SafeArrayUnaccessData(array_);
-    }
-    HRESULT Result() const { return hr_; }
-    VARIANT& operator[](ULONG index) { return data_[index]; }
-
-  private:
-    SAFEARRAY* array_;
-    VARIANT* data_ = nullptr;
-    HRESULT hr_;
-};
 
 inline VARIANT_BOOL AsVariantBool(int value) { return value != 0 ? VARIANT_TRUE : VARIANT_FALSE; }
 

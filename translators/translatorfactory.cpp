@@ -12,6 +12,7 @@
 
 #include "trace/ctraceprovider.h"
 #include "translators/ctarnwickiunknownwrapper.h"
+#include "translators/ctranslatortable.h"
 #include "translators/cvirtualcommonbuttontranslator.h"
 #include "translators/cvirtualcommoncheckbasetranslator.h"
 #include "translators/cvirtualcommoncomboboxtranslator.h"
@@ -124,8 +125,10 @@ struct PeekedRelease {
 };
 thread_local PeekedRelease t_peekedRelease;
 
-CVirtualControlTranslator* AttachedTranslator(HWND window) {
-    return static_cast<CVirtualControlTranslator*>(GetPropW(window, kTranslatorProperty));
+// The translators the factory attached, by window; the property stays for other readers.
+CTranslatorTable& AttachedTranslators() {
+    static CTranslatorTable* const table = new CTranslatorTable;  // outlives every hook
+    return *table;
 }
 
 }  // namespace
@@ -160,6 +163,7 @@ Translator* GetCommonControlTranslator(HWND window, bool* created, wchar_t* inte
     if (adapterTypeName != nullptr) {
         wcscpy_s(adapterTypeName, kTypeNameChars, kKinds[kind].names.adapterTypeName);
     }
+    AttachedTranslators().Attach(window, translator);
     SetPropW(window, kTranslatorProperty, translator);
     return AsExported(translator);
 }
@@ -182,9 +186,10 @@ IUnknown* GetTranslatorUnknown(Translator* translator) {
 }
 
 void VirtualControlSubclassProc(const _MESSAGE_NOTIFICATION& notification, int& handled, __int64&) {
+    if (*notification.message == WM_NCDESTROY) AttachedTranslators().Forget(*notification.window);
     if (!IsTranslatedMessage(*notification.message)) return;  // no translator acts on it
     const HWND window = *notification.window;
-    CVirtualControlTranslator* translator = AttachedTranslator(window);
+    CVirtualControlTranslator* translator = AttachedTranslators().Find(window);
     if (translator == nullptr) {
         Trace(kTranslatorFactoryTraceGuid, TraceLevel::Error, kTraceFlagComponent,
               kTraceSubclassNoTranslator, window);
@@ -208,7 +213,7 @@ void VirtualControlPeekProc(const _MESSAGE_NOTIFICATION& notification, int& hand
     t_peekedRelease = {};
     if (*notification.message != WM_LBUTTONUP) return;
     const HWND window = *notification.window;
-    CVirtualControlTranslator* translator = AttachedTranslator(window);
+    CVirtualControlTranslator* translator = AttachedTranslators().Find(window);
     if (translator == nullptr) {
         Trace(kTranslatorFactoryTraceGuid, TraceLevel::Error, kTraceFlagComponent,
               kTracePeekNoTranslator, window);

@@ -122,6 +122,16 @@ RECT TreeItemRect(HWND tree, HTREEITEM item) {
     return rect;
 }
 
+// Expands the node's ancestors and scrolls it into view, then takes the rectangle of its text;
+// false when the centre of that rectangle still lies outside the tree's client area, or the tree
+// has none (a node it does not hold): a click there would miss the node.
+bool TreeItemRectInView(HWND tree, HTREEITEM item, RECT& rect) {
+    WinHelper::EnsureVisible(tree, item);
+    rect = TreeItemRect(tree, item);
+    RECT client{};
+    return !IsRectEmpty(&rect) && GetClientRect(tree, &client) && PtInRect(&client, Centre(rect));
+}
+
 // The rectangle of a list-view item's label, where a user clicks it: in a report view the
 // centre of the whole row may lie on a sub-item, which selects nothing. Zeros when the item
 // has none.
@@ -134,8 +144,11 @@ RECT ListItemRect(HWND list, int index) {
     return rect;
 }
 
-void ClickTreeItem(HWND tree, HTREEITEM item, Button button, std::int32_t clickCount) {
-    SendClickRequest(tree, CentreRequest(TreeItemRect(tree, item), button, clickCount));
+int ClickTreeItem(HWND tree, HTREEITEM item, Button button, std::int32_t clickCount) {
+    RECT rect{};
+    if (!TreeItemRectInView(tree, item, rect)) return 0;
+    SendClickRequest(tree, CentreRequest(rect, button, clickCount));
+    return 1;
 }
 
 // Scrolls the item fully into view before its rectangle is taken; 0, and no click, for an
@@ -193,16 +206,16 @@ void WinHelper::GetListViewItemRect(HWND list, int index, RECT* out) {
     if (out != nullptr) *out = ListItemRect(list, index);
 }
 
-void WinHelper::PerformClick(HWND tree, HTREEITEM item) {
-    ClickTreeItem(tree, item, kLeftButton, 1);
+int WinHelper::PerformClick(HWND tree, HTREEITEM item) {
+    return ClickTreeItem(tree, item, kLeftButton, 1);
 }
 
-void WinHelper::PerformDoubleClick(HWND tree, HTREEITEM item) {
-    ClickTreeItem(tree, item, kLeftButton, 2);
+int WinHelper::PerformDoubleClick(HWND tree, HTREEITEM item) {
+    return ClickTreeItem(tree, item, kLeftButton, 2);
 }
 
-void WinHelper::PerformRightClick(HWND tree, HTREEITEM item) {
-    ClickTreeItem(tree, item, kRightButton, 1);
+int WinHelper::PerformRightClick(HWND tree, HTREEITEM item) {
+    return ClickTreeItem(tree, item, kRightButton, 1);
 }
 
 int WinHelper::ClickListViewItem(HWND list, int index) {
@@ -219,8 +232,11 @@ int WinHelper::RightClickListViewItem(HWND list, int index) {
 
 // Context menus.
 
-void WinHelper::ShowContextMenu(HWND tree, HTREEITEM item) {
-    OpenContextMenu(tree, TreeItemRect(tree, item));
+int WinHelper::ShowContextMenu(HWND tree, HTREEITEM item) {
+    RECT rect{};
+    if (!TreeItemRectInView(tree, item, rect)) return 0;
+    OpenContextMenu(tree, rect);
+    return 1;
 }
 
 int WinHelper::ShowListViewItemContextMenu(HWND list, int index) {

@@ -392,16 +392,17 @@ int WinHelper::GetNodeText(HWND tree, HTREEITEM item, wchar_t** out) {
     if (out == nullptr) return 0;
     return Guarded([&] {
         CItemText text;
+        bool answered = true;  // a node that is gone (or never was) is refused by the tree
         const std::wstring_view read = text.Read([&](wchar_t* buffer, int capacity) {
             TVITEMW node{};
             node.mask = TVIF_TEXT;
             node.hItem = item;
             node.pszText = buffer;
             node.cchTextMax = capacity;
-            Send(tree, TVM_GETITEMW, 0, Pointer(&node));
-            return node.pszText;
+            answered = Send(tree, TVM_GETITEMW, 0, Pointer(&node)) != FALSE;
+            return answered ? node.pszText : nullptr;
         });
-        return PutBstr(read, out) ? 1 : 0;
+        return answered && PutBstr(read, out) ? 1 : 0;
     });
 }
 

@@ -92,6 +92,25 @@ TEST_F(TranslatorTest, TheFactoryClassifiesByClassAndButtonStyle) {
     EXPECT_TRUE(created);  // an invalid window leaves it untouched
 }
 
+// The hooks find the translator that the factory attached without reading the window property,
+// and forget the window at its WM_NCDESTROY: a later message under its handle finds none.
+TEST_F(TranslatorTest, HooksFindTheTranslatorWithoutThePropertyUntilTheWindowGoes) {
+    HWND edit = Child(L"Edit", 0);
+    // This executable's own factory and hooks: the hooking host feeds the DLL's.
+    ASSERT_NE(GetCommonControlTranslator(edit, nullptr, nullptr, nullptr), nullptr);
+    Subscribe(edit, {L"TextChanged"});
+    ASSERT_NE(RemovePropW(edit, kTranslatorProperty), nullptr);
+    for (UINT message : {UINT{WM_SETTEXT}, UINT{WM_NCDESTROY}, UINT{WM_SETTEXT}}) {
+        WPARAM wParam = 0;
+        LPARAM lParam = 0;
+        int handled = 0;
+        __int64 result = 0;
+        VirtualControlSubclassProc(MakeMessageNotification(edit, message, wParam, lParam), handled,
+                                   result);
+    }
+    EXPECT_EQ(harness_.EventNames(), Names{L"TextChanged"});
+}
+
 // A release inside raises Clicking, Click and MouseUp once, sent or posted; outside only
 // MouseUp. A cancelled Clicking drops the posted release, so the box keeps its state.
 TEST_F(TranslatorTest, ClickEventsAndACancelledClickingThatKeepsTheBoxState) {

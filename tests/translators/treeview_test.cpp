@@ -43,6 +43,13 @@ LRESULT CALLBACK FakeItems(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     return DefSubclassProc(window, message, wParam, lParam);
 }
 
+// Counts the parent queries the tree is asked (TVM_GETNEXTITEM with TVGN_PARENT).
+LRESULT CALLBACK CountParentQueries(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                    UINT_PTR, DWORD_PTR count) {
+    if (message == TVM_GETNEXTITEM && wParam == TVGN_PARENT) ++*reinterpret_cast<int*>(count);
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
 // The item handles of an array of node records, destroying it; -1 for an element of another
 // kind.
 Handles NodesOf(SAFEARRAY* array) {
@@ -90,9 +97,12 @@ class TreeViewTranslatorTest : public TranslatorFixture {
         harness_.Clear();
         return events;
     }
-    void Report(UINT processed, std::uint64_t item) {
+    // A report as the hooking host makes it, or one of the application's own (unmarked).
+    void Report(UINT processed, std::uint64_t item, bool marked = true) {
         vask::TreeChangeRecord change{32, processed, 0, 0, item};
-        SendMessageW(tree_, vask::kTreeChangeMessage, reinterpret_cast<WPARAM>(&change), 0);
+        const auto address = reinterpret_cast<WPARAM>(&change);
+        SendMessageW(tree_, vask::kTreeChangeMessage, address,
+                     marked ? vask::TreeChangeMark(address) : 0);
     }
 
     HWND tree_ = CreateWindowExW(0, WC_TREEVIEWW, L"",
@@ -140,6 +150,12 @@ TEST_F(TreeViewTranslatorTest, OperationsReadAndDriveNodesByRecord) {
     EXPECT_EQ(view_->Expand(&reference_, nullptr), E_INVALIDARG);
     EXPECT_EQ(view_->GetChildren(nullptr, &a, nullptr), E_INVALIDARG);
     EXPECT_EQ(view_->GetChildren(&reference_, &a, nullptr), E_POINTER);
+    const HTREEITEM gone = Insert(b_, L"gone");  // a deleted node has no text
+    TreeView_DeleteItem(tree_, gone);
+    VirtualTreeNodeReference deleted = Node(gone);
+    text = nullptr;
+    EXPECT_EQ(view_->GetNodeText(&reference_, &deleted, &text), E_FAIL);
+    EXPECT_EQ(text, nullptr);
 }
 
 TEST_F(TreeViewTranslatorTest, WholeHandlesTravelInResultsAndEvents) {
@@ -168,12 +184,18 @@ TEST_F(TreeViewTranslatorTest, InsertionsDeletionsAndClicksRaiseNodeEvents) {
                       L"Click"});
     const HTREEITEM child = Insert(b_, L"B1"), root = Insert(TVI_ROOT, L"C");
     TreeView_DeleteItem(tree_, child);
-    // Reports that name no single node, or the narrow insertion, raise nothing.
+    // Reports that name no single node, or the narrow insertion, raise nothing; nor does the
+    // application's own 0x8006, whether its wParam points to such a record or nowhere readable.
     for (const std::uint64_t item :
          {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{0xFFFF0000}}) {
         Report(TVM_DELETEITEM, item);
     }
     Report(TVM_INSERTITEMA, Whole(a1_));
+    Report(TVM_INSERTITEMW, Whole(a1_), false);
+    void* const locked = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS);
+    const auto nowhere = reinterpret_cast<WPARAM>(locked);
+    SendMessageW(tree_, vask::kTreeChangeMessage, nowhere, vask::TreeChangeMark(nowhere));
+    VirtualFree(locked, 0, MEM_RELEASE);
     const std::vector<std::pair<std::wstring, Handles>> changes = {
         {L"NodeChildAdded", {Whole(child), Whole(b_)}},
         {L"NodeChildAdded", {Whole(root), 0}},
@@ -200,6 +222,29 @@ TEST_F(TreeViewTranslatorTest, InsertionsDeletionsAndClicksRaiseNodeEvents) {
     EXPECT_EQ(std::count(twice.begin(), twice.end(), L"NodeDoubleClicked D"), 1);
     WinHelper::PerformClick(tree_, 150, 190, 1, nullptr);  // below the last node
     EXPECT_EQ(names(), (std::vector<std::wstring>{L"Click"}));
+    // A node under a collapsed one is brought into view first; a node that is gone fails.
+    VirtualTreeNodeReference hidden = Node(Insert(d, L"D1"));
+    harness_.Clear();
+    EXPECT_EQ(view_->PerformClick(&reference_, &hidden), S_OK);
+    EXPECT_EQ(Received().front(),
+              (std::pair<std::wstring, Handles>{L"NodeClicked", {hidden.ItemHandle}}));
+    TreeView_DeleteItem(tree_, reinterpret_cast<HTREEITEM>(hidden.ItemHandle));
+    harness_.Clear();
+    EXPECT_EQ(view_->PerformClick(&reference_, &hidden), E_FAIL);
+    EXPECT_EQ(view_->ShowContextMenu(&reference_, &hidden), E_FAIL);
+    EXPECT_EQ(Received(), (std::vector<std::pair<std::wstring, Handles>>{}));
+}
+
+// With nobody subscribed to a node change, the report asks the tree nothing and makes no record.
+TEST_F(TreeViewTranslatorTest, NodeChangesAskTheTreeNothingUnlessSubscribed) {
+    int asked = 0;
+    ASSERT_TRUE(SetWindowSubclass(tree_, &CountParentQueries, 8, DWORD_PTR(&asked)));
+    TreeView_DeleteItem(tree_, Insert(b_, L"B1"));
+    EXPECT_EQ(asked, 0);
+    Subscribe(tree_, {L"NodeChildAdded"});
+    TreeView_DeleteItem(tree_, Insert(b_, L"B2"));
+    EXPECT_EQ(asked, 1);  // the insertion's only
+    RemoveWindowSubclass(tree_, &CountParentQueries, 8);
 }
 
 }  // namespace

@@ -148,34 +148,41 @@ TEST(InputRequests, ItemClicksAndContextMenusAimAtTheItemAskedFor) {
     HTREEITEM nodes[4];
     for (HTREEITEM& node : nodes) node = AddNode(tree, TVI_ROOT);
     const HTREEITEM hidden = AddNode(tree, nodes[0]);  // a child of a collapsed item
-    RECT text{};
-    std::memcpy(&text, &nodes[1], sizeof nodes[1]);
-    ASSERT_TRUE(SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&text)));
+    HTREEITEM last = nodes[3];
+    for (int i = 0; i < 40; ++i) last = AddNode(tree, TVI_ROOT);  // below the tree's bottom
     const HWND list = ReportList(parent, 60, {250, 10, 450, 160});
     using W = WinHelper;
-    // The list view's point: the centre of the item's label once the item is fully in view.
-    const std::tuple<std::function<void()>, HWND, int, int, POINT> cases[] = {
-        {[&] { W::PerformClick(tree, nodes[1]); }, tree, 1, 1, Centre(text)},
-        {[&] { W::PerformDoubleClick(tree, nodes[1]); }, tree, 1, 2, Centre(text)},
-        {[&] { W::PerformRightClick(tree, nodes[1]); }, tree, 2, 1, Centre(text)},
-        {[&] { W::PerformClick(tree, hidden); }, tree, 1, 1, {0, 0}},
-        {[&] { W::ClickListViewItem(list, 55); }, list, 1, 1, {}},
-        {[&] { W::DoubleClickListViewItem(list, 55); }, list, 1, 2, {}},
-        {[&] { W::RightClickListViewItem(list, 55); }, list, 2, 1, {}},
+    // The point: the centre of the node's text or of the item's label, once fully in view.
+    const std::tuple<std::function<int()>, HWND, int, int, HTREEITEM> cases[] = {
+        {[&] { return W::PerformClick(tree, nodes[1]); }, tree, 1, 1, nodes[1]},
+        {[&] { return W::PerformDoubleClick(tree, nodes[1]); }, tree, 1, 2, nodes[1]},
+        {[&] { return W::PerformRightClick(tree, nodes[1]); }, tree, 2, 1, nodes[1]},
+        {[&] { return W::PerformClick(tree, hidden); }, tree, 1, 1, hidden},
+        {[&] { return W::PerformClick(tree, last); }, tree, 1, 1, last},
+        {[&] { return W::ClickListViewItem(list, 55); }, list, 1, 1, nullptr},
+        {[&] { return W::DoubleClickListViewItem(list, 55); }, list, 1, 2, nullptr},
+        {[&] { return W::RightClickListViewItem(list, 55); }, list, 2, 1, nullptr},
     };
-    for (const auto& [click, control, button, clickCount, point] : cases) {
+    for (const auto& [click, control, button, clickCount, node] : cases) {
         SendMessageW(list, LVM_ENSUREVISIBLE, 0, FALSE);
+        TreeView_EnsureVisible(tree, nodes[0]);
+        TreeView_Expand(tree, nodes[0], TVE_COLLAPSE);
         CRequestReceiver receiver;
         receiver.Intercept(control);
-        click();
+        EXPECT_EQ(click(), 1);
         const ClickRequest request = OnlyClick(receiver);
         RECT bounds{LVIR_LABEL}, client{};
-        SendMessageW(list, LVM_GETITEMRECT, 55, reinterpret_cast<LPARAM>(&bounds));
-        GetClientRect(list, &client);
-        const POINT expected = control == list ? Centre(bounds) : point;
-        EXPECT_TRUE(control != list || (bounds.top >= 0 && bounds.bottom <= client.bottom));
-        EXPECT_EQ(request.x, expected.x);
-        EXPECT_EQ(request.y, expected.y);
+        if (control == list) {
+            SendMessageW(list, LVM_GETITEMRECT, 55, reinterpret_cast<LPARAM>(&bounds));
+        } else {
+            std::memcpy(&bounds, &node, sizeof node);
+            EXPECT_TRUE(
+                SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&bounds)));
+        }
+        GetClientRect(control, &client);
+        EXPECT_TRUE(bounds.top >= 0 && bounds.bottom <= client.bottom);
+        EXPECT_EQ(request.x, Centre(bounds).x);
+        EXPECT_EQ(request.y, Centre(bounds).y);
         EXPECT_EQ(request.button, button);
         EXPECT_EQ(request.clickCount, clickCount);
         EXPECT_EQ(request.keyTextIncluded, 0);
@@ -183,8 +190,10 @@ TEST(InputRequests, ItemClicksAndContextMenusAimAtTheItemAskedFor) {
     EXPECT_EQ(WinHelper::IsListViewItemSelected(list, 55), 0);
     parent.ClearNotes();
 
-    // The menu's point is in screen coordinates, so the parent's hit test finds the item.
-    WinHelper::ShowContextMenu(tree, nodes[2]);
+    // The menu's point is in screen coordinates, so the parent's hit test finds the item; a
+    // node scrolled out of view is brought back first.
+    TreeView_EnsureVisible(tree, last);
+    EXPECT_EQ(WinHelper::ShowContextMenu(tree, nodes[2]), 1);
     TVHITTESTINFO treeHit{ContextMenuPoint(parent, tree)};
     EXPECT_EQ(SendMessageW(tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&treeHit)),
               reinterpret_cast<LRESULT>(nodes[2]));
@@ -192,14 +201,21 @@ TEST(InputRequests, ItemClicksAndContextMenusAimAtTheItemAskedFor) {
     EXPECT_EQ(WinHelper::IsListViewItemSelected(list, 6), 1);
     LVHITTESTINFO listHit{ContextMenuPoint(parent, list)};
     EXPECT_EQ(SendMessageW(list, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&listHit)), 6);
-    // An index that names no item is neither clicked nor selected, and gets no menu.
+    // An index that names no item, or a node that the tree no longer holds, is neither clicked
+    // nor selected, and gets no menu.
+    TreeView_DeleteItem(tree, hidden);
+    parent.ClearNotes();
     CRequestReceiver receiver;
     receiver.Intercept(list);
+    receiver.Intercept(tree);
     for (const int i : {-1, 60, 67}) {
         EXPECT_EQ(W::ClickListViewItem(list, i) + W::DoubleClickListViewItem(list, i) +
                       W::RightClickListViewItem(list, i) + W::ShowListViewItemContextMenu(list, i),
                   0);
     }
+    EXPECT_EQ(W::PerformClick(tree, hidden) + W::PerformDoubleClick(tree, hidden) +
+                  W::PerformRightClick(tree, hidden) + W::ShowContextMenu(tree, hidden),
+              0);
     EXPECT_TRUE(receiver.Received().empty() && parent.Notes().empty());
 }
 
