@@ -13,7 +13,8 @@
 // platform's subclass mechanism alone. Each round goes through the three states (subscribed,
 // unsubscribed, detached, then started and subscribed again) and times what belongs to each.
 // Then bulk reads: GetComboItems of a 1,000-item combo box of the application through the agent
-// beside the same call on a combo box of this process, made on its own thread; and
+// beside the same call on a combo box of this process, made on its own thread with the hooking
+// host attached there as the agent attaches it in the application (and without it); and
 // "ListControls" of the application with its window of 600 controls open, page by page, beside
 // reading the same fields of those windows from this process directly.
 // R, on the last line: what the hooks and the subscribed "Clicking" add to the unhooked click
