@@ -10,6 +10,7 @@
 
 #include "demo/sampleapp/sampleapp.h"
 #include "standins/common/cscopedhandle.h"
+#include "support/childprocess.h"
 #include "support/tempdirectory.h"
 
 namespace {
@@ -40,12 +41,14 @@ class SampleAppTest : public testing::Test {
                                    nullptr, nullptr, &startup, &info));
         process_.Reset(info.hProcess);
         vask::CScopedHandle thread(info.hThread);
-        ASSERT_EQ(WaitForInputIdle(process_.Get(), 30000), 0u);
-        window_ = FindWindowW(app::kWindowClass, title_.c_str());
+        window_ = tarnwick::test::WaitForWindow(process_.Get(), app::kWindowClass, title_.c_str(),
+                                                30000);
         ASSERT_NE(window_, nullptr);
     }
     void TearDown() override {
-        if (window_ != nullptr && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
+        // Whether or not its window was found: a process left running would hold the test's
+        // output open.
+        if (process_.Get() != nullptr && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
             TerminateProcess(process_.Get(), 0xDEAD);
         }
     }

@@ -64,4 +64,18 @@ std::optional<DWORD> CChildProcess::Wait(DWORD timeoutMs) {
     return code;
 }
 
+HWND WaitForWindow(HANDLE process, const wchar_t* windowClass, const wchar_t* title,
+                   DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    WaitForInputIdle(process, timeoutMs);
+    for (;;) {
+        if (const HWND window = FindWindowW(windowClass, title)) return window;
+        // No event tells of a window made in another process: look again every 10 ms, and
+        // stop as soon as the process ends.
+        if (GetTickCount64() >= deadline || WaitForSingleObject(process, 10) != WAIT_TIMEOUT) {
+            return nullptr;
+        }
+    }
+}
+
 }  // namespace tarnwick::test

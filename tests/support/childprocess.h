@@ -31,4 +31,10 @@ private:
     DWORD processId_ = 0;
 };
 
+// The top-level window of `windowClass` titled `title` once `process` shows it, or null when the
+// process ended or `timeoutMs` passed first. WaitForInputIdle alone may answer before a
+// starting application has made its window.
+HWND WaitForWindow(HANDLE process, const wchar_t* windowClass, const wchar_t* title,
+                   DWORD timeoutMs);
+
 }  // namespace tarnwick::test

@@ -93,8 +93,8 @@ class CSampleApp {
                             &startup, &process_)) {
             return;
         }
-        WaitForInputIdle(process_.hProcess, 10000);
-        window_ = FindWindowW(app::kWindowClass, L"Agent test");
+        window_ = tarnwick::test::WaitForWindow(process_.hProcess, app::kWindowClass, L"Agent test",
+                                                10000);
         thread_ = GetWindowThreadProcessId(window_, nullptr);
     }
     CSampleApp(const CSampleApp&) = delete;
