@@ -500,7 +500,7 @@ bool TimeRoad(const Plan& plan, Road& road, const SampleApplication& application
              road.subscribed = road.session.Watch(road.button);
              return road.subscribed;
          },
-         {&s.road, &s.raise, &s.send, &s.agentClick}},
+         {&s.send, &s.road, &s.raise, &s.agentClick}},
         {"detached",
          [&] {
              road.subscribed = !road.session.Unwatch(road.button);
