@@ -49,6 +49,17 @@ class CFuncDesc {
     FUNCDESC* desc_ = nullptr;
 };
 
+// Whether the agent can call `function` on a control: its first parameter names the control
+// (a record), which leaves out what every interface inherits (QueryInterface, Invoke...).
+bool IsControlOperation(const FUNCDESC& function) {
+    if (function.invkind != INVOKE_FUNC || function.cParams < 1 ||
+        (function.wFuncFlags & FUNCFLAG_FRESTRICTED) != 0) {
+        return false;
+    }
+    const TYPEDESC& first = function.lprgelemdescParam[0].tdesc;
+    return first.vt == VT_PTR && first.lptdesc->vt == VT_USERDEFINED;
+}
+
 std::vector<VARTYPE> InTypes(const FUNCDESC& function) {
     std::vector<VARTYPE> types;
     for (SHORT p = 1; p < function.cParams; ++p) {
@@ -144,7 +155,7 @@ std::vector<std::pair<std::wstring, size_t>> COperationTypes::Operations(
         for (UINT f = 0; f < count; ++f) {
             const CFuncDesc function(type.Get(), f);
             BSTR name = nullptr;
-            if (function.Get() == nullptr || function.Get()->invkind != INVOKE_FUNC ||
+            if (function.Get() == nullptr || !IsControlOperation(*function.Get()) ||
                 FAILED(type->GetDocumentation(function.Get()->memid, &name, nullptr, nullptr,
                                               nullptr)) ||
                 name == nullptr) {

@@ -35,6 +35,9 @@ def test_failures_are_raised_with_the_hosts_message(session):
         session.control("Nothing[0]").Text
     with pytest.raises(AttributeError, match="no property or operation Fly"):
         session.control("Edit[0]").Fly()
+    # What every interface inherits is no operation of a control.
+    with pytest.raises(AttributeError, match="no property or operation Release"):
+        session.control("Edit[0]").Release()
     # The session goes on after a failure.
     assert session.control("Edit[2]").ReadOnly is True
 
