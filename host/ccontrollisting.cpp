@@ -103,7 +103,7 @@ void CControlListing::Print(COutput& out, const CControlTable& table, ListingOpt
                          .AddText("top", CValueText::Hex(top))
                          .AddText("class", row.className)
                          .Add("controlId", row.id)
-                         .Add("type", row.control ? Json(Utf8(kind)) : Json(nullptr))
+                         .Add("kind", row.control ? Json(Utf8(kind)) : Json(nullptr))
                          .AddText("text", row.text)
                          .Add("hidden", row.hidden));
         }

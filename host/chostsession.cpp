@@ -437,7 +437,7 @@ void CHostSession::WatchEvents(const Command& command) {
     for (const auto& [name, cancel] : events) {
         {
             std::lock_guard lock(watchMutex_);
-            watches_[{control.window, name}] = Watch{control.name, cancel, ask};
+            watches_[{control.window, name}] = Watch{control.name, cancel, ask && !cancel};
         }
         const PeerReply reply =
             peer_->Subscribe(ControlTarget(control), name.c_str(), name.c_str());

@@ -70,6 +70,17 @@ std::optional<std::uint64_t> TakeNumber(std::wstring& line) {
     return number;
 }
 
+// Whether the line answers an asked event ("answer ID ..."); the input hands an answer that an
+// event waits for to that event, so one that reaches here came too late or names no event.
+bool IsAnswer(const std::wstring& line) {
+    try {
+        const std::vector<tarnwick::host::Token> words = tarnwick::host::CCommandLine::Split(line);
+        return !words.empty() && !words[0].quoted && words[0].text == L"answer";
+    } catch (const tarnwick::host::CUsageError&) {
+        return false;
+    }
+}
+
 // Commands from standard input, each answered as soon as it is done; a failure is reported
 // and the session goes on. Detaches at the end of the input; exit code 0 (failures were
 // answered as they came).
@@ -81,15 +92,19 @@ int RunSession(const tarnwick::host::Options& options) {
     session->SetAnswers(&input, options.timeoutGiven ? options.timeoutSeconds * 1000 : 5000);
     std::uint64_t count = 0;
     while (std::optional<std::wstring> line = input.NextLine()) {
+        // Not a command: it takes no number, and the command that runs keeps its own.
+        if (IsAnswer(*line)) {
+            out.Notice(
+                L"no event waits for this answer (it was answered already, or never "
+                L"asked): " +
+                    *line,
+                CJsonObject().AddText("answer", *line));
+            continue;
+        }
         ++count;
         const std::uint64_t number = TakeNumber(*line).value_or(count);
         out.Begin(number);
         try {
-            const std::vector<Token> words = CCommandLine::Split(*line);
-            if (!words.empty() && !words[0].quoted && words[0].text == L"answer") {
-                throw CHostError{L"no event waits for this answer (answer ID cancel|allow, for an "
-                                 L"event watched with --ask that is still waiting)"};
-            }
             const std::optional<Command> command = CCommandLine::ParseLine(*line);
             if (command) session->Run(*command);
             out.End();

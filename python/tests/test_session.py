@@ -6,6 +6,7 @@ import os
 import pytest
 
 from tarnwick import Session, TarnwickError
+from tarnwick.session import _Bare
 
 
 def test_properties_read_and_set_and_operations_answer(session):
@@ -15,6 +16,10 @@ def test_properties_read_and_set_and_operations_answer(session):
     edit.AppendText(" world")
     assert edit.Text == "hello world"
     assert session.control("ComboBox[0]").GetComboItems() == ["Red", "Green", "Blue", "Yellow"]
+    # Every line of a list is a result; each control's kind is named "kind".
+    rows = session.command("list")
+    assert {row["type"] for row in rows} == {"result"}
+    assert any(row.get("kind") == "ComboBox" for row in rows)
 
 
 def test_a_handler_that_answers_true_cancels_the_event(session):
@@ -28,6 +33,15 @@ def test_a_handler_that_answers_true_cancels_the_event(session):
     button.PerformClick("")
     assert session.text("#102") == "Clicks: 1"
     assert [(e.name, e.control) for e in seen] == [("Clicking", "Button[0]")]
+    session.unwatch(button, "Clicking")
+    # Named with both --cancel and --ask, the host cancels it and asks nobody.
+    session.command("watch", button, _Bare("--cancel"), _Bare("Clicking"), _Bare("--ask"))
+    button.PerformClick("")
+    assert session.text("#102") == "Clicks: 1"
+    assert [(e.name, e.id) for e in session.events] == [("Clicking", None)]
+    # An answer that no event waits for is no command: the next command gets its own answer.
+    session._send("answer 99 allow")
+    assert session.text("#102") == "Clicks: 1"
 
 
 def test_failures_are_raised_with_the_hosts_message(session):
