@@ -157,18 +157,20 @@ class Session:
             a if isinstance(a, _Bare) else _word(a) for a in args])
         self._send(line)
         lines = []
-        while True:
-            try:
-                item = answer.get(timeout=self._reply_timeout)
-            except queue.Empty:
-                raise TarnwickError(f"no answer from tarnwick-host to {line!r}", name) from None
-            if item is None:
-                raise TarnwickError("tarnwick-host ended: " + self._stderr_tail(), name)
-            lines.append(item)
-            if item.get("done"):
-                break
-        with self._answers_lock:
-            del self._answers[number]
+        try:
+            while True:
+                try:
+                    item = answer.get(timeout=self._reply_timeout)
+                except queue.Empty:
+                    raise TarnwickError(f"no answer from tarnwick-host to {line!r}", name) from None
+                if item is None:
+                    raise TarnwickError("tarnwick-host ended: " + self._stderr_tail(), name)
+                lines.append(item)
+                if item.get("done"):
+                    break
+        finally:
+            with self._answers_lock:
+                del self._answers[number]
         if lines[-1].get("type") == "error":
             raise TarnwickError(lines[-1].get("message", "failed"), name)
         return lines
@@ -215,7 +217,12 @@ class Session:
         control = control if isinstance(control, Control) else Control(self, control)
         with self._answers_lock:
             self._handlers[(control.name, event)] = handler
-        result = self.command("watch", control, _Bare(event), _Bare("--ask"))[-1]
+        try:
+            result = self.command("watch", control, _Bare(event), _Bare("--ask"))[-1]
+        except TarnwickError:
+            with self._answers_lock:
+                self._handlers.pop((control.name, event), None)
+            raise
         # Events name the control as the host lists it, which may differ from the name given.
         with self._answers_lock:
             self._handlers[(result.get("control", control.name), event)] = handler
@@ -226,6 +233,7 @@ class Session:
         result = self.command("unwatch", control, _Bare(event))[-1]
         with self._answers_lock:
             self._handlers.pop((control.name, event), None)
+            self._handlers.pop((result.get("control", control.name), event), None)
         return result
 
     def picture(self, path, control=None, window=None):
