@@ -115,7 +115,8 @@ VARIANT String(const std::wstring& text) {
 
 // The interface type name of a classified window's translator.
 std::wstring InterfaceTypeName(HWND window) {
-    wchar_t interfaceName[tarnwick::kTypeNameChars] = {}, adapterName[tarnwick::kTypeNameChars] = {};
+    wchar_t interfaceName[tarnwick::kTypeNameChars] = {},
+            adapterName[tarnwick::kTypeNameChars] = {};
     GetCommonControlTranslator(window, nullptr, interfaceName, adapterName);
     return interfaceName;
 }
@@ -202,7 +203,8 @@ class CQueueNotification final : public tarnwick::IInvokeNotification {
     int OnMethodCall(IMethodCallMessage* message) override {
         CAgent* agent = Active();
         if (agent != nullptr) return agent->OnMethodCall(message);
-        if (message != nullptr) message->SetFailedCode(L"detached", E_FAIL, L"the agent is detached");
+        if (message != nullptr)
+            message->SetFailedCode(L"detached", E_FAIL, L"the agent is detached");
         return 0;
     }
     int OnEventSubscription(tarnwick::IEventSubscriptionMessage* message) override {
@@ -228,8 +230,8 @@ class CQueueNotification final : public tarnwick::IInvokeNotification {
 tarnwick::IInvokeManagementService* QueueService(CQueueGate*& gate) {
     static CQueueNotification notification;
     static CQueueGate* const made = new CQueueGate(AgentQueueName(GetCurrentProcessId()));
-    static tarnwick::IInvokeManagementService* const service = GetLpcInvokeManagementService(
-        SysAllocString(made->InnerName().c_str()), &notification);
+    static tarnwick::IInvokeManagementService* const service =
+        GetLpcInvokeManagementService(SysAllocString(made->InnerName().c_str()), &notification);
     gate = made;
     return made->IsOpen() ? service : nullptr;
 }
@@ -275,7 +277,8 @@ bool CAgent::Start(DWORD hostProcess, HWND hostWindow, std::uint64_t key) {
         bool otherHostAlive = false;
         {
             const std::lock_guard session(active->mutex_);
-            otherHostAlive = active->hostProcess_ != hostProcess && active->hostHandle_ != nullptr &&
+            otherHostAlive = active->hostProcess_ != hostProcess &&
+                             active->hostHandle_ != nullptr &&
                              WaitForSingleObject(active->hostHandle_.get(), 0) == WAIT_TIMEOUT;
         }
         if (otherHostAlive) {
@@ -568,8 +571,7 @@ void CAgent::Serve(IMethodCallMessage& message, const std::wstring& name) {
     auto work = [this, request, name, arguments]() {
         std::vector<VARIANT> values;
         for (CVariantHolder& argument : *arguments) values.push_back(argument.Get());
-        return request != nullptr ? (this->*request->perform)(values)
-                                  : CallControl(name, values);
+        return request != nullptr ? (this->*request->perform)(values) : CallControl(name, values);
     };
     if (request != nullptr && !request->onGuiThread) {
         Apply(message, work());
@@ -626,13 +628,17 @@ std::vector<HWND> CAgent::Controls() const {
 ControlCallOutcome CAgent::ListControls(Arguments arguments) {
     CVariantHolder first;
     if (arguments.size() > 1 ||
-        (arguments.size() == 1 && FAILED(VariantChangeType(&first.Get(), &arguments[0], 0, VT_I4)))) {
+        (arguments.size() == 1 &&
+         FAILED(VariantChangeType(&first.Get(), &arguments[0], 0, VT_I4)))) {
         return Refused(DISP_E_BADPARAMCOUNT, L"ListControls takes the index of the first control");
     }
     const std::vector<HWND> all = Controls();
-    const size_t from = arguments.empty() ? 0 : static_cast<size_t>(std::max(0L, V_I4(&first.Get())));
+    const size_t from =
+        arguments.empty() ? 0 : static_cast<size_t>(std::max(0L, V_I4(&first.Get())));
     const size_t to = std::min(all.size(), from + kControlsPerPage);
     std::vector<CVariantHolder> fields;
+    // Room made first: the values' strings are held only once they are in.
+    fields.reserve((to > from ? to - from : 0) * kControlFields);
     for (size_t c = from; c < to; ++c) {
         const HWND window = all[c];
         wchar_t className[256] = {}, interfaceName[tarnwick::kTypeNameChars] = {},
@@ -667,7 +673,7 @@ ControlCallOutcome CAgent::SavePicture(Arguments arguments) {
     }
     HWND top = nullptr;
     if (arguments.size() == 2) {
-        if (ControlCallOutcome refused = NameWindow(arguments[1], top); refused.code != S_OK) {
+        if (ControlCallOutcome refused = NameWindow(arguments[1], top, 2); refused.code != S_OK) {
             return refused;
         }
     } else {
@@ -682,9 +688,9 @@ ControlCallOutcome CAgent::SavePicture(Arguments arguments) {
     }
     ControlCallOutcome outcome;
     V_VT(&outcome.result.Get()) = VT_BOOL;
-    V_BOOL(&outcome.result.Get()) =
-        top != nullptr && SaveWindowPicture(top, V_BSTR(&path.Get())) ? VARIANT_TRUE
-                                                                       : VARIANT_FALSE;
+    V_BOOL(&outcome.result.Get()) = top != nullptr && SaveWindowPicture(top, V_BSTR(&path.Get()))
+                                        ? VARIANT_TRUE
+                                        : VARIANT_FALSE;
     return outcome;
 }
 
@@ -716,7 +722,8 @@ ControlCallOutcome CAgent::NameControl(const VARIANT& given, HWND& window) const
         return Refused(DISP_E_TYPEMISMATCH, L"argument 1: wrong kind (a control)");
     }
     window = reinterpret_cast<HWND>(static_cast<std::intptr_t>(V_I8(&handle.Get())));
-    return IsHookedControl(window) ? ControlCallOutcome{} : Refused(E_INVALIDARG, L"no such control");
+    return IsHookedControl(window) ? ControlCallOutcome{}
+                                   : Refused(E_INVALIDARG, L"no such control");
 }
 
 // Asked of the window itself: listing every window for each call would cost a property read
@@ -727,23 +734,27 @@ bool CAgent::IsHookedControl(HWND window) const {
 }
 
 ControlCallOutcome CAgent::ListEvents(Arguments arguments) {
-    if (arguments.size() != 1) return Refused(DISP_E_BADPARAMCOUNT, L"ListEvents takes the control");
+    if (arguments.size() != 1)
+        return Refused(DISP_E_BADPARAMCOUNT, L"ListEvents takes the control");
     HWND window = nullptr;
     if (ControlCallOutcome refused = NameControl(arguments[0], window); refused.code != S_OK) {
         return refused;
     }
+    const std::vector<std::wstring> events = EventsOf(InterfaceTypeName(window));
     std::vector<CVariantHolder> names;
-    for (const std::wstring& event : EventsOf(InterfaceTypeName(window))) {
+    names.reserve(events.size());
+    for (const std::wstring& event : events) {
         VARIANT name = String(event);
         names.emplace_back(name);
     }
     return ArrayAnswer(names);
 }
 
-ControlCallOutcome CAgent::NameWindow(const VARIANT& given, HWND& window) const {
+ControlCallOutcome CAgent::NameWindow(const VARIANT& given, HWND& window, int position) const {
     CVariantHolder handle;
     if (FAILED(VariantChangeType(&handle.Get(), const_cast<VARIANT*>(&given), 0, VT_I8))) {
-        return Refused(DISP_E_TYPEMISMATCH, L"argument 1: wrong kind (a window)");
+        return Refused(DISP_E_TYPEMISMATCH,
+                       L"argument " + std::to_wstring(position) + L": wrong kind (a window)");
     }
     window = reinterpret_cast<HWND>(static_cast<std::intptr_t>(V_I8(&handle.Get())));
     const bool ours = IsWindow(window) && GetWindowThreadProcessId(window, nullptr) == thread_;
@@ -759,8 +770,10 @@ ControlCallOutcome CAgent::ListMenu(Arguments arguments) {
     if (std::wstring refusal = MenuBarRefusal(window); !refusal.empty()) {
         return Refused(E_INVALIDARG, std::move(refusal));
     }
+    const std::vector<MenuItem> items = ListMenuBar(window);
     std::vector<CVariantHolder> fields;
-    for (const MenuItem& item : ListMenuBar(window)) {
+    fields.reserve(items.size() * kMenuFields);
+    for (const MenuItem& item : items) {
         VARIANT values[kMenuFields] = {String(item.path),  String(item.text),   Int(item.depth),
                                        Bool(item.checked), Bool(item.disabled), Bool(item.submenu)};
         for (VARIANT& value : values) fields.emplace_back(value);
@@ -777,6 +790,9 @@ ControlCallOutcome CAgent::ChooseMenu(Arguments arguments) {
     HWND window = nullptr;
     ControlCallOutcome outcome = NameWindow(arguments[0], window);
     if (outcome.code != S_OK) return outcome;
+    if (std::wstring refusal = MenuBarRefusal(window); !refusal.empty()) {
+        return Refused(E_INVALIDARG, std::move(refusal));
+    }
     if (std::wstring refusal = MenuWindowUnusable(window); !refusal.empty()) {
         return Refused(kAgentNotClickable, std::move(refusal));
     }
@@ -805,7 +821,9 @@ ControlCallOutcome CAgent::CallControl(const std::wstring& operation, Arguments 
             KeysRefusal(std::wstring_view(text, SysStringLen(text)), GetMaxPageSize(0));
         if (!why.empty()) return Refused(E_INVALIDARG, why);
     }
-    auto* translator = GetCommonControlTranslator(window, nullptr, nullptr, nullptr);
+    wchar_t interfaceName[tarnwick::kTypeNameChars] = {},
+            adapterName[tarnwick::kTypeNameChars] = {};
+    auto* translator = GetCommonControlTranslator(window, nullptr, interfaceName, adapterName);
     ComPtr<IUnknown> identity;
     identity.Attach(GetTranslatorUnknown(translator));
     // Click requests to this thread's windows are answered within the call: a click that the
@@ -813,7 +831,7 @@ ControlCallOutcome CAgent::CallControl(const std::wstring& operation, Arguments 
     TakeClickRefusal();
     // Tree items are pointers into the tree on some platforms: only those it holds now go in.
     NodeCheck nodes;
-    if (KindName(InterfaceTypeName(window)) == L"TreeView") {
+    if (KindName(interfaceName) == L"TreeView") {
         nodes = [window](std::int64_t node) { return TreeHoldsItem(window, node); };
     }
     ControlCallOutcome outcome =
@@ -863,8 +881,8 @@ int CAgent::OnEventUnsubscription(tarnwick::IEventUnsubscriptionMessage* message
         service_->GetEventCollection()->RemoveSubscriber(&message->GetReturnAddress(),
                                                          message->GetEventName());
         std::erase_if(subscriptions_, [&](const Subscription& s) {
-            return s.second == name && std::memcmp(&s.first, &message->GetReturnAddress(),
-                                                   sizeof s.first) == 0;
+            return s.second == name &&
+                   std::memcmp(&s.first, &message->GetReturnAddress(), sizeof s.first) == 0;
         });
     }
     return 0;
@@ -899,7 +917,8 @@ LRESULT CALLBACK StartProc(int code, WPARAM wParam, LPARAM lParam) {
         // Window handles are sign-extended from their 32 significant bits.
         const auto window = reinterpret_cast<HWND>(
             static_cast<std::intptr_t>(static_cast<std::int32_t>(high & 0xFFFFFFFF)));
-        vask::CAgent::Start(static_cast<DWORD>(low & 0xFFFFFFFF), window != nullptr ? window : nullptr,
+        vask::CAgent::Start(static_cast<DWORD>(low & 0xFFFFFFFF),
+                            window != nullptr ? window : nullptr,
                             (high & 0xFFFFFFFF00000000ull) | (low >> 32));
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -932,9 +951,9 @@ int StartAgent(DWORD threadId, HWND hostWindow, std::uint64_t* sessionKey) {
     const std::uint64_t key = NewKey();
     if (key == 0) return 0;
     HMODULE self = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&StartProc), &self);
+    GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&StartProc), &self);
     const HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, &StartProc, self, threadId);
     if (hook == nullptr) {
         DebugTrace(kComponent, L"no hook on thread %lu (error %lu)", threadId, GetLastError());
@@ -946,11 +965,11 @@ int StartAgent(DWORD threadId, HWND hostWindow, std::uint64_t* sessionKey) {
     UnhookWindowsHookEx(hook);
     const std::wstring title = std::to_wstring(application);
     const HWND agent = FindWindowExW(HWND_MESSAGE, nullptr, kAgentWindowClass, title.c_str());
-    const bool serves = agent != nullptr &&
-                        SendMessageTimeoutW(agent, ServesMessage(), GetCurrentProcessId(),
-                                            static_cast<LPARAM>(key), SMTO_NORMAL, 10000,
-                                            &answer) != 0 &&
-                        answer == 1;
+    const bool serves =
+        agent != nullptr &&
+        SendMessageTimeoutW(agent, ServesMessage(), GetCurrentProcessId(), static_cast<LPARAM>(key),
+                            SMTO_NORMAL, 10000, &answer) != 0 &&
+        answer == 1;
     if (serves) *sessionKey = key;
     return serves ? 1 : 0;
 }

@@ -69,7 +69,8 @@ class CAgent final : public tarnwick::IInvokeNotification {
     ControlCallOutcome ChooseMenu(Arguments arguments);
     // Sets `window` to the top-level window of the GUI thread that an argument names; else
     // answers the refusal.
-    ControlCallOutcome NameWindow(const VARIANT& given, HWND& window) const;
+    // `position`: the argument's place in the request, for the refusal's text.
+    ControlCallOutcome NameWindow(const VARIANT& given, HWND& window, int position = 1) const;
     ControlCallOutcome CallControl(const std::wstring& operation, Arguments arguments);
     // Sets `window` to the control that a request's argument names: a hooked control of the
     // GUI thread; else answers the refusal.
@@ -83,18 +84,18 @@ class CAgent final : public tarnwick::IInvokeNotification {
     static void CALLBACK PartyEnded(void* generation, BOOLEAN timedOut);
     static void WindowGone(HWND window);
 
-    const DWORD thread_;           // the GUI thread
-    HWND control_ = nullptr;       // message-only, on the GUI thread for good: work, stop, events
+    const DWORD thread_;      // the GUI thread
+    HWND control_ = nullptr;  // message-only, on the GUI thread for good: work, stop, events
     tarnwick::IInvokeManagementService* windowService_ = nullptr;  // its peer is control_
 
-    mutable std::mutex mutex_;     // over the session below
+    mutable std::mutex mutex_;  // over the session below
     bool active_ = false;
     std::uintptr_t generation_ = 0;
     DWORD hostProcess_ = 0;
-    HWND hostWindow_ = nullptr;    // null over the IPC queue
+    HWND hostWindow_ = nullptr;  // null over the IPC queue
     std::uint64_t key_ = 0;
     DWORD boundMs_ = 0;
-    HWND window_ = nullptr;        // message-only, on a thread of the session: requests, Serves
+    HWND window_ = nullptr;  // message-only, on a thread of the session: requests, Serves
     tarnwick::IInvokeManagementService* service_ = nullptr;
     tarnwick::UniqueHandle hostHandle_, threadHandle_;  // watched for their end
     HANDLE hostWait_ = nullptr, threadWait_ = nullptr;

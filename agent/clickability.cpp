@@ -38,13 +38,16 @@ std::wstring WhyUnclickable(HWND window) {
     for (HWND at = window; at != nullptr && at != desktop; at = GetAncestor(at, GA_PARENT)) {
         const auto style = static_cast<DWORD>(GetWindowLongPtrW(at, GWL_STYLE));
         const bool top = (style & WS_CHILD) == 0;
-        const std::wstring who = at == window ? L"it"
-                                 : top        ? L"its window " + Title(at)
-                                              : L"its parent " + Title(at);
-        if ((style & WS_VISIBLE) == 0) return who + L" is hidden";
+        // Named only for a refusal: a title is a message to the window.
+        const auto who = [&] {
+            return at == window ? std::wstring(L"it")
+                   : top        ? L"its window " + Title(at)
+                                : L"its parent " + Title(at);
+        };
+        if ((style & WS_VISIBLE) == 0) return who() + L" is hidden";
         if ((style & WS_DISABLED) != 0) {
             const HWND modal = top ? OpenOwned(at) : nullptr;
-            return who + L" is disabled" +
+            return who() + L" is disabled" +
                    (modal != nullptr ? L" while " + Title(modal) + L" is open" : L"");
         }
         if (top) break;

@@ -117,13 +117,13 @@ std::wstring MenuWindowUnusable(HWND window) {
 }
 
 std::wstring ChooseMenuItem(HWND window, std::wstring_view path) {
-    if (std::wstring refusal = MenuBarRefusal(window); !refusal.empty()) return refusal;
     HMENU menu = GetMenu(window);
     SendMessageW(window, WM_INITMENU, reinterpret_cast<WPARAM>(menu), 0);
     const std::vector<std::wstring_view> levels = Levels(path);
     std::wstring chosen, where = L"the menu bar";
     for (size_t level = 0; level < levels.size(); ++level) {
         const std::wstring_view wanted = levels[level];
+        const std::wstring plainWanted = PlainItemText(wanted);
         const int count = GetMenuItemCount(menu);
         std::wstring names;
         ItemInfo found;
@@ -131,7 +131,7 @@ std::wstring ChooseMenuItem(HWND window, std::wstring_view path) {
         for (int i = 0; i < count && position < 0; ++i) {
             ItemInfo item = ReadItem(menu, i);
             if (item.text.empty()) continue;
-            if (SameText(item.text, wanted) || SameText(item.text, PlainItemText(wanted))) {
+            if (SameText(item.text, wanted) || SameText(item.text, plainWanted)) {
                 found = std::move(item);
                 position = i;
             } else {

@@ -40,7 +40,7 @@ std::wstring MenuWindowUnusable(HWND window);
 // Chooses the command that `path` names ("File/Save As...", texts compared in any letter case
 // as PlainItemText gives them) and posts it; empty when posted, else why not, naming the level
 // that did not match: no such item, a disabled item, a submenu at the end of the path or a
-// command before it. The window is one that MenuWindowUnusable accepts.
+// command before it. The window is one that MenuBarRefusal and MenuWindowUnusable accept.
 std::wstring ChooseMenuItem(HWND window, std::wstring_view path);
 
 }  // namespace vask

@@ -46,14 +46,16 @@ std::vector<BYTE> ToBgrRows(std::uint32_t width, std::uint32_t height,
     return rows;
 }
 
+// `opened`: the file was made (or emptied), so a failure leaves a broken file to remove.
 HRESULT Encode(const wchar_t* path, std::uint32_t width, std::uint32_t height,
-               const std::vector<std::uint32_t>& pixels) {
+               const std::vector<std::uint32_t>& pixels, bool& opened) {
     ComPtr<IWICImagingFactory> factory;
     HRESULT result = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_PPV_ARGS(factory.GetAddressOf()));
     ComPtr<IWICStream> stream;
     if (SUCCEEDED(result)) result = factory->CreateStream(stream.GetAddressOf());
     if (SUCCEEDED(result)) result = stream->InitializeFromFilename(path, GENERIC_WRITE);
+    opened = SUCCEEDED(result);
     ComPtr<IWICBitmapEncoder> encoder;
     if (SUCCEEDED(result))
         result = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.GetAddressOf());
@@ -88,10 +90,12 @@ bool WritePngFile(const wchar_t* path, std::uint32_t width, std::uint32_t height
         DebugTrace(kComponent, L"no COM on this thread");
         return false;
     }
-    const HRESULT result = Encode(path, width, height, pixels);
+    bool opened = false;
+    const HRESULT result = Encode(path, width, height, pixels, opened);
     if (FAILED(result)) {
-        DebugTrace(kComponent, L"cannot write %ls (0x%08lX)", path, static_cast<unsigned long>(result));
-        DeleteFileW(path);
+        DebugTrace(kComponent, L"cannot write %ls (0x%08lX)", path,
+                   static_cast<unsigned long>(result));
+        if (opened) DeleteFileW(path);
         return false;
     }
     return true;
