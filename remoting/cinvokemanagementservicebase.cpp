@@ -132,7 +132,6 @@ IInvokeWait* CInvokeManagementServiceBase::SendRaiseEvent(IRaiseEventMessage* me
 void CInvokeManagementServiceBase::ReleaseWait(IInvokeWait* wait) {
     auto* ours = dynamic_cast<CInvokeWait*>(wait);
     if (ours == nullptr) return;
-    CCriticalSectionLock lock(guard_);
     CCriticalSectionLock table(tableGuard_);
     // Only a wait this service handed out and still files is destroyed: a second release,
     // or a wait of another service, is left alone.

@@ -103,12 +103,16 @@ LRESULT CVirtualCommonListViewTranslator::HandleMessage(HWND window, UINT messag
 
 bool CVirtualCommonListViewTranslator::HandleMouseUp(HWND window, UINT message, int button,
                                                      int clicks, int x, int y, bool* handled) {
-    LVHITTESTINFO hit{};
-    hit.pt = {x, y};
-    SendMessageW(window, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
-    if (hit.iItem >= 0 && hit.iItem < WinHelper::GetListViewCount(window)) {
-        VARIANT item = Int(hit.iItem);
-        RaiseEvent(window, clicks == 2 ? L"ItemDoubleClicked" : L"ItemClicked", &item, 1);
+    // Nobody subscribed: the list is asked nothing.
+    const wchar_t* name = clicks == 2 ? L"ItemDoubleClicked" : L"ItemClicked";
+    if (IsSubscribed(window, name)) {
+        LVHITTESTINFO hit{};
+        hit.pt = {x, y};
+        SendMessageW(window, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+        if (hit.iItem >= 0 && hit.iItem < WinHelper::GetListViewCount(window)) {
+            VARIANT item = Int(hit.iItem);
+            RaiseEvent(window, name, &item, 1);
+        }
     }
     return CVirtualCommonBaseControlTranslator::HandleMouseUp(window, message, button, clicks, x, y,
                                                               handled);
