@@ -83,6 +83,7 @@ enum TranslatorFactoryTrace : unsigned short {
     kTraceFactoryEntry = 10,
     kTraceFactoryInvalidWindow = 11,  // null handle, or IsWindow false
     kTraceFactoryNoClassName = 12,    // GetClassNameW failed
+    kTraceFactoryNoMemory = 13,       // no memory for the translator or its table entry
     kTraceSubclassNoTranslator = 21,  // the subclass hook's window has no translator
     kTracePeekNoTranslator = 22,      // the peek hook's window has no translator
     kTraceEventTargetNotSet = 31,     // no memory for a new event target (carries the translator)

@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <new>
 
 #include "trace/ctraceprovider.h"
 #include "translators/ctarnwickiunknownwrapper.h"
@@ -155,7 +156,16 @@ Translator* GetCommonControlTranslator(HWND window, bool* created, wchar_t* inte
     const int kind = KindOf(window, className);
     if (kind < 0) return nullptr;
     bool made = false;
-    CVirtualControlTranslator* translator = TranslatorOf(kind, made);
+    CVirtualControlTranslator* translator = nullptr;
+    try {
+        translator = TranslatorOf(kind, made);
+        AttachedTranslators().Attach(window, translator);
+    } catch (const std::bad_alloc&) {
+        // Called from hooks inside another application: nothing may escape.
+        Trace(kTranslatorFactoryTraceGuid, TraceLevel::Error, kTraceFlagComponent,
+              kTraceFactoryNoMemory, window);
+        return nullptr;
+    }
     if (created != nullptr) *created = made;
     if (interfaceTypeName != nullptr) {
         wcscpy_s(interfaceTypeName, kTypeNameChars, kKinds[kind].names.interfaceTypeName);
@@ -163,7 +173,6 @@ Translator* GetCommonControlTranslator(HWND window, bool* created, wchar_t* inte
     if (adapterTypeName != nullptr) {
         wcscpy_s(adapterTypeName, kTypeNameChars, kKinds[kind].names.adapterTypeName);
     }
-    AttachedTranslators().Attach(window, translator);
     SetPropW(window, kTranslatorProperty, translator);
     return AsExported(translator);
 }
