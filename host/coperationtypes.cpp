@@ -100,6 +100,9 @@ std::optional<std::vector<VARTYPE>> COperationTypes::InArguments(
 }
 
 ComPtr<ITypeInfo> COperationTypes::Interface(const std::wstring& interfaceName) const {
+    if (const auto known = interfaces_.find(interfaceName); known != interfaces_.end()) {
+        return known->second;
+    }
     ITypeLib* library = Library();
     if (library == nullptr) return nullptr;
     for (UINT i = 0; i < library->GetTypeInfoCount(); ++i) {
@@ -109,7 +112,10 @@ ComPtr<ITypeInfo> COperationTypes::Interface(const std::wstring& interfaceName) 
                                                                nullptr, nullptr)) &&
                            name != nullptr && interfaceName == name;
         SysFreeString(name);
-        if (named && SUCCEEDED(library->GetTypeInfo(i, &type))) return type;
+        if (named && SUCCEEDED(library->GetTypeInfo(i, &type))) {
+            interfaces_.emplace(interfaceName, type);
+            return type;
+        }
     }
     return nullptr;
 }

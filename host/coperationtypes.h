@@ -7,6 +7,7 @@
 
 #include <wrl/client.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -39,6 +40,8 @@ class COperationTypes {
 
     mutable Microsoft::WRL::ComPtr<ITypeLib> library_;
     mutable bool loaded_ = false;
+    // Interfaces found by name, so that a request does not scan the library again.
+    mutable std::map<std::wstring, Microsoft::WRL::ComPtr<ITypeInfo>> interfaces_;
 };
 
 }  // namespace tarnwick::host
